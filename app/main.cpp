@@ -1,0 +1,12 @@
+#include "Modes.h"
+
+#include "Platform.h"
+
+int main(int argc, char **argv)
+{
+    installPlatform(makeSystemPlatform());
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return runMode(chooseMode(arguments), argc, argv);
+}

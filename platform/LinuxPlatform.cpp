@@ -1,0 +1,93 @@
+// The Linux side of the seam. Linux is of the NT kind as far as the saver is concerned:
+// the desktop's screen locker owns the password, so the window itself never prompts, and
+// the Windows 9x password libraries do not exist, which makes their callers take the
+// "library could not be loaded" branch.
+#include "Platform.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <unistd.h>
+
+namespace {
+
+class LinuxPlatform final : public Platform
+{
+public:
+    int showCursor(bool show) override
+    {
+        const bool wasHidden = m_cursorCount < 0;
+        m_cursorCount += show ? 1 : -1;
+        const bool hidden = m_cursorCount < 0;
+        if (hidden != wasHidden && qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+            if (hidden)
+                QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
+            else
+                QGuiApplication::restoreOverrideCursor();
+        }
+        return m_cursorCount;
+    }
+
+    std::optional<quint32> platformId() override { return 2; }
+
+    void setScreenSaverRunning(bool) override {}
+
+    DesktopValue screenSaveUsePassword() override { return {}; }
+
+    std::unique_ptr<PasswordVerifier> loadPasswordVerifier() override { return nullptr; }
+    std::unique_ptr<PasswordChanger> loadPasswordChanger() override { return nullptr; }
+
+    bool globalAtomExists(const QString &name) override
+    {
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".")
+            || name == QLatin1String(".."))
+            return false;
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        const QString folder = runtime.isEmpty()
+            ? QStringLiteral("/tmp/global-atoms-%1").arg(getuid())
+            : QString::fromLocal8Bit(runtime) + QStringLiteral("/global-atoms");
+        return QFileInfo::exists(folder + QLatin1Char('/') + name);
+    }
+
+    void openUrl(const QString &address) override
+    {
+        QDesktopServices::openUrl(QUrl(address));
+    }
+
+    void beep() override
+    {
+        if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+            QApplication::beep();
+    }
+
+private:
+    int m_cursorCount = 0;
+};
+
+std::unique_ptr<Platform> &installed()
+{
+    static std::unique_ptr<Platform> instance;
+    return instance;
+}
+
+} // namespace
+
+std::unique_ptr<Platform> makeSystemPlatform()
+{
+    return std::make_unique<LinuxPlatform>();
+}
+
+Platform &platform()
+{
+    if (!installed())
+        installed() = makeSystemPlatform();
+    return *installed();
+}
+
+void installPlatform(std::unique_ptr<Platform> platform)
+{
+    installed() = std::move(platform);
+}

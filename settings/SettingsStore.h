@@ -1,0 +1,87 @@
+#pragma once
+
+#include "SlotSettings.h"
+
+#include <QString>
+#include <array>
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+// The settings of the current user: one file, $XDG_CONFIG_HOME/Brightwel/Pantel.conf
+// (~/.config/... by default), with every value stored as a string in one section.
+// A store object lives for one load or one save; every read and every write opens the
+// file itself, so separate processes (the dialog, a preview, the saver) see each other's
+// writes. The file holds the mail password in plain text, so the folder is made 0700
+// and the file 0600.
+class SettingsStore
+{
+public:
+    SettingsStore();
+    ~SettingsStore();
+    SettingsStore(const SettingsStore &) = delete;
+    SettingsStore &operator=(const SettingsStore &) = delete;
+
+    // The file behind the store.
+    static QString filePath();
+
+    QString ReadString(const QString &section, const QString &name, const QString &fallback) const;
+    qint32 ReadInteger(const QString &section, const QString &name, qint32 fallback) const;
+    bool ReadBool(const QString &section, const QString &name, bool fallback) const;
+
+    // Each write raises Exception with "キー %s の作成に失敗しました" when the section
+    // cannot be created, or "'%s' の設定に失敗しました" when the value cannot be set.
+    void WriteString(const QString &section, const QString &name, const QString &text);
+    void WriteInteger(const QString &section, const QString &name, qint32 value);
+    void WriteBool(const QString &section, const QString &name, bool value);
+
+private:
+    std::optional<QString> readRaw(const QString &section, const QString &name) const;
+};
+
+// The one table of setting names and defaults; both readers use it.
+namespace SettingNames {
+inline const QString Section = QStringLiteral("Config");
+inline const QString OrderF = QStringLiteral("OrderF");
+inline const QString StartNo = QStringLiteral("StartNo");
+inline const QString Host = QStringLiteral("Host");
+inline const QString UserID = QStringLiteral("UserID");
+inline const QString Password = QStringLiteral("Password");
+inline const QString RoundTime = QStringLiteral("RoundTime");
+inline const QString MailCheckF = QStringLiteral("MailCheckF");
+QString folder(int slot);  // "Folder0" to "Folder5"
+
+inline constexpr bool DefaultOrderF = false;
+inline constexpr int DefaultStartNo = 0;
+inline constexpr int DefaultRoundTime = 15;
+inline constexpr bool DefaultMailCheckF = false;
+inline const QString DefaultFolder = QStringLiteral("450,5000,100,20,10,,,");
+} // namespace SettingNames
+
+// The whole set of stored values as read, with the defaults filled in.
+struct StoredSettings
+{
+    bool orderF = SettingNames::DefaultOrderF;
+    std::array<QString, kSlotCount> folders;  // packed slot texts
+    int startNo = SettingNames::DefaultStartNo;
+    QString host;
+    QString userId;
+    QString password;
+    int roundTime = SettingNames::DefaultRoundTime;
+    bool mailCheckF = SettingNames::DefaultMailCheckF;
+
+    StoredSettings() { folders.fill(SettingNames::DefaultFolder); }
+
+    // The selected slot as an index: a StartNo outside 0 to 5 can only come from a
+    // hand-edited file and selects slot 0.
+    int slotIndex() const { return startNo >= 0 && startNo < kSlotCount ? startNo : 0; }
+    std::array<QString, kSlotCount> folderPaths() const;
+};
+
+StoredSettings readSettings(const SettingsStore &store);
+
+// Writes everything in the store's order: OrderF, Folder0 to Folder5, StartNo, Host,
+// UserID, Password, RoundTime, MailCheckF. A failing write raises and the rest is not
+// written.
+void writeSettings(SettingsStore &store, const StoredSettings &settings);
