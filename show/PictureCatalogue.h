@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The picture-file rule shared by the show window and the settings dialog's sample:
+// every entry of one folder (hidden ones too; sub-folders are not entered) whose
+// extension, the text from the name's last "." on, upper-cased in ASCII, is ".BMP",
+// ".JPG" or ".JPEG"; each held as folder text + "/" + name and sorted by the whole path
+// without regard to case in the user's locale. An empty folder text lists nothing.
+QStringList listPictureFiles(const QString &folder);
+
+// Whether a name passes the extension test.
+bool isPictureFileName(const QString &name);
