@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <optional>
+
+// A decoded picture, or the part of it that can be seen. The picture areas draw a
+// picture at its own size, centred; a picture larger than its area loses its margins,
+// so the loader keeps only the rows and columns that fall inside the area. `pixels` is
+// that part, `origin` where it sits in the whole picture, `size` the whole picture's
+// size (after any reduction). Drawing `pixels` at `origin` of a picture of `size`
+// centred in the area gives exactly what drawing the whole picture would.
+struct Picture
+{
+    QImage pixels;
+    QSize size;
+    QPoint origin;
+};
+
+// Loads a picture file by the format its extension names: ".bmp" as BMP, ".jpg" and
+// ".jpeg" as JPEG (the content is never sniffed, so a ".bmp" holding JPEG data is
+// invalid). `scale` 1.0 keeps the full size; any other factor reduces the picture to
+// trunc(w x scale) x trunc(h x scale) by a plain nearest-pixel stretch (pixels dropped,
+// not averaged). `visible`: the size of the area the picture is centred in; only what
+// falls inside it is kept. An empty `visible` keeps the whole picture.
+//
+// Empty result for an invalid picture: undecodable or truncated-beyond-use data, a file
+// that is missing, unreadable or not a regular file (FIFOs and folders are never opened),
+// a header claiming more than 256 megapixels, a progressive JPEG of more than 100 scans.
+// A JPEG that ends early shows what was decoded.
+std::optional<Picture> loadPicture(const QString &path, double scale = 1.0, QSize visible = QSize());
