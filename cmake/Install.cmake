@@ -17,8 +17,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/resources/desktop/pantel-screensaver.desktop
 install(CODE "
   set(hackdir \"\$ENV{DESTDIR}${PANTEL_XSCREENSAVER_HACKDIR}\")
   file(MAKE_DIRECTORY \"\${hackdir}\")
-  file(CREATE_LINK \"${CMAKE_INSTALL_FULL_BINDIR}/pantel\" \"\${hackdir}/pantel\" SYMBOLIC)
-  message(STATUS \"Installing: \${hackdir}/pantel -> ${CMAKE_INSTALL_FULL_BINDIR}/pantel\")
+  set(program \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/pantel\")
+  file(CREATE_LINK \"\${program}\" \"\${hackdir}/pantel\" SYMBOLIC)
+  message(STATUS \"Installing: \${hackdir}/pantel -> \${program}\")
 ")
 
 set(CPACK_PACKAGE_NAME "pantel")

@@ -28,5 +28,6 @@ grep -q 'Package: pantel' <<<"$info" || fail "the package has no name"
 grep -q 'Version: 1.12' <<<"$info" || fail "the package has the wrong version"
 grep -q 'libqt6widgets6' <<<"$info" || fail "the package does not depend on Qt widgets"
 grep -q 'libjpeg62-turbo' <<<"$info" || fail "the package does not depend on libjpeg-turbo"
-dpkg-deb -c "$deb" | grep -q './usr/libexec/xscreensaver/pantel -> /usr/bin/pantel' || fail "the package lacks the saver link"
+contents=$(dpkg-deb -c "$deb")
+grep -q './usr/libexec/xscreensaver/pantel -> /usr/bin/pantel' <<<"$contents" || fail "the package lacks the saver link"
 echo "install and package: 1 passed, 0 failed"
