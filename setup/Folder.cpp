@@ -6,6 +6,7 @@
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QScreen>
 #include <QStorageInfo>
 #include <algorithm>
@@ -14,6 +15,14 @@ namespace {
 
 constexpr int kIndentPerLevel = 2;  // spaces per level of the path tree
 constexpr int kPathRole = Qt::UserRole;
+
+// The directory last entered on each file system in this process: choosing a file
+// system in the combo box goes back there, as a drive keeps its own current directory.
+QHash<QString, QString> &lastDirectoryOnVolume()
+{
+    static QHash<QString, QString> directories;
+    return directories;
+}
 
 // The file system `path` lies on: the mounted volume with the longest root that holds it.
 QString volumeRootOf(const QString &path, const QStringList &roots)
@@ -50,6 +59,9 @@ TFolderForm::TFolderForm(QWidget *parent)
     setFont(base);
     setFixedSize(271, 329);
     centreOnScreen(this);
+    QPalette shown = ui->edtFolder->palette();
+    shown.setColor(QPalette::Base, palette().color(QPalette::Button));
+    ui->edtFolder->setPalette(shown);
 
     connect(ui->btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->btnCansel, &QPushButton::clicked, this, &QDialog::reject);
@@ -66,6 +78,7 @@ void TFolderForm::FormCreate()
     m_directory = QDir::currentPath();
     fillDirectoryList();
     selectDriveOf(m_directory);
+    lastDirectoryOnVolume().insert(ui->DriveComboBox->currentText(), m_directory);
     DirectoryListBoxChange();
 }
 
@@ -147,6 +160,7 @@ bool TFolderForm::setDirectory(const QString &path)
     m_directory = QDir::currentPath();
     fillDirectoryList();
     selectDriveOf(m_directory);
+    lastDirectoryOnVolume().insert(ui->DriveComboBox->currentText(), m_directory);
     DirectoryListBoxChange();
     return true;
 }
@@ -177,6 +191,12 @@ void TFolderForm::DirectoryListBoxDblClick(QListWidgetItem *item)
 
 void TFolderForm::DriveComboBoxChange(int index)
 {
-    if (index >= 0)
-        setDirectory(ui->DriveComboBox->itemText(index));
+    if (index < 0)
+        return;
+    const QString root = ui->DriveComboBox->itemText(index);
+    const QString last = lastDirectoryOnVolume().value(root);
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        setDirectory(last);
+    else
+        setDirectory(root);
 }

@@ -8,6 +8,8 @@
 #include "SetupRules.h"
 
 #include <QCheckBox>
+#include <QColorDialog>
+#include <QFileDialog>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -783,6 +785,65 @@ private slots:
         click(dialog.browseButton(5));
         QCOMPARE(dialog.folderEdit(5)->text(), QString());
         QCOMPARE(dialog.currentSlot(), 3);
+    }
+
+    void realFileDialogShowsAPreview()
+    {
+        QTemporaryDir folder;
+        const QString picture = QDir(folder.path()).canonicalPath() + "/Frame.JPG";
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QVERIFY(image.save(picture, "JPEG"));
+
+        QStringList filters;
+        bool nonNative = false;
+        bool previewShown = false;
+        bool previewClearedForOtherFiles = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            filters = dialog->nameFilters();
+            nonNative = dialog->testOption(QFileDialog::DontUseNativeDialog);
+            if (auto *preview = dialog->findChild<QLabel *>("picturePreview")) {
+                emit dialog->currentChanged(picture);
+                previewShown = !preview->pixmap().isNull();
+                emit dialog->currentChanged(folder.path());
+                previewClearedForOtherFiles = preview->pixmap().isNull();
+            }
+            dialog->setDirectory(folder.path());
+            dialog->selectFile(picture);
+            static_cast<QDialog *>(dialog)->accept();  // QFileDialog::accept checks the file
+        });
+        const std::optional<QString> chosen = makeSystemSetupDialogs()->chooseFramePicture(nullptr, QString());
+        QCOMPARE(filters, QStringList{"画像ファイル (*.bmp *.jpg *.jpeg)"});
+        QVERIFY(nonNative);
+        QVERIFY(previewShown);
+        QVERIFY(previewClearedForOtherFiles);
+        QCOMPARE(chosen.value_or("<cancelled>"), picture);
+    }
+
+    void realColourDialogStartsWithTheLastChoice()
+    {
+        TSetupForm dialog;  // the program's own dialogs
+        dialog.show();
+        QList<QColor> starts;
+        const auto answer = [&](const QColor &color) {
+            QTimer::singleShot(0, this, [&starts, color] {
+                auto *colours = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
+                if (!colours)
+                    return;
+                starts << colours->currentColor();
+                colours->setCurrentColor(color);
+                colours->accept();
+            });
+        };
+        answer(Qt::red);
+        click(control<QPushButton>(dialog, "btnTime"));
+        answer(Qt::blue);
+        click(control<QPushButton>(dialog, "btnTime"));
+        QCOMPARE(starts, (QList<QColor>{Qt::black, Qt::red}));
+        QCOMPARE(dialog.slotValues(0).clockColor, QStringLiteral("clBlue"));
     }
 };
 
