@@ -678,14 +678,28 @@ private slots:
         QCOMPARE(widget->toolTip(), hint);
     }
 
+    void tabOrder_data()
+    {
+        QTest::addColumn<bool>("mailCheck");
+        QTest::newRow("mail check off") << false;
+        QTest::newRow("mail check on") << true;
+    }
+
     void tabOrder()
     {
+        QFETCH(bool, mailCheck);
+        store("MailCheckF", mailCheck ? "1" : "0");
         const auto dialog = openDialog();
         QStringList expected{"OKBtn", "CancelBtn"};
         for (int i = 0; i < kSlotCount; ++i)
             expected << QStringLiteral("edtFolder%1").arg(i) << QStringLiteral("btnFolder%1").arg(i);
         expected << "ckbOrder" << "trbSlideT" << "trbStayT" << "trbMoveQ" << "trbGakuS" << "btnGaku" << "btnTime"
-                 << "edtGaku" << "trbGakuW" << "Button1" << "Button2" << "btnDefault";
+                 << "edtGaku" << "trbGakuW" << "Button1" << "Button2" << "btnDefault"
+;
+        // The mail rows are disabled until the box is ticked; the memo is hidden.
+        if (mailCheck)
+            expected << "edtHost" << "edtUserID" << "medPassword" << "speRoundTime" << "btnMailCheck";
+        expected << "ckbMailCheck" << "edtURL" << "OKBtn";
         QWidget *widget = control<QWidget>(*dialog, "OKBtn");
         QStringList chain;
         for (int i = 0; i < expected.size(); ++i) {
