@@ -1,7 +1,20 @@
 #include "Modes.h"
 
-int runSettingsMode(int &, char **)
+#include "JapaneseFonts.h"
+#include "Setup.h"
+
+#include <QApplication>
+
+int runSettingsMode(int &argc, char **argv)
 {
-    // The settings dialog is not built yet: the settings mode ends at once.
+    QApplication application(argc, argv);
+    installJapaneseFontSubstitutions();
+
+    // The sample window comes here: it is created and shown before the dialog, as the
+    // application's main window, and lives until the process ends.
+
+    // The dialog runs modally; when it closes, with OK or Cancel, the program ends.
+    TSetupForm dialog;
+    dialog.exec();
     return 0;
 }

@@ -1,0 +1,352 @@
+#include "Setup.h"
+#include "ui_Setup.h"
+
+#include "ErrorReport.h"
+#include "Folder.h"
+#include "PictureCatalogue.h"
+#include "Platform.h"
+#include "SettingsStore.h"
+#include "SettingsText.h"
+#include "SetupRules.h"
+
+#include <QApplication>
+
+const QString kWebPageAddress = QStringLiteral("https://pantel.example.org/");
+
+namespace {
+
+QString headingFor(int slot)
+{
+    return QStringLiteral("No.%1 詳細設定").arg(slot + 1);
+}
+
+} // namespace
+
+TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::TSetupForm>())
+    , m_dialogs(std::move(dialogs))
+{
+    takeOwnerWindow();
+    ui->setupUi(this);
+    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::MSWindowsFixedSizeDialogHint);
+    applyFonts();
+    setFixedSize(596, 404);
+    centreOnScreen(this);
+    ui->edtURL->setText(QStringLiteral("URL\u3000") + kWebPageAddress);
+    // The link reads as text on the dialog, not as an input field.
+    QPalette linkPalette = ui->edtURL->palette();
+    linkPalette.setColor(QPalette::Base, palette().color(QPalette::Button));
+    ui->edtURL->setPalette(linkPalette);
+
+    connect(ui->OKBtn, &QPushButton::clicked, this, &TSetupForm::OKBtnClick);
+    connect(ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->btnDefault, &QPushButton::clicked, this, &TSetupForm::btnDefaultClick);
+    connect(ui->btnGaku, &QPushButton::clicked, this, &TSetupForm::btnGakuClick);
+    connect(ui->btnTime, &QPushButton::clicked, this, &TSetupForm::btnTimeClick);
+    connect(ui->ckbMailCheck, &QCheckBox::clicked, this, &TSetupForm::ckbMailCheckClick);
+    for (int i = 0; i < kSlotCount; ++i) {
+        slotButton(i)->setProperty("tag", i);
+        browseButton(i)->setProperty("tag", i);
+        connect(slotButton(i), &QToolButton::clicked, this, &TSetupForm::spbUse0Click);
+        connect(browseButton(i), &QPushButton::clicked, this, &TSetupForm::btnFolder0Click);
+    }
+
+    runGuarded([this] { FormCreate(); });
+}
+
+TSetupForm::~TSetupForm()
+{
+    FormDestroy();
+}
+
+void TSetupForm::applyFonts()
+{
+    QFont base = font();
+    base.setPixelSize(12);
+    setFont(base);
+    for (QWidget *large : {static_cast<QWidget *>(ui->Label4), static_cast<QWidget *>(ui->lblVer),
+                           static_cast<QWidget *>(ui->lblTime)}) {
+        QFont f = large->font();
+        f.setPixelSize(16);
+        large->setFont(f);
+    }
+}
+
+void TSetupForm::takeOwnerWindow()
+{
+    // The window in front when the dialog appears stays disabled while the dialog exists.
+    // Only this program's own windows can be seen here; the X server gives no other.
+    OwnerWindow = QApplication::activeWindow();
+    if (OwnerWindow)
+        OwnerWindow->setEnabled(false);
+}
+
+void TSetupForm::FormDestroy()
+{
+    if (OwnerWindow)
+        OwnerWindow->setEnabled(true);
+}
+
+QLineEdit *TSetupForm::folderEdit(int slot) const
+{
+    const QList<QLineEdit *> edits{ui->edtFolder0, ui->edtFolder1, ui->edtFolder2,
+                                   ui->edtFolder3, ui->edtFolder4, ui->edtFolder5};
+    return edits.at(slot);
+}
+
+QToolButton *TSetupForm::slotButton(int slot) const
+{
+    const QList<QToolButton *> buttons{ui->spbUse0, ui->spbUse1, ui->spbUse2, ui->spbUse3, ui->spbUse4, ui->spbUse5};
+    return buttons.at(slot);
+}
+
+QPushButton *TSetupForm::browseButton(int slot) const
+{
+    const QList<QPushButton *> buttons{ui->btnFolder0, ui->btnFolder1, ui->btnFolder2,
+                                       ui->btnFolder3, ui->btnFolder4, ui->btnFolder5};
+    return buttons.at(slot);
+}
+
+SlotSettings TSetupForm::slotValues(int slot) const
+{
+    const auto i = size_t(slot);
+    SlotSettings s;
+    s.frameSize = SlotFrameSize[i];
+    s.stayTime = SlotStayTime[i];
+    s.slideInterval = SlotSlideInterval[i];
+    s.moveAmount = SlotMoveAmount[i];
+    s.frameWidth = SlotFrameWidth[i];
+    s.clockColor = SlotClockColor[i];
+    s.folderPath = folderEdit(slot)->text();
+    s.framePicture = SlotFramePicture[i];
+    return s;
+}
+
+void TSetupForm::FormCreate()
+{
+    Reacting = false;
+    StoredSettings stored;
+    {
+        const SettingsStore store;
+        stored = readSettings(store);
+    }
+    ui->ckbOrder->setChecked(stored.orderF);
+    CurrentSlot = qint8(stored.slotIndex());
+    slotButton(CurrentSlot)->setChecked(true);
+    ui->edtHost->setText(stored.host);
+    ui->edtUserID->setText(stored.userId);
+    ui->medPassword->setText(stored.password);
+    ui->speRoundTime->setValue(stored.roundTime);
+    ui->ckbMailCheck->setChecked(stored.mailCheckF);
+    if (stored.mailCheckF)
+        ckbMailCheckClick();
+
+    for (int i = 0; i < kSlotCount; ++i) {
+        const SlotSettings slot = parseSlot(stored.folders[size_t(i)], SlotReader::Dialog);
+        SlotFrameSize[size_t(i)] = slot.frameSize;
+        SlotStayTime[size_t(i)] = slot.stayTime;
+        SlotSlideInterval[size_t(i)] = slot.slideInterval;
+        SlotMoveAmount[size_t(i)] = slot.moveAmount;
+        SlotFrameWidth[size_t(i)] = slot.frameWidth;
+        SlotClockColor[size_t(i)] = slot.clockColor;
+        folderEdit(i)->setText(slot.folderPath);
+        SlotFramePicture[size_t(i)] = slot.framePicture;
+    }
+
+    ui->edtGaku->setText(SlotFramePicture[size_t(CurrentSlot)]);
+    setClockColor(clockColorOf(SlotClockColor[size_t(CurrentSlot)]));
+    ui->lblShousai->setText(headingFor(CurrentSlot));
+    BarSet(CurrentSlot);
+    SampleDisp(0);
+    ui->lblVer->setText(QStringLiteral(PANTEL_VERSION));
+    Reacting = true;
+}
+
+void TSetupForm::setClockColor(ColorValue color)
+{
+    m_clockColor = color;
+    QPalette p = ui->lblTime->palette();
+    p.setColor(QPalette::WindowText, toQColor(color));
+    ui->lblTime->setPalette(p);
+}
+
+void TSetupForm::BarSet(int slot)
+{
+    const auto i = size_t(slot);
+    // All five positions first, then the sliders in their order.
+    const SliderPositions p = sliderPositionsFor(SlotFrameSize[i], SlotStayTime[i], SlotSlideInterval[i],
+                                                 SlotMoveAmount[i], SlotFrameWidth[i]);
+    ui->trbGakuS->setValue(p.gakuS);
+    ui->trbStayT->setValue(p.stayT);
+    ui->trbSlideT->setValue(p.slideT);
+    ui->trbMoveQ->setValue(p.moveQ);
+    ui->trbGakuW->setValue(p.gakuW);
+}
+
+void TSetupForm::SampleDisp(int index)
+{
+    const auto slot = size_t(CurrentSlot);
+    m_sample.edtGakuW = QString::number(SlotFrameWidth[slot]);
+    m_sample.edtGakuD = SlotFramePicture[slot];
+    m_sample.edtTimeC = SlotClockColor[slot];
+    m_sample.edtGakuS = QString::number(SlotFrameSize[slot]);
+
+    // The folder as the edit holds it now, typed but unconfirmed text included.
+    const QStringList pictures = listPictureFiles(folderEdit(CurrentSlot)->text());
+    QString picture;
+    if (const auto i = sampleIndexFor(int(pictures.size()), index)) {
+        SampleIndex = *i;
+        picture = pictures.at(*i);
+    }
+    m_sample.edtJpgFile = picture;
+    emit sampleChanged();
+}
+
+void TSetupForm::storeLiveValues()
+{
+    const auto slot = size_t(CurrentSlot);
+    SlotFrameSize[slot] = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
+    SlotStayTime[slot] = scaleValue(ScaleBlock::StayTime, ui->trbStayT->value());
+    SlotSlideInterval[slot] = scaleValue(ScaleBlock::SlideInterval, ui->trbSlideT->value());
+    SlotMoveAmount[slot] = scaleValue(ScaleBlock::MoveAmount, ui->trbMoveQ->value());
+    SlotFrameWidth[slot] = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
+    SlotFramePicture[slot] = ui->edtGaku->text();
+    SlotClockColor[slot] = colorToString(m_clockColor);
+}
+
+void TSetupForm::selectSlot(int slot)
+{
+    Reacting = false;
+    storeLiveValues();
+    CurrentSlot = qint8(slot);
+    setClockColor(clockColorOf(SlotClockColor[size_t(slot)]));
+    ui->edtGaku->setText(SlotFramePicture[size_t(slot)]);
+    ui->lblShousai->setText(headingFor(slot));
+    repaint();
+    BarSet(slot);
+    SampleDisp(0);
+    Reacting = true;
+}
+
+void TSetupForm::spbUse0Click()
+{
+    const int slot = sender()->property("tag").toInt();
+    runGuarded([this, slot] { selectSlot(slot); });
+}
+
+void TSetupForm::btnFolder0Click()
+{
+    const int slot = sender()->property("tag").toInt();
+    runGuarded([this, slot] {
+        const std::optional<QString> chosen = m_dialogs->chooseFolder(this);
+        if (!chosen)
+            return;
+        folderEdit(slot)->setText(*chosen);
+        slotButton(slot)->setChecked(true);
+        selectSlot(slot);
+    });
+}
+
+bool TSetupForm::FolderCheck(int slot)
+{
+    const QString text = folderEdit(slot)->text();
+    if (folderTextAcceptable(text))
+        return true;
+    platform().beep();
+    m_dialogs->showMessage(this, folderCheckMessage(text));
+    return false;
+}
+
+void TSetupForm::OKBtnClick()
+{
+    bool allAcceptable = true;
+    for (int i = 0; i < kSlotCount; ++i)
+        allAcceptable = FolderCheck(i) && allAcceptable;
+    // A refused folder keeps the dialog open with everything the user changed, so the
+    // folder can be corrected (or the dialog cancelled); nothing is written.
+    if (!allAcceptable)
+        return;
+
+    runGuarded([this] {
+        storeLiveValues();
+        StoredSettings s;
+        s.orderF = ui->ckbOrder->isChecked();
+        for (int i = 0; i < kSlotCount; ++i) {
+            const auto k = size_t(i);
+            s.folders[k] = JoinSlot(SlotFrameSize[k], SlotStayTime[k], SlotSlideInterval[k], SlotMoveAmount[k],
+                                    SlotFrameWidth[k], SlotClockColor[k], folderEdit(i)->text(),
+                                    trimControl(SlotFramePicture[k]));
+        }
+        s.startNo = CurrentSlot;
+        s.host = ui->edtHost->text();
+        s.userId = ui->edtUserID->text();
+        s.password = ui->medPassword->text();
+        s.roundTime = parseIntegerOr(ui->speRoundTime->cleanText(), 5);
+        s.mailCheckF = ui->ckbMailCheck->isChecked();
+        SettingsStore store;
+        writeSettings(store, s);
+    });
+    accept();
+}
+
+void TSetupForm::btnDefaultClick()
+{
+    runGuarded([this] {
+        Reacting = false;
+        repaint();
+        const SliderPositions p = resetSliderPositions();
+        ui->trbGakuS->setValue(p.gakuS);
+        ui->trbStayT->setValue(p.stayT);
+        ui->trbSlideT->setValue(p.slideT);
+        ui->trbMoveQ->setValue(p.moveQ);
+        ui->trbGakuW->setValue(p.gakuW);
+        const auto slot = size_t(CurrentSlot);
+        ui->edtGaku->clear();
+        SlotFramePicture[slot].clear();
+        SlotFrameSize[slot] = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
+        SlotFrameWidth[slot] = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
+        setClockColor(clBlack);
+        SlotClockColor[slot] = colorToString(clBlack);
+        SampleDisp(0);
+        Reacting = true;
+    });
+}
+
+void TSetupForm::btnGakuClick()
+{
+    runGuarded([this] {
+        if (const std::optional<QString> chosen = m_dialogs->chooseFramePicture(this, m_lastFramePicture)) {
+            m_lastFramePicture = *chosen;
+            ui->edtGaku->setText(*chosen);
+            SlotFramePicture[size_t(CurrentSlot)] = ui->edtGaku->text();
+        }
+        SampleDisp(SampleIndex);
+    });
+}
+
+void TSetupForm::btnTimeClick()
+{
+    runGuarded([this] {
+        if (const std::optional<QColor> chosen = m_dialogs->chooseColor(this, m_lastChosenColor)) {
+            m_lastChosenColor = *chosen;
+            setClockColor(fromQColor(*chosen));
+            SlotClockColor[size_t(CurrentSlot)] = colorToString(m_clockColor);
+        }
+        SampleDisp(SampleIndex);
+    });
+}
+
+void TSetupForm::ckbMailCheckClick()
+{
+    const bool on = ui->ckbMailCheck->isChecked();
+    for (QWidget *control : {static_cast<QWidget *>(ui->lblHost), static_cast<QWidget *>(ui->lblUserID),
+                             static_cast<QWidget *>(ui->lblPassword), static_cast<QWidget *>(ui->lblRoundTime),
+                             static_cast<QWidget *>(ui->edtHost), static_cast<QWidget *>(ui->edtUserID),
+                             static_cast<QWidget *>(ui->medPassword), static_cast<QWidget *>(ui->speRoundTime),
+                             static_cast<QWidget *>(ui->btnMailCheck)})
+        control->setEnabled(on);
+    ui->btnMailCheck->setText(QStringLiteral("メールチェックテスト"));
+    ui->memStatus->hide();
+    ui->memStatus->clear();
+}

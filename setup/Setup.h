@@ -1,0 +1,99 @@
+#pragma once
+
+#include "ColorText.h"
+#include "SampleFields.h"
+#include "SetupDialogs.h"
+#include "SlotSettings.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <array>
+#include <memory>
+
+class QLineEdit;
+class QToolButton;
+class QPushButton;
+
+namespace Ui {
+class TSetupForm;
+}
+
+// The maker's web page, shown in the link line of the settings dialog.
+extern const QString kWebPageAddress;
+
+// The settings dialog. It reads every setting when it is created, holds the detail
+// settings of all six folder slots in its own arrays and shows the selected slot's
+// values in the sliders, the frame picture edit and the clock colour sample; OK writes
+// everything back, Cancel writes nothing.
+class TSetupForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TSetupForm(std::unique_ptr<SetupDialogs> dialogs = makeSystemSetupDialogs(), QWidget *parent = nullptr);
+    ~TSetupForm() override;
+
+    // The values the dialog holds for `slot`: the current slot's arrays as last taken
+    // from the controls, the folder from the slot's edit.
+    SlotSettings slotValues(int slot) const;
+    int currentSlot() const { return CurrentSlot; }
+    bool reacting() const { return Reacting; }
+    int sampleIndex() const { return SampleIndex; }
+    const SampleFields &sample() const { return m_sample; }
+
+    // Puts the five sliders on the positions of `slot`'s values.
+    void BarSet(int slot);
+    // Rebuilds the sample's texts for the current slot, trying the picture at `index`.
+    void SampleDisp(int index);
+    // Whether slot `slot`'s folder text may be saved; beeps and tells the user when not.
+    bool FolderCheck(int slot);
+
+    QLineEdit *folderEdit(int slot) const;
+    QToolButton *slotButton(int slot) const;
+    QPushButton *browseButton(int slot) const;
+
+signals:
+    // The sample's texts changed; the sample window redraws from sample().
+    void sampleChanged();
+
+private slots:
+    void OKBtnClick();
+    void btnDefaultClick();
+    void spbUse0Click();
+    void btnFolder0Click();
+    void btnGakuClick();
+    void btnTimeClick();
+    void ckbMailCheckClick();
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void takeOwnerWindow();
+    void selectSlot(int slot);
+    void storeLiveValues();
+    void setClockColor(ColorValue color);
+    void applyFonts();
+
+    std::unique_ptr<Ui::TSetupForm> ui;
+    std::unique_ptr<SetupDialogs> m_dialogs;
+
+    QPointer<QWidget> OwnerWindow;
+    std::array<qint32, kSlotCount> SlotFrameSize{};
+    std::array<qint32, kSlotCount> SlotStayTime{};
+    std::array<qint32, kSlotCount> SlotSlideInterval{};
+    std::array<qint32, kSlotCount> SlotMoveAmount{};
+    std::array<QString, kSlotCount> SlotClockColor;
+    std::array<QString, kSlotCount> SlotFramePicture;
+    std::array<qint32, kSlotCount> SlotFrameWidth{};
+    qint8 CurrentSlot = 0;
+    bool Reacting = false;
+    qint32 SampleIndex = 0;
+
+    // The clock colour sample's colour as a colour value, so that a system colour keeps
+    // its name when it goes back into the slot.
+    ColorValue m_clockColor = clBlack;
+    // The colour dialog and the file dialog start where they ended last in this dialog.
+    QColor m_lastChosenColor = Qt::black;
+    QString m_lastFramePicture;
+    SampleFields m_sample;
+};
