@@ -223,6 +223,13 @@ void TPop3Client::Connect()
             if (!IsPositiveReply(stat))
                 throw Exception(replyFailureText(stat));
             m_messageCount = IntegerOr(ReplyWord(stat, QLatin1Char(' '), 2), 0);
+        } catch (const ESockError &) {
+            // The socket failed under the conversation (a reply cut off, too long, a
+            // time-out): the replies are out of step, so a QUIT would only read a stray
+            // line. The connection is dropped without it.
+            if (Connected())
+                TBlockingSocket::Disconnect();
+            throw;
         } catch (...) {
             Disconnect();
             throw;
