@@ -49,7 +49,7 @@ void TThreadTimer::UpdateTimer()
     if (m_interval != 0 && m_enabled && m_onTimer) {
         // Qt takes the period as a signed int; longer periods are cut to the longest it takes.
         const quint32 limit = quint32(std::numeric_limits<int>::max());
-        m_timerId = startTimer(int(std::min(m_interval, limit)), Qt::CoarseTimer);
+        m_timerId = startTimer(int(std::min(m_interval, limit)), Qt::PreciseTimer);
         if (m_timerId == 0)
             throw Exception(QStringLiteral("No Timer"));
     }
