@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QHostInfo>
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QSysInfo>
 #include <QTimer>
@@ -33,9 +32,9 @@ constexpr int kWouldBlock = 10035;
 constexpr int kNotConnected = 10057;
 
 // The tick that bounds each wait in the event loop. The flags that end a wait are set by
-// events that wake the loop themselves; the tick only keeps a wait from sleeping longer
-// than this should one change without an event.
-constexpr int kWaitTickMs = 25;
+// handlers of events, and those events wake the loop themselves; the tick only keeps a
+// wait from sleeping longer than this should a flag ever change without one.
+constexpr int kWaitTickMs = 100;
 
 struct ErrorText
 {

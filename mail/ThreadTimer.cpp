@@ -47,7 +47,8 @@ void TThreadTimer::UpdateTimer()
         m_timerId = 0;
     }
     if (m_interval != 0 && m_enabled && m_onTimer) {
-        // Qt takes the period as a signed int; longer periods are cut to the longest it takes.
+        // Qt takes the period as a signed int; longer periods are cut to the longest it
+        // takes. A precise timer, since a coarse one may end a time-out 5% early.
         const quint32 limit = quint32(std::numeric_limits<int>::max());
         m_timerId = startTimer(int(std::min(m_interval, limit)), Qt::PreciseTimer);
         if (m_timerId == 0)

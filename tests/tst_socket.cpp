@@ -9,7 +9,46 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// A listener on 127.0.0.1 whose queue of one connection is taken, so that the next
+// connect attempt stays pending: the kernel drops its handshake.
+class FullListener
+{
+public:
+    FullListener()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_listener, 0);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        port = ntohs(address.sin_port);
+        m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::connect(m_filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    }
+    ~FullListener()
+    {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+
+    quint16 port = 0;
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+};
+} // namespace
 
 class TestSocket : public QObject
 {
@@ -62,6 +101,9 @@ private slots:
     void unresolvableNameGivesNullRemoteAddress();
     void invalidHostHandlerAskedOnce();
     void refusedPortGivesConnectionFailed();
+    void pendingConnectTimesOut();
+    void pendingConnectCanceled();
+    void startUpFailure();
     void alreadyConnected();
     void disconnectGivesFreshSocket();
 
@@ -372,6 +414,59 @@ void TestSocket::refusedPortGivesConnectionFailed()
     // The refusal arrives as a notification; LastError keeps the would-block of the call.
     QCOMPARE(socket.LastError(), 10035);
     QVERIFY(!socket.Connected());
+}
+
+void TestSocket::pendingConnectTimesOut()
+{
+    FullListener listener;
+    TBlockingSocket socket;
+    socket.TimeOut = 300;
+    socket.Host = QStringLiteral("127.0.0.1");
+    socket.Port = listener.port;
+    int failed = 0;
+    socket.OnConnectionFailed = [&](QObject *) { ++failed; };
+    QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("Connection Timed out"));
+    QCOMPARE(failed, 1);
+    QVERIFY(socket.TimedOut());
+    // The attempt was not withdrawn: a second one finds it still pending.
+    QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("10037:Operation already in progress"));
+    QCOMPARE(failed, 1);
+    QCOMPARE(socket.LastError(), 10037);
+}
+
+void TestSocket::pendingConnectCanceled()
+{
+    FullListener listener;
+    TBlockingSocket socket;
+    socket.TimeOut = 0;
+    socket.Host = QStringLiteral("127.0.0.1");
+    socket.Port = listener.port;
+    int failed = 0;
+    socket.OnConnectionFailed = [&](QObject *) { ++failed; };
+    QTimer::singleShot(100, [&] { socket.Cancel(); });
+    QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("Connection Canceled"));
+    QCOMPARE(failed, 1);
+    QVERIFY(socket.Canceled());
+}
+
+void TestSocket::startUpFailure()
+{
+    // With no descriptor left for the process, the first socket cannot be made.
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int before = TBlockingSocket::WinsockUsers();
+    rlimit tight = saved;
+    tight.rlim_cur = 0;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    QString failure;
+    try {
+        TBlockingSocket socket;
+    } catch (const ESockError &e) {
+        failure = e.message();
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    QCOMPARE(failure, QStringLiteral("Initializaton of windows sockets failed"));
+    QCOMPARE(TBlockingSocket::WinsockUsers(), before);
 }
 
 void TestSocket::alreadyConnected()
