@@ -228,6 +228,7 @@ private:
 TBlockingSocket::TBlockingSocket(QObject *owner)
     : QObject(owner)
 {
+    ReportStatus(8, QStringLiteral("Create"));
     m_notifyWindow = std::make_unique<TSocketNotifyWindow>(this);
     ProxyHost.clear();
     m_lineBuffer = QByteArray(kLineSize + 1, '\0');
@@ -719,10 +720,17 @@ void TBlockingSocket::SendBuffer(const char *buffer, int length)
 void TBlockingSocket::Write(const QString &text)
 {
     ReportStatus(8, QStringLiteral("Write"));
-    const QByteArray bytes = text.left(kLineSize).toUtf8().left(kLineSize);
+    // The text goes out up to its first zero character and at most 65,536 bytes long.
+    QByteArray bytes = text.left(kLineSize).toUtf8().left(kLineSize);
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
     std::memcpy(m_lineBuffer.data(), bytes.constData(), size_t(bytes.size()));
     m_lineBuffer[bytes.size()] = '\0';
-    SendBuffer(m_lineBuffer.constData(), 0);
+    if (bytes.isEmpty())
+        SendBuffer(m_lineBuffer.constData(), 0);
+    else
+        SendBuffer(m_lineBuffer.constData(), int(bytes.size()));
 }
 
 void TBlockingSocket::Writeln(const QString &text)

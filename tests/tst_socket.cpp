@@ -118,6 +118,7 @@ private slots:
     void readLnNoLineEndTimesOut();
     void readLnEndsWhenDisconnectedByHandler();
     void sendThatCannotProgressTimesOut();
+    void writeStopsAtZero();
     void transactionReplyCode_data();
     void transactionReplyCode();
     void reportLevels();
@@ -306,17 +307,22 @@ void TestSocket::firstSocketLingersZeroReplacementDoesNot()
 
 void TestSocket::notifyWindowDispatchesFrom1125()
 {
-    // A connect notification for the current socket sets Connected; a message below 1125
-    // never reaches the component.
+    // The connect notification reaches the component through its notification object;
+    // a message of a socket that was replaced meanwhile, or one below 1125, changes nothing.
     ScriptedPeer peer(greetingSequence());
     TBlockingSocket socket;
     connectTo(socket, peer);
     QVERIFY(socket.Connected());
-    socket.HandleSocketMessage(kSocketEventMessage, 0, 16 | (10061u << 16));
-    QVERIFY2(socket.Connected(), "a message of an old socket changes nothing");
+    socket.NotifyWindow()->post(kSocketEventMessage, 0, 32 | (10054u << 16));
     socket.NotifyWindow()->post(1124, 0, 0);
     QCoreApplication::processEvents();
+    QVERIFY(socket.Connected());
     QVERIFY(socket.EventOk());
+
+    TSocketNotifyWindow unowned(nullptr);
+    unowned.post(kSocketEventMessage, 0, 16);
+    QCoreApplication::processEvents();
+    QCOMPARE(unowned.owner(), nullptr);
 }
 
 void TestSocket::dottedHostNeedsNoLookup_data()
@@ -636,6 +642,19 @@ void TestSocket::sendThatCannotProgressTimesOut()
     QCOMPARE(failure, QStringLiteral("Socket send aborted"));
     QVERIFY(wasAbort);
     QVERIFY(clock.elapsed() < 20000);
+}
+
+void TestSocket::writeStopsAtZero()
+{
+    ScriptedPeer peer(C("HELLO") + C("AFTER"));
+    TBlockingSocket socket;
+    socket.TimeOut = 5000;
+    connectTo(socket, peer);
+    socket.Write(QString::fromLatin1("HELLO\r\n\0IGNORED", 15));
+    socket.Writeln(QStringLiteral("AFTER"));
+    QTRY_VERIFY(peer.finished());
+    QVERIFY2(peer.mismatches.isEmpty(), qPrintable(peer.mismatches.join(u'\n')));
+    QCOMPARE(peer.received, (QStringList{"HELLO", "AFTER"}));
 }
 
 void TestSocket::transactionReplyCode_data()
