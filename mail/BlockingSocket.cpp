@@ -1,0 +1,863 @@
+#include "BlockingSocket.h"
+
+#include "NotifyWindow.h"
+#include "ThreadTimer.h"
+
+#include <QCoreApplication>
+#include <QHostInfo>
+#include <QSocketNotifier>
+#include <QSysInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_winsockUsers = 0;
+
+// Socket event codes of the notification message (low 16 bits).
+constexpr quint32 kEventRead = 1;
+constexpr quint32 kEventAccept = 8;
+constexpr quint32 kEventConnect = 16;
+constexpr quint32 kEventClose = 32;
+
+constexpr int kWouldBlock = 10035;
+constexpr int kNotConnected = 10057;
+
+// The tick that bounds each wait in the event loop. The flags that end a wait are set by
+// handlers of events, and those events wake the loop themselves; the tick only keeps a
+// wait from sleeping longer than this should a flag ever change without one.
+constexpr int kWaitTickMs = 100;
+
+struct ErrorText
+{
+    quint16 number;
+    const char *text;
+};
+
+const ErrorText kErrorTable[] = {
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Wrong protocol type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection or reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references, can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No route to Host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc quota exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network subsystem is unavailable"},
+    {10092, "Incompatible version of WINSOCK.DLL"},
+    {10093, "Successful WSAStartup not yet performed"},
+    {11001, "Host not found"},
+    {11002, "Non-Authoritative Host not found"},
+    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+    {11004, "Valid name, no data record of requested type"},
+};
+
+// The errors of a connect attempt that an asynchronous socket reports through its
+// connect notification rather than from the connect call itself.
+bool isConnectOutcome(int systemError)
+{
+    switch (systemError) {
+    case ECONNREFUSED:
+    case ETIMEDOUT:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ECONNRESET:
+        return true;
+    default:
+        return false;
+    }
+}
+
+quint32 withError(quint32 event, int error)
+{
+    return event | (quint32(quint16(error)) << 16);
+}
+
+} // namespace
+
+QString socketErrorText(quint16 error)
+{
+    if (error == 0)
+        return {};
+    for (const ErrorText &row : kErrorTable) {
+        if (row.number == error)
+            return QString::number(error) + QLatin1Char(':') + QLatin1String(row.text);
+    }
+    return QStringLiteral("Unknown Error No. ") + QString::number(error);
+}
+
+int winsockError(int systemError)
+{
+    // The socket error numbers are 10000 + the BSD errno values; Linux numbers the same
+    // conditions differently, so they are matched by name.
+    switch (systemError) {
+    case 0: return 0;
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: return 10024;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EAGAIN: return 10035;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+#if EOPNOTSUPP != ENOTSUP
+    case ENOTSUP:
+#endif
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case EPIPE:  // sending on a connection the peer has closed
+    case ECONNRESET: return 10054;
+    case ENOBUFS: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    case EUSERS: return 10068;
+    case EDQUOT: return 10069;
+    case ESTALE: return 10070;
+    case EREMOTE: return 10071;
+    default: return 10000 + systemError;
+    }
+}
+
+// Keeps the wait tick running while at least one wait serves the queue.
+class TBlockingSocket::WaitTick
+{
+public:
+    explicit WaitTick(TBlockingSocket *socket)
+        : m_socket(socket)
+    {
+        if (m_socket->m_waits++ == 0)
+            m_socket->m_waitTick->start();
+    }
+    ~WaitTick()
+    {
+        if (--m_socket->m_waits == 0)
+            m_socket->m_waitTick->stop();
+    }
+    WaitTick(const WaitTick &) = delete;
+    WaitTick &operator=(const WaitTick &) = delete;
+
+private:
+    TBlockingSocket *m_socket;
+};
+
+namespace {
+// Disarms the time-out timer when a step ends, also when it raises.
+class TimerStep
+{
+public:
+    explicit TimerStep(TBlockingSocket *socket) : m_socket(socket) { m_socket->TimerOn(); }
+    ~TimerStep() { m_socket->TimerOff(); }
+    TimerStep(const TimerStep &) = delete;
+    TimerStep &operator=(const TimerStep &) = delete;
+
+private:
+    TBlockingSocket *m_socket;
+};
+} // namespace
+
+TBlockingSocket::TBlockingSocket(QObject *owner)
+    : QObject(owner)
+{
+    ReportStatus(8, QStringLiteral("Create"));
+    m_notifyWindow = std::make_unique<TSocketNotifyWindow>(this);
+    ProxyHost.clear();
+    m_lineBuffer = QByteArray(kLineSize + 1, '\0');
+    m_timeoutTimer = new TThreadTimer(this);
+    m_timeoutTimer->setEnabled(false);
+    m_timeoutTimer->setOnTimer([this](QObject *) { TimeoutHandler(); });
+    m_waitTick = new QTimer(this);
+    m_waitTick->setInterval(kWaitTickMs);
+    TimeOut = 0;
+    m_canceled = false;
+    m_destroying = false;
+    m_connected = false;
+    InitializeWinsock();
+}
+
+TBlockingSocket::~TBlockingSocket()
+{
+    m_beingDestroyed = true;
+    ReportStatus(8, QStringLiteral("Destroy"));
+    try {
+        Abort();
+        Cancel();
+    } catch (...) {
+    }
+    delete m_timeoutTimer;
+    m_timeoutTimer = nullptr;
+    m_notifyWindow.reset();
+    m_destroying = true;
+    try {
+        RequestCloseSocket();
+    } catch (...) {
+    }
+    if (m_socket != kNoSocket) {
+        // The close failed; the handle is released all the same.
+        ForgetSocket();
+        ::close(m_socket);
+        m_socket = kNoSocket;
+    }
+    --g_winsockUsers;
+}
+
+int TBlockingSocket::WinsockUsers()
+{
+    return g_winsockUsers;
+}
+
+void TBlockingSocket::InitializeWinsock()
+{
+    ReportStatus(8, QStringLiteral("Initializing Winsock"));
+    ++g_winsockUsers;
+    if (g_winsockUsers == 1) {
+        // The sockets of this system need no start-up call; these lines describe what is
+        // in use: the 1.1 interface on the kernel's sockets.
+        rlimit files{};
+        quint16 maxSockets = 0xffff;
+        if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 0xffff)
+            maxSockets = quint16(files.rlim_cur);
+        m_winsockInfo << QStringLiteral("Version= 1.1") << QStringLiteral("High Version= 1.1")
+                      << QStringLiteral("Description= ") + QSysInfo::kernelType() + QLatin1String(" sockets ")
+                             + QSysInfo::kernelVersion()
+                      << QStringLiteral("System= Running")
+                      << QStringLiteral("Max Sockets= ") + QString::number(maxSockets)
+                      << QStringLiteral("Max Udp pack size= 65507");
+    }
+    bool failed = false;
+    try {
+        m_socket = MakeSocket(true);
+        if (m_socket == kNoSocket) {
+            CheckSocketError(kWouldBlock);
+            failed = true;  // no socket to register
+        } else {
+            WatchSocket();
+        }
+    } catch (...) {
+        failed = true;
+    }
+    if (failed) {
+        --g_winsockUsers;
+        throw ESockError(QStringLiteral("Initializaton of windows sockets failed"));
+    }
+}
+
+int TBlockingSocket::FetchSystemError()
+{
+    m_wsaLastError = winsockError(errno);
+    return m_wsaLastError;
+}
+
+int TBlockingSocket::MakeSocket(bool lingerOff)
+{
+    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, lingerOff ? IPPROTO_TCP : 0);
+    if (handle < 0) {
+        FetchSystemError();
+        return kNoSocket;
+    }
+    if (lingerOff) {
+        // The first socket resets its connection at once when it is closed.
+        linger option{1, 0};
+        ::setsockopt(handle, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+    }
+    return handle;
+}
+
+void TBlockingSocket::WatchSocket()
+{
+    ++m_socketSerial;
+    m_connectPending = false;
+    m_readNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Read, this);
+    m_readNotifier->setEnabled(false);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, [this] { SocketReadable(); });
+    m_writeNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] { SocketWritable(); });
+}
+
+void TBlockingSocket::ForgetSocket()
+{
+    // Messages already posted for this socket are recognised as stale by their serial.
+    ++m_socketSerial;
+    m_connectPending = false;
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+}
+
+void TBlockingSocket::SocketReadable()
+{
+    // Like the system's read notification, this one is given once and re-enabled by the
+    // next receive, so unread data does not wake the loop again and again.
+    m_readNotifier->setEnabled(false);
+    char byte = 0;
+    const ssize_t n = ::recv(m_socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        m_notifyWindow->post(kSocketEventMessage, m_socketSerial, kEventRead);
+    } else if (n == 0) {
+        m_notifyWindow->post(kSocketEventMessage, m_socketSerial, kEventClose);
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        m_readNotifier->setEnabled(true);
+    } else {
+        m_notifyWindow->post(kSocketEventMessage, m_socketSerial, withError(kEventClose, winsockError(errno)));
+    }
+}
+
+void TBlockingSocket::SocketWritable()
+{
+    m_writeNotifier->setEnabled(false);
+    if (!m_connectPending) {
+        m_writable = true;
+        return;
+    }
+    m_connectPending = false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error == 0)
+        m_readNotifier->setEnabled(true);
+    m_notifyWindow->post(kSocketEventMessage, m_socketSerial, withError(kEventConnect, winsockError(error)));
+}
+
+void TBlockingSocket::ServeQueue(bool wait)
+{
+    if (wait)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    else
+        QCoreApplication::processEvents();
+}
+
+void TBlockingSocket::HandleSocketMessage(quint32 message, quint64 wParam, quint32 lParam)
+{
+    try {
+        if (message == kSocketEventMessage && wParam != m_socketSerial)
+            return;  // a message of a socket that was closed meanwhile
+        if (message == kHostLookupMessage && wParam != m_lookupSerial)
+            return;  // the answer of a lookup that was given up
+        m_eventOk = (lParam >> 16) == 0;
+        if (message == kSocketEventMessage) {
+            switch (lParam & 0xffff) {
+            case kEventRead:
+                if (OnReadable) {
+                    try {
+                        OnReadable(this);
+                    } catch (...) {
+                    }
+                }
+                break;
+            case kEventAccept:
+                m_connected = true;
+                if (OnAcceptable)
+                    OnAcceptable(this);
+                break;
+            case kEventConnect:
+                if (m_eventOk) {
+                    m_connected = true;
+                    if (OnConnect)
+                        OnConnect(this);
+                }
+                break;
+            case kEventClose:
+                if (!DataAvailable()) {
+                    RequestCloseSocket();
+                    m_closedByPeer = true;
+                }
+                break;
+            default:
+                break;
+            }
+        } else if (message == kHostLookupMessage) {
+            m_lookupDone = true;
+        }
+    } catch (...) {
+    }
+}
+
+void TBlockingSocket::ReportStatus(quint8 level, const QString &text)
+{
+    if (level > ReportLevel)
+        return;
+    m_status = text;
+    if (m_beingDestroyed || !OnStatus)
+        return;
+    try {
+        OnStatus(this, text);
+    } catch (...) {
+    }
+}
+
+void TBlockingSocket::Cancel()
+{
+    ReportStatus(8, QStringLiteral("Canceling"));
+    m_canceled = true;
+}
+
+void TBlockingSocket::Abort()
+{
+    ReportStatus(8, QStringLiteral("Abort"));
+    Cancel();
+}
+
+void TBlockingSocket::TimerOn()
+{
+    ReportStatus(8, QStringLiteral("Timer On"));
+    m_timedOut = false;
+    m_timeoutTimer->setInterval(quint32(std::max(TimeOut, 0)));
+    m_timeoutTimer->setEnabled(true);
+}
+
+void TBlockingSocket::TimerOff()
+{
+    ReportStatus(8, QStringLiteral("Timer Off"));
+    if (m_timeoutTimer)
+        m_timeoutTimer->setEnabled(false);
+}
+
+void TBlockingSocket::TimeoutHandler()
+{
+    ReportStatus(8, QStringLiteral("Timer Triggered"));
+    TimerOff();
+    m_timedOut = true;
+    m_lookupDone = true;
+    Abort();
+}
+
+void TBlockingSocket::LookUpErrorMessage(quint16 error, QString &message)
+{
+    ReportStatus(8, QStringLiteral("Looking Up Error Message") + message);
+    message = socketErrorText(error);
+}
+
+QString TBlockingSocket::CheckSocketError(quint16 allowed)
+{
+    m_lastError = m_wsaLastError;
+    QString message;
+    if (m_lastError == allowed || m_lastError <= 10000)
+        return message;
+    LookUpErrorMessage(quint16(m_lastError), message);
+    if (OnSocketError)
+        OnSocketError(this, quint16(m_lastError), message);
+    throw ESockError(message);
+}
+
+void TBlockingSocket::ResolveHost()
+{
+    ReportStatus(8, QStringLiteral("Resolve Host"));
+    const QString target = ProxyHost.isEmpty() ? Host : ProxyHost;
+    // The name goes through the buffer as zero-terminated text.
+    QByteArray name = target.toUtf8().left(kLineSize);
+    const int zero = name.indexOf('\0');
+    if (zero >= 0)
+        name.truncate(zero);
+    const in_addr_t dotted = ::inet_addr(name.constData());
+    if (dotted != INADDR_NONE) {
+        m_remoteAddress = ntohl(dotted);
+        return;
+    }
+
+    m_remoteAddress = 0;
+    TimerStep step(this);
+    m_lookupDone = false;
+    const quint64 lookup = ++m_lookupSerial;
+    QHostInfo::lookupHost(QString::fromUtf8(name), m_notifyWindow.get(), [this, lookup](const QHostInfo &info) {
+        if (lookup != m_lookupSerial)
+            return;
+        int error = 0;
+        m_hostEntry = 0;
+        if (info.error() == QHostInfo::HostNotFound) {
+            error = 11001;
+        } else if (info.error() != QHostInfo::NoError) {
+            error = 11002;
+        } else {
+            const auto addresses = info.addresses();
+            const auto ipv4 = std::find_if(addresses.begin(), addresses.end(), [](const QHostAddress &address) {
+                return address.protocol() == QAbstractSocket::IPv4Protocol;
+            });
+            if (ipv4 == addresses.end())
+                error = 11004;
+            else
+                m_hostEntry = ipv4->toIPv4Address();
+        }
+        m_notifyWindow->post(kHostLookupMessage, lookup, quint32(error) << 16);
+    });
+
+    {
+        WaitTick tick(this);
+        while (!m_lookupDone && !m_timedOut && !m_canceled)
+            ServeQueue(true);
+    }
+    if (m_timedOut)
+        throw ESockError(QStringLiteral("Host Lookup Timed Out"));
+    if (m_canceled)
+        throw ESockError(QStringLiteral("Host Lookup Canceled"));
+    if (!m_eventOk)
+        throw ESockError(QStringLiteral("Host Lookup Failed"));
+    m_remoteAddress = m_hostEntry;
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TBlockingSocket::Connect()
+{
+    ReportStatus(8, QStringLiteral("Connecting"));
+    m_canceled = false;
+    if (m_connected)
+        throw ESockError(QStringLiteral("Already connected"));
+
+    int attempts = 0;
+    for (;;) {
+        try {
+            ResolveHost();
+        } catch (const ESockError &e) {
+            if (e.message() == QLatin1String("Host Lookup Timed Out")
+                || e.message() == QLatin1String("Host Lookup Canceled"))
+                throw;
+            m_remoteAddress = 0;
+        }
+        if (m_remoteAddress != 0)
+            break;
+        if (attempts > 0 || !OnInvalidHost)
+            throw ESockError(QStringLiteral("Null Remote Address"));
+        bool handled = false;
+        OnInvalidHost(this, handled);
+        if (!handled)
+            throw ESockError(QStringLiteral("Null Remote Address"));
+        ++attempts;
+    }
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(ProxyHost.isEmpty() ? quint16(Port) : ProxyPort);
+    address.sin_addr.s_addr = htonl(m_remoteAddress);
+
+    m_lookupDone = false;
+    m_eventOk = true;
+    int result = -1;
+    if (m_socket == kNoSocket) {
+        m_wsaLastError = 10038;
+    } else {
+        result = ::connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        if (result == 0) {
+            m_readNotifier->setEnabled(true);
+            m_notifyWindow->post(kSocketEventMessage, m_socketSerial, kEventConnect);
+        } else if (errno == EINPROGRESS) {
+            // The normal answer of an asynchronous socket; the outcome comes as the
+            // connect notification.
+            m_wsaLastError = kWouldBlock;
+            m_connectPending = true;
+            m_writeNotifier->setEnabled(true);
+        } else if (isConnectOutcome(errno)) {
+            // The kernel knew the outcome at once (a refused loopback port, say); it is
+            // delivered as the notification all the same, as an asynchronous socket does.
+            const int error = winsockError(errno);
+            m_wsaLastError = kWouldBlock;
+            m_notifyWindow->post(kSocketEventMessage, m_socketSerial, withError(kEventConnect, error));
+        } else {
+            FetchSystemError();
+        }
+    }
+    if (result != 0)
+        CheckSocketError(kWouldBlock);
+
+    {
+        TimerStep step(this);
+        WaitTick tick(this);
+        while (!m_connected && !m_timedOut && !m_canceled && m_eventOk)
+            ServeQueue(true);
+    }
+    if (!m_timedOut && !m_canceled && m_eventOk)
+        return;
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (m_timedOut)
+        throw ESockError(QStringLiteral("Connection Timed out"));
+    if (m_canceled)
+        throw ESockError(QStringLiteral("Connection Canceled"));
+    throw ESockError(QStringLiteral("Connection Failed"));
+}
+
+void TBlockingSocket::Disconnect()
+{
+    ReportStatus(8, QStringLiteral("Disconnecting"));
+    RequestCloseSocket();
+}
+
+void TBlockingSocket::RequestCloseSocket()
+{
+    ReportStatus(4, QStringLiteral("Request Close Socket"));
+    m_connected = false;
+    m_closedByPeer = false;
+    if (m_socket == kNoSocket)
+        return;
+    ForgetSocket();
+    const int result = ::close(m_socket);
+    const int closeError = errno;
+    m_socket = kNoSocket;  // released by the kernel whatever close answered
+    if (result != 0 && closeError != EINTR) {
+        m_wsaLastError = winsockError(closeError);
+        CheckSocketError(kWouldBlock);
+    }
+    // The fresh socket is there before OnDisconnect runs, so that a failing handler
+    // cannot leave the component without one.
+    if (!m_destroying) {
+        m_socket = MakeSocket(false);
+        if (m_socket != kNoSocket)
+            WatchSocket();
+    }
+    if (!m_beingDestroyed && OnDisconnect)
+        OnDisconnect(this);
+}
+
+void TBlockingSocket::SendBuffer(const char *buffer, int length)
+{
+    ReportStatus(4, QStringLiteral("Sending Buffer"));
+    {
+        TimerStep step(this);
+        if (!m_canceled) {
+            if (length == 0)
+                length = int(::strnlen(buffer, kLineSize - 1));
+            int remaining = length;
+            WaitTick tick(this);
+            while (remaining > 0 && !m_canceled) {
+                const ssize_t sent = ::send(m_socket, buffer + (length - remaining), size_t(remaining),
+                                            MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (sent == 0)
+                    break;
+                if (sent > 0) {
+                    remaining -= int(sent);
+                    continue;
+                }
+                FetchSystemError();
+                CheckSocketError(kWouldBlock);
+                // The peer is not taking data: serve the queue until the socket can take
+                // more, so that the time-out (or a cancel) can end the send.
+                const quint64 serial = m_socketSerial;
+                m_writable = false;
+                if (m_writeNotifier && !m_connectPending)
+                    m_writeNotifier->setEnabled(true);
+                while (!m_writable && !m_canceled && serial == m_socketSerial)
+                    ServeQueue(true);
+            }
+        }
+    }
+    if (m_canceled) {
+        m_canceled = false;
+        throw EAbortError(QStringLiteral("Socket send aborted"));
+    }
+}
+
+void TBlockingSocket::Write(const QString &text)
+{
+    ReportStatus(8, QStringLiteral("Write"));
+    // The text goes out up to its first zero character and at most 65,536 bytes long.
+    QByteArray bytes = text.left(kLineSize).toUtf8().left(kLineSize);
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    std::memcpy(m_lineBuffer.data(), bytes.constData(), size_t(bytes.size()));
+    m_lineBuffer[bytes.size()] = '\0';
+    if (bytes.isEmpty())
+        SendBuffer(m_lineBuffer.constData(), 0);
+    else
+        SendBuffer(m_lineBuffer.constData(), int(bytes.size()));
+}
+
+void TBlockingSocket::Writeln(const QString &text)
+{
+    ReportStatus(8, QStringLiteral("Writeln"));
+    Write(text + QLatin1String("\r\n"));
+}
+
+QString TBlockingSocket::ReadLn()
+{
+    ReportStatus(8, QStringLiteral("ReadLn"));
+    TimerStep step(this);
+    WaitTick tick(this);
+    const quint64 serial = m_socketSerial;
+    QByteArray line;
+    char *buffer = m_lineBuffer.data();
+    for (;;) {
+        if (m_canceled) {
+            m_canceled = false;
+            throw EAbortError(QStringLiteral("Socket readln aborted"));
+        }
+        bool socketLost = serial != m_socketSerial;
+        if (!socketLost) {
+            // Only peek, so that no byte after the line end is taken from the socket.
+            const int room = kLineSize - int(line.size());
+            if (room <= 0)
+                throw ESockError(QStringLiteral("Reply line too long (no line end within 65536 bytes)"));
+            const ssize_t peeked = ::recv(m_socket, buffer, size_t(room), MSG_PEEK | MSG_DONTWAIT);
+            if (peeked == 0) {
+                if (line.isEmpty())
+                    return {};
+                throw ESockError(QStringLiteral("Connection closed in the middle of a line"));
+            }
+            if (peeked > 0) {
+                const char *end = static_cast<const char *>(std::memchr(buffer, '\n', size_t(peeked)));
+                const int wanted = end ? int(end - buffer) + 1 : int(peeked);
+                const ssize_t taken = ::recv(m_socket, buffer, size_t(wanted), MSG_DONTWAIT);
+                if (taken > 0)
+                    line.append(buffer, taken);
+                if (m_readNotifier)
+                    m_readNotifier->setEnabled(true);
+                if (end && taken == wanted)
+                    return QString::fromLatin1(line);
+                ServeQueue(false);
+                continue;
+            }
+            FetchSystemError();
+            m_lastError = m_wsaLastError;
+            if (m_lastError == kNotConnected)
+                socketLost = true;
+            else
+                CheckSocketError(kWouldBlock);
+            if (m_readNotifier)
+                m_readNotifier->setEnabled(true);
+        }
+        if (socketLost) {
+            // The socket went away under this read. After the peer closed with nothing
+            // left that is the empty line of a closed connection; a close from this side
+            // (a Disconnect run by another handler) ends the read as aborted, so that no
+            // line of a later connection is ever taken for the reply.
+            if (m_closedByPeer && line.isEmpty())
+                return {};
+            if (m_closedByPeer && !line.isEmpty())
+                throw ESockError(QStringLiteral("Connection closed in the middle of a line"));
+            throw EAbortError(QStringLiteral("Socket readln aborted"));
+        }
+        ServeQueue(true);
+    }
+}
+
+QString TBlockingSocket::Transaction(const QString &command)
+{
+    ReportStatus(8, QStringLiteral("Transaction"));
+    m_replyCode = 0;
+    Writeln(command);
+    m_lastReply = ReadLn();
+    if (!m_lastReply.isEmpty()) {
+        ReportStatus(1, m_lastReply);
+        qint64 code = 0;
+        int digits = 0;
+        while (digits < 10 && digits < m_lastReply.size() && m_lastReply.at(digits).isDigit()
+               && m_lastReply.at(digits).unicode() < 128) {
+            code = code * 10 + (m_lastReply.at(digits).unicode() - '0');
+            ++digits;
+        }
+        // A number too large for the 16-bit code is no reply code.
+        if (digits > 0 && code <= 32767)
+            m_replyCode = qint16(code);
+    }
+    return m_lastReply;
+}
+
+bool TBlockingSocket::DataAvailable()
+{
+    ReportStatus(8, QStringLiteral("Data Available"));
+    const ssize_t n = ::recv(m_socket, m_lineBuffer.data(), 1, MSG_PEEK | MSG_DONTWAIT);
+    return n >= 1;
+}
+
+void TBlockingSocket::ClearInput()
+{
+    ReportStatus(8, QStringLiteral("Clearing Input"));
+    (void)::recv(m_socket, m_lineBuffer.data(), kLineSize, MSG_DONTWAIT);
+    if (m_readNotifier && m_connected)
+        m_readNotifier->setEnabled(true);
+}
+
+int TBlockingSocket::Accept()
+{
+    ReportStatus(4, QStringLiteral("Accepting"));
+    {
+        WaitTick tick(this);
+        while (!m_lookupDone && !m_canceled)
+            ServeQueue(true);
+    }
+    if (m_canceled)
+        throw ESockError(QStringLiteral("Accepting Canceled"));
+    if (!m_eventOk)
+        throw ESockError(QStringLiteral("Error creating Data Connection"));
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const int handle = ::accept4(m_socket, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    // This component watches one socket only; the accepted one is handed to the caller.
+    m_remoteAddress = ntohl(peer.sin_addr.s_addr);
+    if (m_canceled) {
+        m_canceled = false;
+        throw EAbortError(QStringLiteral("Socket send aborted"));
+    }
+    return handle;
+}

@@ -1,0 +1,177 @@
+#pragma once
+
+#include "Exception.h"
+#include "MailEvents.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QStringList>
+#include <memory>
+
+class QSocketNotifier;
+class QTimer;
+class TSocketNotifyWindow;
+class TThreadTimer;
+
+// A failure of the socket layer.
+class ESockError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// A send, a line read or an accept ended because a cancel (or a time-out) was requested.
+class EAbortError : public ESockError
+{
+public:
+    using ESockError::ESockError;
+};
+
+// The text of a socket error number: "10061:Connection refused" for a number of the
+// table, "Unknown Error No. " and the number for any other, empty for 0.
+QString socketErrorText(quint16 error);
+
+// The socket error number of a system errno value: 10000 + the BSD number for the BSD
+// socket errors (whose Linux values differ), 0 for 0, and 10000 + errno for the rest.
+int winsockError(int systemError);
+
+// One TCP client socket that code on the GUI thread can use as if it were blocking. The
+// socket itself never blocks: each wait serves the application's event queue, so windows
+// keep painting and timers keep firing, and a time-out bounds each single step.
+class TBlockingSocket : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kNoSocket = -1;
+    // The largest line that ReadLn takes, its LF included, and the largest text Write sends.
+    static constexpr int kLineSize = 65536;
+
+    explicit TBlockingSocket(QObject *owner = nullptr);
+    ~TBlockingSocket() override;
+
+    // Published properties.
+    QString Host;
+    int Port = 0;         // only the low 16 bits are used
+    int TimeOut = 0;      // milliseconds for each blocking step; 0 = no time-out
+    int ReportLevel = 0;  // the highest status level that is reported
+    TNotifyEvent OnDisconnect;
+    TNotifyEvent OnConnect;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+
+    // Unpublished events.
+    TNotifyEvent OnReadable;
+    TNotifyEvent OnAcceptable;
+    TSocketErrorEvent OnSocketError;
+    THandlerEvent OnConnectionRequired;
+    TNotifyEvent OnPacketRecvd;
+
+    // When not empty, connections go to this host and port instead.
+    QString ProxyHost;
+    quint16 ProxyPort = 0;
+
+    virtual int Accept();
+    virtual void Connect();
+    virtual void Disconnect();
+    virtual QString Transaction(const QString &command);
+    virtual void Abort();
+
+    void Cancel();
+    // Sends `length` bytes of `buffer`; length 0 sends up to the first zero byte.
+    void SendBuffer(const char *buffer, int length);
+    void Write(const QString &text);
+    void Writeln(const QString &text);
+    // Reads up to and including the next LF; the line keeps its CR LF. Returns an empty
+    // line when the peer closed the connection and nothing is left.
+    QString ReadLn();
+    bool DataAvailable();
+    void ClearInput();
+    void ResolveHost();
+    void RequestCloseSocket();
+    void TimerOn();
+    void TimerOff();
+    void ReportStatus(quint8 level, const QString &text);
+    // Fetches the last socket error; raises ESockError unless it is `allowed` or not a
+    // socket error. Returns the (empty) message text.
+    QString CheckSocketError(quint16 allowed);
+    // Turns an error number into its text; `message` comes in as a prefix for the status
+    // report and goes out as the text.
+    void LookUpErrorMessage(quint16 error, QString &message);
+
+    // Called by the notification object for every message numbered 1125 and above.
+    void HandleSocketMessage(quint32 message, quint64 wParam, quint32 lParam);
+
+    bool Connected() const { return m_connected; }
+    bool Canceled() const { return m_canceled; }
+    bool TimedOut() const { return m_timedOut; }
+    bool EventOk() const { return m_eventOk; }
+    int LastError() const { return m_lastError; }
+    QString Status() const { return m_status; }
+    QString LastReply() const { return m_lastReply; }
+    qint16 ReplyCode() const { return m_replyCode; }
+    const QStringList &WinsockInfo() const { return m_winsockInfo; }
+    int SocketHandle() const { return m_socket; }
+    // The IPv4 address of the connect target in host byte order; 0 = none.
+    quint32 RemoteAddress() const { return m_remoteAddress; }
+    int BytesTotal() const { return m_bytesTotal; }
+    int BytesRecvd() const { return m_bytesRecvd; }
+    TThreadTimer *TimeoutTimer() const { return m_timeoutTimer; }
+    TSocketNotifyWindow *NotifyWindow() const { return m_notifyWindow.get(); }
+
+    // The process-wide count of live components that started the socket layer.
+    static int WinsockUsers();
+
+protected:
+    // The component's destruction has begun: OnStatus and OnDisconnect stay quiet.
+    bool m_beingDestroyed = false;
+
+private:
+    void InitializeWinsock();
+    // Makes a stream socket and registers it for notification; kNoSocket on failure.
+    int MakeSocket(bool lingerOff);
+    void WatchSocket();
+    void ForgetSocket();
+    void TimeoutHandler();
+    void ServeQueue(bool wait);
+    void SocketReadable();
+    void SocketWritable();
+    // Records errno as the last socket error and returns it.
+    int FetchSystemError();
+
+    class WaitTick;
+
+    QByteArray m_lineBuffer;
+    QStringList m_winsockInfo;
+    bool m_canceled = false;
+    bool m_destroying = false;
+    int m_lastError = 0;
+    QString m_status;
+    TThreadTimer *m_timeoutTimer = nullptr;
+    bool m_eventOk = true;
+    bool m_timedOut = false;
+    int m_bytesTotal = 0;
+    int m_bytesRecvd = 0;
+    bool m_lookupDone = false;
+    quint32 m_remoteAddress = 0;
+    quint32 m_hostEntry = 0;  // the first address of the last lookup's answer
+    QString m_lastReply;
+    qint16 m_replyCode = 0;
+    int m_socket = kNoSocket;
+    std::unique_ptr<TSocketNotifyWindow> m_notifyWindow;
+    bool m_connected = false;
+
+    // What stands in for the asynchronous notifications of the socket.
+    int m_wsaLastError = 0;       // the last error of a socket call
+    quint64 m_socketSerial = 0;   // names the current socket in its messages
+    quint64 m_lookupSerial = 0;   // names the running lookup in its answer
+    bool m_connectPending = false;
+    bool m_writable = false;
+    bool m_closedByPeer = false;  // the last socket was replaced after the peer closed it
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QTimer *m_waitTick = nullptr;
+    int m_waits = 0;
+};

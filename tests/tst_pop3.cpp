@@ -1,0 +1,471 @@
+#include "ErrorReport.h"
+#include "Exception.h"
+#include "Pop3Client.h"
+#include "ScriptedPeer.h"
+
+#include <QtTest>
+
+// The conversation of one mail check, C = client, S = server (RFC 1939):
+//   S: greeting   C: USER   S: +OK   C: PASS   S: +OK   C: STAT   S: +OK n m   C: QUIT   S: +OK
+class TestPop3 : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Runs `work` and returns the text of the failure it raised; empty if none.
+    template<typename Work>
+    static QString failureOf(Work work)
+    {
+        try {
+            work();
+        } catch (const Exception &e) {
+            return e.message();
+        }
+        return {};
+    }
+
+    // A client for `peer` set up as both forms of the program set theirs up; its OnConnect
+    // handler disconnects, as theirs do.
+    struct Check
+    {
+        explicit Check(const ScriptedPeer &peer)
+        {
+            client.Host = QStringLiteral("127.0.0.1");
+            client.Port = peer.port();
+            client.TimeOut = 30000;
+            client.UserID = QStringLiteral("alice");
+            client.Password = QStringLiteral("secret");
+            client.OnConnect = [this](QObject *sender) {
+                ++connects;
+                QCOMPARE(sender, &client);
+                client.Disconnect();
+            };
+        }
+        TPop3Client client;
+        int connects = 0;
+    };
+
+private slots:
+    void replyWord_data();
+    void replyWord();
+    void positiveReply_data();
+    void positiveReply();
+    void construction();
+    void attachFilePath_data();
+    void attachFilePath();
+
+    void successfulCheck();
+    void statVariants_data();
+    void statVariants();
+    void negativeStatAfterQuitAndOnConnect();
+    void negativeGreeting();
+    void userRejected();
+    void authenticationFailedHandledOnce();
+    void authenticationFailedSecondRejection();
+    void authenticationNeeded_data();
+    void authenticationNeeded();
+    void lineBreakInCredentialsRefused_data();
+    void lineBreakInCredentialsRefused();
+    void silentServerTimesOut();
+    void reportLevel3GivesTheFourReplies();
+    void passwordNeverInStatus();
+    void hostileGreeting_data();
+    void hostileGreeting();
+    void disconnectByAnotherHandlerWhileWaiting();
+    void disconnectWhenNotConnectedDoesNothing();
+    void abortSendsNoQuit();
+    void socketFailureSkipsDisconnect();
+};
+
+void TestPop3::replyWord_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("k");
+    QTest::addColumn<QString>("word");
+    QTest::newRow("status") << "+OK 3 1200\r\n" << 1 << "+OK";
+    QTest::newRow("count") << "+OK 3 1200\r\n" << 2 << "3";
+    QTest::newRow("last keeps line end") << "+OK 3 1200\r\n" << 3 << "1200\r\n";
+    QTest::newRow("count at line end") << "+OK 3\r\n" << 2 << "3\r\n";
+    QTest::newRow("two spaces") << "+OK  3 1200\r\n" << 2 << "";
+    QTest::newRow("empty line") << "" << 1 << "";
+    QTest::newRow("beyond") << "+OK\r\n" << 2 << "";
+}
+
+void TestPop3::replyWord()
+{
+    QFETCH(QString, line);
+    QFETCH(int, k);
+    QFETCH(QString, word);
+    QCOMPARE(ReplyWord(line, QLatin1Char(' '), k), word);
+}
+
+void TestPop3::positiveReply_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("positive");
+    QTest::newRow("plain") << "+OK\r\n" << true;
+    QTest::newRow("with text") << "+OK ready\r\n" << true;
+    QTest::newRow("inside word") << "x+OKy rest\r\n" << true;
+    QTest::newRow("negative") << "-ERR no\r\n" << false;
+    QTest::newRow("in field 2") << "-ERR +OK\r\n" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestPop3::positiveReply()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, positive);
+    QCOMPARE(IsPositiveReply(line), positive);
+}
+
+void TestPop3::construction()
+{
+    TPop3Client client;
+    QCOMPARE(client.Port, 110);
+    QCOMPARE(client.MessageCount(), 0);
+    QVERIFY(!client.InOperation());
+    QVERIFY(!client.DeleteOnRead);
+    QVERIFY(!client.Parse);
+    QVERIFY(client.AttachFilePath().isEmpty());
+    QVERIFY(client.Summary() && client.MailMessage() && client.UUProcessor());
+    QCOMPARE(client.UUProcessor()->Method, TUUProcessor::uuMime);
+    QCOMPARE(client.BytesRecvd(), 0);
+    QCOMPARE(client.BytesTotal(), 0);
+}
+
+void TestPop3::attachFilePath_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("no separator") << "C:\\mail" << "C:\\mail\\";
+    QTest::newRow("separator") << "C:\\mail\\" << "C:\\mail\\";
+    QTest::newRow("empty") << "" << "\\";
+}
+
+void TestPop3::attachFilePath()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, stored);
+    TPop3Client client;
+    client.setAttachFilePath(value);
+    QCOMPARE(client.AttachFilePath(), stored);
+}
+
+void TestPop3::successfulCheck()
+{
+    ScriptedPeer peer(loginSequence() + statSequence("+OK 3 1200") + quitSequence());
+    Check check(peer);
+    bool inOperationDuringCheck = false;
+    check.client.ReportLevel = 1;
+    check.client.OnStatus = [&](QObject *, const QString &status) {
+        if (status.startsWith(QLatin1String("+OK logged in")))
+            inOperationDuringCheck = check.client.InOperation();
+    };
+    check.client.Connect();
+    QCOMPARE(check.connects, 1);
+    QVERIFY(inOperationDuringCheck);
+    QVERIFY(!check.client.InOperation());
+    QCOMPARE(check.client.MessageCount(), 3);
+    QVERIFY(!check.client.Connected());
+    QVERIFY2(peer.mismatches.isEmpty(), qPrintable(peer.mismatches.join(u'\n')));
+    QCOMPARE(peer.received, (QStringList{"USER alice", "PASS secret", "STAT", "QUIT"}));
+}
+
+void TestPop3::statVariants_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("count");
+    QTest::newRow("count and size") << QByteArray("+OK 3 1200") << 3;
+    QTest::newRow("empty mailbox") << QByteArray("+OK 0 0") << 0;
+    QTest::newRow("count at line end") << QByteArray("+OK 3") << 0;
+    QTest::newRow("two spaces") << QByteArray("+OK  3 1200") << 0;
+    QTest::newRow("not a number") << QByteArray("+OK many 1200") << 0;
+    QTest::newRow("large") << QByteArray("+OK 2147483647 1") << 2147483647;
+}
+
+void TestPop3::statVariants()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(int, count);
+    ScriptedPeer peer(loginSequence() + statSequence(reply) + quitSequence());
+    Check check(peer);
+    check.client.Connect();
+    QCOMPARE(check.client.MessageCount(), count);
+    QCOMPARE(check.connects, 1);
+}
+
+void TestPop3::negativeStatAfterQuitAndOnConnect()
+{
+    ScriptedPeer first(loginSequence() + statSequence("+OK 4 100") + quitSequence());
+    ScriptedPeer second(loginSequence() + statSequence("-ERR mailbox locked") + quitSequence());
+    Check check(first);
+    check.client.Connect();
+    QCOMPARE(check.client.MessageCount(), 4);
+
+    check.client.Port = second.port();
+    int connectsAfterQuit = 0;
+    check.client.OnConnect = [&](QObject *) {
+        ++check.connects;
+        if (second.received.contains(QStringLiteral("QUIT")))
+            ++connectsAfterQuit;
+        check.client.Disconnect();
+    };
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("-ERR mailbox locked\r\n"));
+    QCOMPARE(check.connects, 2);
+    QCOMPARE(connectsAfterQuit, 1);
+    QCOMPARE(check.client.MessageCount(), 4);
+    QCOMPARE(second.received.last(), QStringLiteral("QUIT"));
+    QVERIFY(!check.client.Connected());
+}
+
+void TestPop3::negativeGreeting()
+{
+    ScriptedPeer peer(S("-ERR go away") + quitSequence());
+    Check check(peer);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("-ERR go away\r\n"));
+    QCOMPARE(check.connects, 0);
+    QCOMPARE(peer.received, QStringList{"QUIT"});
+}
+
+void TestPop3::userRejected()
+{
+    ScriptedPeer peer(greetingSequence() + C("USER alice") + S("-ERR who?") + quitSequence());
+    Check check(peer);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Authentication failed"));
+    QCOMPARE(check.connects, 0);
+    QCOMPARE(peer.received, (QStringList{"USER alice", "QUIT"}));
+}
+
+void TestPop3::authenticationFailedHandledOnce()
+{
+    ScriptedPeer peer(greetingSequence() + C("USER alice") + S("+OK") + C("PASS wrong") + S("-ERR bad")
+                      + C("USER alice") + S("+OK") + C("PASS secret") + S("+OK") + statSequence() + quitSequence());
+    Check check(peer);
+    check.client.Password = QStringLiteral("wrong");
+    int asked = 0;
+    check.client.OnAuthenticationFailed = [&](QObject *, bool &handled) {
+        ++asked;
+        check.client.Password = QStringLiteral("secret");
+        handled = true;
+    };
+    check.client.Connect();
+    QCOMPARE(asked, 1);
+    QCOMPARE(check.connects, 1);
+    QCOMPARE(check.client.MessageCount(), 3);
+    QVERIFY2(peer.mismatches.isEmpty(), qPrintable(peer.mismatches.join(u'\n')));
+}
+
+void TestPop3::authenticationFailedSecondRejection()
+{
+    ScriptedPeer peer(greetingSequence() + C("USER alice") + S("-ERR no") + C("USER bob") + S("-ERR no either")
+                      + quitSequence());
+    Check check(peer);
+    int asked = 0;
+    check.client.OnAuthenticationFailed = [&](QObject *, bool &handled) {
+        ++asked;
+        check.client.UserID = QStringLiteral("bob");
+        handled = true;
+    };
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Authentication failed"));
+    QCOMPARE(asked, 1);
+    QCOMPARE(check.connects, 0);
+    QCOMPARE(peer.received, (QStringList{"USER alice", "USER bob", "QUIT"}));
+}
+
+void TestPop3::authenticationNeeded_data()
+{
+    QTest::addColumn<bool>("withHandler");
+    QTest::addColumn<bool>("handles");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("asked");
+    QTest::newRow("no handler") << false << false << "Authentication failed" << 0;
+    QTest::newRow("not handled") << true << false << "Authentication failed" << 1;
+    QTest::newRow("handled") << true << true << "" << 1;
+}
+
+void TestPop3::authenticationNeeded()
+{
+    QFETCH(bool, withHandler);
+    QFETCH(bool, handles);
+    QFETCH(QString, failure);
+    QFETCH(int, asked);
+    ScriptedPeer peer(loginSequence() + statSequence() + quitSequence());
+    Check check(peer);
+    check.client.Password.clear();
+    int calls = 0;
+    if (withHandler) {
+        check.client.OnAuthenticationNeeded = [&](QObject *, bool &handled) {
+            ++calls;
+            if (handles) {
+                check.client.Password = QStringLiteral("secret");
+                handled = true;
+            }
+        };
+    }
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), failure);
+    QCOMPARE(calls, asked);
+    if (failure.isEmpty()) {
+        QCOMPARE(check.client.MessageCount(), 3);
+    } else {
+        QCoreApplication::processEvents();
+        QCOMPARE(peer.connections, 0);
+        QCOMPARE(check.connects, 0);
+    }
+}
+
+void TestPop3::lineBreakInCredentialsRefused_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("LF in password") << "alice" << "secret\nDELE 1";
+    QTest::newRow("CR in user") << "alice\rDELE 1" << "secret";
+    QTest::newRow("zero in password") << "alice" << QString::fromLatin1("sec\0ret", 7);
+}
+
+void TestPop3::lineBreakInCredentialsRefused()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    ScriptedPeer peer(loginSequence() + statSequence() + quitSequence());
+    Check check(peer);
+    check.client.UserID = user;
+    check.client.Password = password;
+    QCOMPARE(failureOf([&] { check.client.Connect(); }),
+             QStringLiteral("User ID or password holds a line break or zero character"));
+    QCoreApplication::processEvents();
+    QCOMPARE(peer.connections, 0);
+}
+
+void TestPop3::silentServerTimesOut()
+{
+    ScriptedPeer peer(loginSequence());  // then nothing: STAT stays unanswered
+    Check check(peer);
+    check.client.TimeOut = 200;
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Socket readln aborted"));
+    QCOMPARE(check.connects, 1);  // the login had succeeded
+    QVERIFY(!check.client.Connected());
+    QVERIFY(!peer.received.contains(QStringLiteral("QUIT")));
+    QTRY_VERIFY(peer.clientClosed);
+}
+
+void TestPop3::reportLevel3GivesTheFourReplies()
+{
+    ScriptedPeer peer(loginSequence() + statSequence("+OK 2 300") + quitSequence());
+    Check check(peer);
+    check.client.ReportLevel = 3;
+    QStringList statuses;
+    check.client.OnStatus = [&](QObject *, const QString &status) { statuses << status; };
+    check.client.Connect();
+    QCOMPARE(statuses, (QStringList{"+OK\r\n", "+OK logged in\r\n", "+OK 2 300\r\n", "+OK bye\r\n"}));
+}
+
+void TestPop3::passwordNeverInStatus()
+{
+    ScriptedPeer peer(loginSequence("alice", "Pa55-word") + statSequence() + quitSequence());
+    Check check(peer);
+    check.client.Password = QStringLiteral("Pa55-word");
+    check.client.ReportLevel = 8;
+    QStringList statuses;
+    check.client.OnStatus = [&](QObject *, const QString &status) { statuses << status; };
+    check.client.Connect();
+    QVERIFY(statuses.size() > 20);
+    for (const QString &status : statuses)
+        QVERIFY2(!status.contains(QLatin1String("Pa55")), qPrintable(status));
+    QVERIFY(!check.client.Status().contains(QLatin1String("Pa55")));
+}
+
+void TestPop3::hostileGreeting_data()
+{
+    QTest::addColumn<PeerScript>("script");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("closed at once") << closeConnection() << "Connection closed by the server";
+    QTest::newRow("closed mid-line") << (raw("+OK half") + closeConnection())
+                                     << "Connection closed in the middle of a line";
+    QTest::newRow("longer than 64 KiB") << (raw(QByteArray(100000, 'A')) + S(""))
+                                        << "Reply line too long (no line end within 65536 bytes)";
+    QTest::newRow("flood") << raw(QByteArray(4 * 1024 * 1024, 'B'))
+                           << "Reply line too long (no line end within 65536 bytes)";
+    QTest::newRow("never a line end") << raw("+OK") << "Socket readln aborted";
+    QTest::newRow("zero bytes") << (raw(QByteArray("-ERR\0\0\r\n", 8)) + quitSequence())
+                                << QString::fromLatin1(QByteArray("-ERR\0\0\r\n", 8));
+}
+
+void TestPop3::hostileGreeting()
+{
+    QFETCH(PeerScript, script);
+    QFETCH(QString, failure);
+    ScriptedPeer peer(script);
+    Check check(peer);
+    check.client.TimeOut = 500;
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), failure);
+    QCOMPARE(check.connects, 0);
+    QVERIFY(!check.client.Connected());
+}
+
+void TestPop3::disconnectByAnotherHandlerWhileWaiting()
+{
+    // While the client waits for the USER reply, another handler (the settings dialog's
+    // test switch) disconnects: the waiting read must fail, never read a later line.
+    ScriptedPeer peer(greetingSequence() + C("USER alice") + C("QUIT") + S("+OK bye") + closeConnection());
+    Check check(peer);
+    check.client.TimeOut = 5000;
+    QTimer::singleShot(200, [&] { check.client.Disconnect(); });
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Socket readln aborted"));
+    QCOMPARE(check.connects, 0);
+    QCOMPARE(peer.received, (QStringList{"USER alice", "QUIT"}));
+    QVERIFY(!check.client.Connected());
+}
+
+void TestPop3::disconnectWhenNotConnectedDoesNothing()
+{
+    TPop3Client client;
+    client.ReportLevel = 8;
+    QStringList statuses;
+    client.OnStatus = [&](QObject *, const QString &status) { statuses << status; };
+    client.Disconnect();
+    QVERIFY(statuses.isEmpty());
+}
+
+void TestPop3::abortSendsNoQuit()
+{
+    ScriptedPeer peer(loginSequence() + statSequence() + quitSequence());
+    Check check(peer);
+    check.client.ReportLevel = 8;
+    QStringList statuses;
+    check.client.OnStatus = [&](QObject *, const QString &status) { statuses << status; };
+    check.client.OnConnect = [&](QObject *) {
+        statuses.clear();
+        check.client.Abort();
+    };
+    check.client.Connect();
+    QVERIFY(!check.client.Connected());
+    QVERIFY(check.client.Canceled());
+    QVERIFY(!statuses.contains(QStringLiteral("Abort")));
+    QVERIFY(statuses.contains(QStringLiteral("Canceling")));
+    QTRY_VERIFY(peer.clientClosed);
+    QVERIFY(!peer.received.contains(QStringLiteral("QUIT")));
+}
+
+void TestPop3::socketFailureSkipsDisconnect()
+{
+    quint16 port = 0;
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        port = server.serverPort();
+    }
+    TPop3Client client;
+    client.Host = QStringLiteral("127.0.0.1");
+    client.Port = port;
+    client.TimeOut = 5000;
+    client.UserID = QStringLiteral("alice");
+    client.Password = QStringLiteral("secret");
+    int connects = 0;
+    client.OnConnect = [&](QObject *) { ++connects; };
+    QCOMPARE(failureOf([&] { client.Connect(); }), QStringLiteral("Connection Failed"));
+    QCOMPARE(connects, 0);
+    QVERIFY(!client.InOperation());
+}
+
+QTEST_GUILESS_MAIN(TestPop3)
+#include "tst_pop3.moc"
