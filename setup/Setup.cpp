@@ -5,11 +5,13 @@
 #include "Folder.h"
 #include "PictureCatalogue.h"
 #include "Platform.h"
+#include "Pop3Client.h"
 #include "SettingsStore.h"
 #include "SettingsText.h"
 #include "SetupRules.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 
 const QString kWebPageAddress = QStringLiteral("https://pantel.example.org/");
 
@@ -26,7 +28,17 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::TSetupForm>())
     , m_dialogs(std::move(dialogs))
+    , popMail(std::make_shared<TPop3Client>())
 {
+    popMail->Port = 110;
+    popMail->TimeOut = 30000;
+    // At level 3 the status texts are exactly the server's reply lines.
+    popMail->ReportLevel = 3;
+    popMail->Parse = false;
+    popMail->DeleteOnRead = false;
+    popMail->OnConnect = [this](QObject *sender) { popMailConnect(sender); };
+    popMail->OnStatus = [this](QObject *sender, const QString &status) { popMailStatus(sender, status); };
+
     takeOwnerWindow();
     ui->setupUi(this);
     setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::MSWindowsFixedSizeDialogHint);
@@ -45,6 +57,8 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent)
     connect(ui->btnGaku, &QPushButton::clicked, this, &TSetupForm::btnGakuClick);
     connect(ui->btnTime, &QPushButton::clicked, this, &TSetupForm::btnTimeClick);
     connect(ui->ckbMailCheck, &QCheckBox::clicked, this, &TSetupForm::ckbMailCheckClick);
+    connect(ui->btnMailCheck, &QPushButton::clicked, this, &TSetupForm::btnMailCheckClick);
+    ui->edtURL->installEventFilter(this);
     for (int i = 0; i < kSlotCount; ++i) {
         slotButton(i)->setProperty("tag", i);
         browseButton(i)->setProperty("tag", i);
@@ -84,8 +98,25 @@ void TSetupForm::takeOwnerWindow()
 
 void TSetupForm::FormDestroy()
 {
+    if (m_mailTestRunning) {
+        // The dialog goes while a test's Connect still waits under the test button's
+        // press. That press holds its own reference to the client, so the client stays
+        // until Connect has failed; it must no longer reach into this dialog.
+        popMail->OnConnect = nullptr;
+        popMail->OnStatus = nullptr;
+        popMail->Abort();
+    } else if (popMail->Connected()) {
+        runGuarded([this] { popMail->Disconnect(); });
+    }
     if (OwnerWindow)
         OwnerWindow->setEnabled(true);
+}
+
+void TSetupForm::done(int result)
+{
+    if (m_mailTestRunning || !ui->memStatus->isHidden())
+        endMailTest();
+    QDialog::done(result);
 }
 
 QLineEdit *TSetupForm::folderEdit(int slot) const
@@ -282,7 +313,7 @@ void TSetupForm::OKBtnClick()
         s.host = ui->edtHost->text();
         s.userId = ui->edtUserID->text();
         s.password = ui->medPassword->text();
-        s.roundTime = parseIntegerOr(ui->speRoundTime->cleanText(), 5);
+        s.roundTime = ui->speRoundTime->textValue();
         s.mailCheckF = ui->ckbMailCheck->isChecked();
         SettingsStore store;
         writeSettings(store, s);
@@ -346,7 +377,80 @@ void TSetupForm::ckbMailCheckClick()
                              static_cast<QWidget *>(ui->medPassword), static_cast<QWidget *>(ui->speRoundTime),
                              static_cast<QWidget *>(ui->btnMailCheck)})
         control->setEnabled(on);
+    endMailTest();
+}
+
+void TSetupForm::endMailTest()
+{
     ui->btnMailCheck->setText(QStringLiteral("メールチェックテスト"));
     ui->memStatus->hide();
     ui->memStatus->clear();
+    if (m_mailTestRunning) {
+        // Connect is still waiting for the server under the press that started the test.
+        // A QUIT now would wait for the server as well (up to the whole time-out with a
+        // silent one), so the conversation is cut off at once: the wait ends and that
+        // Connect fails, and its failure goes to the error report.
+        popMail->Abort();
+    } else if (popMail->Connected()) {
+        runGuarded([this] { popMail->Disconnect(); });
+    }
+}
+
+void TSetupForm::btnMailCheckClick()
+{
+    if (!ui->memStatus->isHidden()) {
+        endMailTest();
+        return;
+    }
+    // A test that was just ended may still be unwinding under an earlier press; the
+    // client runs one Connect at a time.
+    if (m_mailTestRunning)
+        return;
+
+    ui->memStatus->clear();
+    ui->memStatus->show();
+    ui->btnMailCheck->setText(QStringLiteral("テスト終了"));
+    popMail->Host = ui->edtHost->text();
+    popMail->UserID = ui->edtUserID->text();
+    popMail->Password = ui->medPassword->text();
+
+    const std::shared_ptr<TPop3Client> client = popMail;
+    const QPointer<TSetupForm> self(this);
+    m_mailTestRunning = true;
+    runGuarded([&client] { client->Connect(); });
+    // The failure, if any, has been reported; the memo keeps its lines and the button
+    // its caption, so the next press ends the test. The dialog may be gone by now.
+    if (self)
+        self->m_mailTestRunning = false;
+}
+
+void TSetupForm::popMailConnect(QObject *)
+{
+    if (popMail->Connected())
+        popMail->Disconnect();
+}
+
+void TSetupForm::popMailStatus(QObject *, const QString &Status)
+{
+    // Only a test being presented lists lines; an ended one stays cleared.
+    if (ui->memStatus->isHidden())
+        return;
+    ui->memStatus->appendPlainText(trimControl(Status));
+}
+
+void TSetupForm::edtURLClick()
+{
+    // The shell of the system this was made for took "URL:" and the address; the
+    // desktop's opener takes the address alone.
+    platform().openUrl(kWebPageAddress);
+}
+
+bool TSetupForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->edtURL && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && ui->edtURL->rect().contains(mouse->position().toPoint()))
+            runGuarded([this] { edtURLClick(); });
+    }
+    return QDialog::eventFilter(watched, event);
 }

@@ -13,6 +13,7 @@
 class QLineEdit;
 class QToolButton;
 class QPushButton;
+class TPop3Client;
 
 namespace Ui {
 class TSetupForm;
@@ -52,6 +53,17 @@ public:
     QToolButton *slotButton(int slot) const;
     QPushButton *browseButton(int slot) const;
 
+    // The dialog's POP3 client that runs the mail test.
+    TPop3Client &mailClient() const { return *popMail; }
+    // Whether a mail test's Connect is still running under a press of the test button.
+    bool mailTestRunning() const { return m_mailTestRunning; }
+
+    // Closing the dialog ends a mail test that is being presented.
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     // The sample's texts changed; the sample window redraws from sample().
     void sampleChanged();
@@ -64,6 +76,8 @@ private slots:
     void btnGakuClick();
     void btnTimeClick();
     void ckbMailCheckClick();
+    void btnMailCheckClick();
+    void edtURLClick();
 
 private:
     void FormCreate();
@@ -73,6 +87,10 @@ private:
     void storeLiveValues();
     void setClockColor(ColorValue color);
     void applyFonts();
+    void popMailConnect(QObject *Sender);
+    void popMailStatus(QObject *Sender, const QString &Status);
+    // Hides and clears the memo, restores the button and ends the conversation.
+    void endMailTest();
 
     std::unique_ptr<Ui::TSetupForm> ui;
     std::unique_ptr<SetupDialogs> m_dialogs;
@@ -96,4 +114,9 @@ private:
     QColor m_lastChosenColor = Qt::black;
     QString m_lastFramePicture;
     SampleFields m_sample;
+
+    // Shared with the press of the test button that runs Connect, so that the client
+    // outlives that Connect even when the dialog goes away under it.
+    std::shared_ptr<TPop3Client> popMail;
+    bool m_mailTestRunning = false;
 };
