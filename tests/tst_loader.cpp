@@ -236,6 +236,8 @@ private slots:
     void tooManyScans();
     void twelveBitJpegInvalid();
 
+    void bundledSamples();
+
     void smallBmps_data();
     void smallBmps();
     void malformedBmps_data();
@@ -614,6 +616,28 @@ void TestLoader::twelveBitJpegInvalid()
     const QString file = path(QStringLiteral("twelve.jpg"));
     QVERIFY(writeAll(file, data));
     QVERIFY(!loadPicture(file).has_value());
+}
+
+// The sample pictures that come with the program all load, in sizes that show both a
+// clipped and a framed picture, and one portrait.
+void TestLoader::bundledSamples()
+{
+    const QDir samples(QStringLiteral(PANTEL_SAMPLES_DIR));
+    const QStringList names = samples.entryList({QStringLiteral("*.jpg"), QStringLiteral("*.bmp")}, QDir::Files);
+    QVERIFY(names.size() >= 5);
+    bool larger = false;
+    bool smaller = false;
+    bool portrait = false;
+    bool bmp = false;
+    for (const QString &name : names) {
+        const auto picture = loadPicture(samples.filePath(name), 1.0, QSize(400, 400));
+        QVERIFY2(picture.has_value() && !picture->pixels.isNull(), qPrintable(name));
+        larger = larger || picture->size.width() > 400;
+        smaller = smaller || (picture->size.width() < 400 && picture->size.height() < 400);
+        portrait = portrait || picture->size.height() > picture->size.width();
+        bmp = bmp || name.endsWith(QLatin1String(".bmp"));
+    }
+    QVERIFY(larger && smaller && portrait && bmp);
 }
 
 void TestLoader::smallBmps_data()
