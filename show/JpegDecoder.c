@@ -23,6 +23,7 @@ struct PantelJpegDecoder
     int fd;
     int anyInput;
     int endedEarly;
+    JDIMENSION decodedRows; /* when endedEarly: the rows of the block rows completed before */
     int headerRead;
     int scans;
     JOCTET buffer[InputBufferSize];
@@ -70,6 +71,8 @@ static boolean fillInputBuffer(j_decompress_ptr cinfo)
         if (!decoder->anyInput)
             ERREXIT(cinfo, JERR_INPUT_EMPTY);
         WARNMS(cinfo, JWRN_JPEG_EOF);
+        if (!decoder->endedEarly)
+            decoder->decodedRows = cinfo->input_iMCU_row * (JDIMENSION)cinfo->max_v_samp_factor * DCTSIZE;
         decoder->endedEarly = 1;
         decoder->buffer[0] = (JOCTET)0xFF;
         decoder->buffer[1] = (JOCTET)JPEG_EOI;
@@ -215,7 +218,6 @@ static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *targe
     JDIMENSION xoffset = 0;
     JDIMENSION width;
     JDIMENSION stopAt;
-    int stopSet = 0;
     int multiScan;
     int outRow = 0;
 
@@ -246,13 +248,9 @@ static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *targe
                                        width * (JDIMENSION)cinfo->output_components, 1);
 
     /* In a sequential file rows are decoded as they are read; once the data has ended,
-     * the rows past the block row that was being decoded stay black. A multi-scan file
-     * was taken in whole above and shows every row its scans reached. */
+     * the block row that was being decoded and those after it stay black. A multi-scan
+     * file was taken in whole above and shows every row its scans reached. */
     stopAt = cinfo->output_height;
-    if (decoder->endedEarly && !multiScan) {
-        stopAt = cinfo->output_scanline;
-        stopSet = 1;
-    }
     while (outRow < target->rows && cinfo->output_scanline < stopAt) {
         const int y = (int)cinfo->output_scanline;
         if (jpeg_read_scanlines(cinfo, line, 1) != 1)
@@ -269,12 +267,18 @@ static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *targe
             }
             ++outRow;
         }
-        if (decoder->endedEarly && !multiScan && !stopSet) {
-            const JDIMENSION blockRows = (JDIMENSION)cinfo->max_v_samp_factor * DCTSIZE;
-            stopSet = 1;
-            stopAt = cinfo->output_scanline + blockRows - 1;
-            if (stopAt > cinfo->output_height)
-                stopAt = cinfo->output_height;
+        if (decoder->endedEarly && !multiScan)
+            stopAt = decoder->decodedRows;
+    }
+    if (decoder->endedEarly && !multiScan) {
+        /* Rows of the unfinished block row that were already handed out. */
+        for (outRow = 0; outRow < target->rows; ++outRow) {
+            if ((JDIMENSION)target->sourceRows[outRow] >= decoder->decodedRows) {
+                uint32_t *out = (uint32_t *)((unsigned char *)target->pixels + (size_t)outRow * target->stride);
+                int c;
+                for (c = 0; c < target->columns; ++c)
+                    out[c] = 0xff000000u;
+            }
         }
     }
     jpeg_abort_decompress(cinfo);
