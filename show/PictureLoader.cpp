@@ -95,34 +95,43 @@ struct AxisPlan
     std::vector<int> source;  // for each visible position, the source position
 };
 
-// One axis of `length` source pixels, reduced by `scale` and centred in `area` pixels
-// (0: no area, the whole picture is kept).
-//
-// Reduction: the reduced extent is Trunc(length x scale); reduced position d takes source
-// position floor(d x length / extent), a plain nearest-pixel stretch that drops pixels
-// and never averages. A scale of exactly 1 takes every pixel.
-//
-// Placement: the picture is centred with the offset (area - extent) / 2, truncated toward
-// zero, so a larger picture loses equal margins, one pixel more at the right (bottom)
-// when the difference is odd; only the positions inside the area are kept.
-std::optional<AxisPlan> planAxis(int length, double scale, int area)
+// The reduced extent of an axis: Trunc(length x scale), cut toward zero; 0 when nothing
+// is left (a picture so small shows nothing); empty when it is beyond any picture.
+std::optional<int> reducedExtent(int length, double scale)
 {
-    AxisPlan plan;
     const double reduced = scale == 1.0 ? double(length) : std::trunc(double(length) * scale);
     if (!(reduced >= 1.0))
-        return plan;  // NaN or nothing left
+        return 0;  // NaN or nothing left
     if (reduced > double(kMaxPixels))
         return std::nullopt;
-    plan.size = int(reduced);
-    int end = plan.size;
+    return int(reduced);
+}
+
+// One axis of `length` source pixels reduced to `reduced` and centred in `area` pixels
+// (0: no area, the whole picture is kept).
+//
+// Reduction: reduced position d takes source position floor(d x length / reduced), a
+// plain nearest-pixel stretch that drops pixels and never averages; at full size every
+// pixel is taken.
+//
+// Placement: the picture is centred with the offset (area - reduced) / 2, truncated
+// toward zero, so a larger picture loses equal margins, one pixel more at the right
+// (bottom) when the difference is odd; only the positions inside the area are kept.
+AxisPlan planAxis(int length, int reduced, int area)
+{
+    AxisPlan plan;
+    plan.size = reduced;
+    if (reduced == 0)
+        return plan;
+    int end = reduced;
     if (area > 0) {
-        const qint64 offset = (qint64(area) - plan.size) / 2;
+        const qint64 offset = (qint64(area) - reduced) / 2;
         plan.first = int(std::max<qint64>(0, -offset));
-        end = int(std::min<qint64>(plan.size, area - offset));
+        end = int(std::min<qint64>(reduced, area - offset));
     }
     plan.source.reserve(size_t(end - plan.first));
     for (int d = plan.first; d < end; ++d)
-        plan.source.push_back(int(qint64(d) * length / plan.size));
+        plan.source.push_back(int(qint64(d) * length / reduced));
     return plan;
 }
 
@@ -156,12 +165,13 @@ struct PicturePlan
 
 std::optional<PicturePlan> planPicture(QSize source, double scale, QSize visible)
 {
-    const bool wholePicture = visible.isEmpty();
-    auto columns = planAxis(source.width(), scale, wholePicture ? 0 : visible.width());
-    auto rows = planAxis(source.height(), scale, wholePicture ? 0 : visible.height());
-    if (!columns || !rows)
+    const auto width = reducedExtent(source.width(), scale);
+    const auto height = reducedExtent(source.height(), scale);
+    if (!width || !height || quint64(*width) * quint64(*height) > kMaxPixels)
         return std::nullopt;
-    return PicturePlan{std::move(*columns), std::move(*rows)};
+    const bool wholePicture = visible.isEmpty();
+    return PicturePlan{planAxis(source.width(), *width, wholePicture ? 0 : visible.width()),
+                       planAxis(source.height(), *height, wholePicture ? 0 : visible.height())};
 }
 
 struct JpegDecoderDeleter
