@@ -22,10 +22,11 @@ struct PantelJpegDecoder
     int failure;
     int fd;
     int anyInput;
-    int endedEarly;
-    JDIMENSION decodedRows; /* when endedEarly: the rows of the block rows completed before */
+    int endedEarly;      /* the file ended before the picture did */
+    int dataEnded;       /* the entropy-coded data ended, at the file's end or a marker */
+    JDIMENSION decodedRows; /* when dataEnded: the rows of the block rows completed before */
+    int endScan;            /* when dataEnded: the scan it happened in */
     int headerRead;
-    int scans;
     JOCTET buffer[InputBufferSize];
 };
 
@@ -47,7 +48,33 @@ static void errorExit(j_common_ptr cinfo)
     longjmp(decoder->jump, 1);
 }
 
-/* Warnings (corrupt data, premature end) are not fatal and nobody reads them. */
+/* Notes where the picture's data ended: the rows of the block rows completed so far
+ * hold real pixels; the rest would be grey blocks decoded from nothing. */
+static void markDataEnded(PantelJpegDecoder *decoder)
+{
+    if (decoder->dataEnded)
+        return;
+    decoder->dataEnded = 1;
+    decoder->endScan = decoder->cinfo.input_scan_number;
+    decoder->decodedRows = decoder->cinfo.input_iMCU_row * (JDIMENSION)decoder->cinfo.max_v_samp_factor * DCTSIZE;
+}
+
+/* Warnings (corrupt data, premature end) are not fatal. The one that matters: the
+ * decoder ran into a marker in the middle of the data. At the end-of-image marker (a
+ * real one or the one made up at the file's end), or in a file without restart markers
+ * to pick up from, nothing after it can be decoded. */
+static void emitMessage(j_common_ptr cinfo, int level)
+{
+    if (level < 0) {
+        const j_decompress_ptr dinfo = (j_decompress_ptr)cinfo;
+        cinfo->err->num_warnings++;
+        if (cinfo->err->msg_code == JWRN_HIT_MARKER
+            && (dinfo->unread_marker == JPEG_EOI || dinfo->restart_interval == 0))
+            markDataEnded(decoderOf(cinfo));
+    }
+}
+
+/* Nobody reads the messages. */
 static void outputMessage(j_common_ptr cinfo)
 {
     (void)cinfo;
@@ -71,9 +98,8 @@ static boolean fillInputBuffer(j_decompress_ptr cinfo)
         if (!decoder->anyInput)
             ERREXIT(cinfo, JERR_INPUT_EMPTY);
         WARNMS(cinfo, JWRN_JPEG_EOF);
-        if (!decoder->endedEarly)
-            decoder->decodedRows = cinfo->input_iMCU_row * (JDIMENSION)cinfo->max_v_samp_factor * DCTSIZE;
         decoder->endedEarly = 1;
+        markDataEnded(decoder);
         decoder->buffer[0] = (JOCTET)0xFF;
         decoder->buffer[1] = (JOCTET)JPEG_EOI;
         count = 2;
@@ -110,10 +136,7 @@ static void termSource(j_decompress_ptr cinfo)
 static void progressMonitor(j_common_ptr cinfo)
 {
     PantelJpegDecoder *decoder = decoderOf(cinfo);
-    const int scan = ((j_decompress_ptr)cinfo)->input_scan_number;
-    if (scan > decoder->scans)
-        decoder->scans = scan;
-    if (scan > PANTEL_JPEG_MAX_SCANS) {
+    if (((j_decompress_ptr)cinfo)->input_scan_number > PANTEL_JPEG_MAX_SCANS) {
         decoder->failure = PANTEL_JPEG_TOO_MANY_SCANS;
         longjmp(decoder->jump, 1);
     }
@@ -124,6 +147,7 @@ static int setUp(PantelJpegDecoder *decoder)
 {
     decoder->cinfo.err = jpeg_std_error(&decoder->error);
     decoder->error.error_exit = errorExit;
+    decoder->error.emit_message = emitMessage;
     decoder->error.output_message = outputMessage;
     if (setjmp(decoder->jump)) {
         jpeg_destroy_decompress(&decoder->cinfo);
@@ -209,6 +233,14 @@ static uint32_t cmykPixel(const JSAMPLE *sample)
     return 0xff000000u | (r << 16) | (g << 8) | b;
 }
 
+/* Whether the rows from decodedRows on hold nothing: the data ended in a sequential file,
+ * or in the first scan of a multi-scan file (in a later scan every row has its coarse
+ * picture already). */
+static int rowsCut(const PantelJpegDecoder *decoder, int multiScan)
+{
+    return decoder->dataEnded && (!multiScan || decoder->endScan <= 1);
+}
+
 /* The decoding itself; a fatal error leaves it through longjmp to pantelJpegDecode. */
 static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *target)
 {
@@ -247,10 +279,12 @@ static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *targe
     line = (*cinfo->mem->alloc_sarray)((j_common_ptr)cinfo, JPOOL_IMAGE,
                                        width * (JDIMENSION)cinfo->output_components, 1);
 
-    /* In a sequential file rows are decoded as they are read; once the data has ended,
-     * the block row that was being decoded and those after it stay black. A multi-scan
-     * file was taken in whole above and shows every row its scans reached. */
+    /* Once the data has ended, the block row that was being decoded and those after it
+     * stay black. A sequential file is decoded as its rows are read, so that happens in
+     * this loop; a multi-scan file was taken in whole above. */
     stopAt = cinfo->output_height;
+    if (rowsCut(decoder, multiScan) && decoder->decodedRows < stopAt)
+        stopAt = decoder->decodedRows;
     while (outRow < target->rows && cinfo->output_scanline < stopAt) {
         const int y = (int)cinfo->output_scanline;
         if (jpeg_read_scanlines(cinfo, line, 1) != 1)
@@ -267,10 +301,10 @@ static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *targe
             }
             ++outRow;
         }
-        if (decoder->endedEarly && !multiScan)
+        if (rowsCut(decoder, multiScan) && decoder->decodedRows < stopAt)
             stopAt = decoder->decodedRows;
     }
-    if (decoder->endedEarly && !multiScan) {
+    if (rowsCut(decoder, multiScan)) {
         /* Rows of the unfinished block row that were already handed out. */
         for (outRow = 0; outRow < target->rows; ++outRow) {
             if ((JDIMENSION)target->sourceRows[outRow] >= decoder->decodedRows) {
@@ -292,16 +326,6 @@ int pantelJpegDecode(PantelJpegDecoder *decoder, const PantelJpegTarget *target)
         return decoder->failure;
     decodeInto(decoder, target);
     return PANTEL_JPEG_OK;
-}
-
-int pantelJpegEndedEarly(const PantelJpegDecoder *decoder)
-{
-    return decoder->endedEarly;
-}
-
-int pantelJpegScanCount(const PantelJpegDecoder *decoder)
-{
-    return decoder->scans;
 }
 
 void pantelJpegDestroy(PantelJpegDecoder *decoder)

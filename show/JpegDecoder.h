@@ -57,12 +57,6 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
 /* Decodes into `target`. Call once, after a successful pantelJpegReadHeader. */
 int pantelJpegDecode(PantelJpegDecoder *decoder, const PantelJpegTarget *target);
 
-/* Nonzero when the data ended before the picture did (libjpeg's end-of-file warning). */
-int pantelJpegEndedEarly(const PantelJpegDecoder *decoder);
-
-/* Number of scans read, for the multi-scan limit's tests. */
-int pantelJpegScanCount(const PantelJpegDecoder *decoder);
-
 void pantelJpegDestroy(PantelJpegDecoder *decoder);
 
 #ifdef __cplusplus

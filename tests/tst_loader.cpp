@@ -230,9 +230,13 @@ private slots:
 
     void truncatedJpegShowsDecodedTop_data();
     void truncatedJpegShowsDecodedTop();
+    void truncatedProgressive_data();
+    void truncatedProgressive();
     void jpegCutEvery64KiB();
     void headerBombsRefusedQuickly_data();
     void headerBombsRefusedQuickly();
+    void pixelLimit_data();
+    void pixelLimit();
     void progressiveBombRefusedWithinMemory();
     void tooManyScans();
     void twelveBitJpegInvalid();
@@ -496,12 +500,16 @@ void TestLoader::truncatedJpegShowsDecodedTop_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QSize>("area");
-    QTest::newRow("4:2:0 whole") << QStringList{"-sample", "2x2"} << QSize(600, 600);
-    QTest::newRow("4:2:0 middle") << QStringList{"-sample", "2x2"} << QSize(300, 500);
-    QTest::newRow("4:4:4 whole") << QStringList{"-sample", "1x1"} << QSize(600, 600);
-    QTest::newRow("4:2:2 middle") << QStringList{"-sample", "2x1"} << QSize(301, 450);
-    QTest::newRow("gray") << QStringList{"-grayscale"} << QSize(600, 600);
-    QTest::newRow("restarts") << QStringList{"-restart", "2"} << QSize(600, 600);
+    QTest::addColumn<bool>("endMarker");
+    QTest::newRow("4:2:0 whole") << QStringList{"-sample", "2x2"} << QSize(600, 600) << false;
+    QTest::newRow("4:2:0 middle") << QStringList{"-sample", "2x2"} << QSize(300, 500) << false;
+    QTest::newRow("4:4:4 whole") << QStringList{"-sample", "1x1"} << QSize(600, 600) << false;
+    QTest::newRow("4:2:2 middle") << QStringList{"-sample", "2x1"} << QSize(301, 450) << false;
+    QTest::newRow("gray") << QStringList{"-grayscale"} << QSize(600, 600) << false;
+    QTest::newRow("restarts") << QStringList{"-restart", "2"} << QSize(600, 600) << false;
+    QTest::newRow("arithmetic") << QStringList{"-arithmetic"} << QSize(600, 600) << false;
+    QTest::newRow("4:2:0 cut with an end marker") << QStringList{"-sample", "2x2"} << QSize(600, 600) << true;
+    QTest::newRow("4:4:4 middle cut with an end marker") << QStringList{"-sample", "1x1"} << QSize(200, 300) << true;
 }
 
 // A file that ends early shows the rows decoded before its end, exactly as the whole
@@ -515,7 +523,8 @@ void TestLoader::truncatedJpegShowsDecodedTop()
     const QImage reference = fullDecode(whole);
     const QByteArray data = readAll(whole);
     const QString file = path(QStringLiteral("cut.jpg"));
-    QVERIFY(writeAll(file, data.left(data.size() / 2)));
+    QFETCH(bool, endMarker);
+    QVERIFY(writeAll(file, data.left(data.size() / 2) + (endMarker ? QByteArray("\xFF\xD9") : QByteArray())));
 
     const auto picture = loadPicture(file, 1.0, area);
     QVERIFY2(picture.has_value(), "a JPEG that ends early shows what was decoded");
@@ -540,6 +549,45 @@ void TestLoader::truncatedJpegShowsDecodedTop()
     for (int y = shown; y < pixels.height(); ++y)
         for (int x = 0; x < pixels.width(); ++x)
             QCOMPARE(pixels.pixel(x, y), black);
+}
+
+void TestLoader::truncatedProgressive_data()
+{
+    QTest::addColumn<bool>("inFirstScan");
+    QTest::newRow("cut in the first scan") << true;
+    QTest::newRow("cut in a later scan") << false;
+}
+
+// Cut in its first scan, a progressive file shows the rows that scan reached and black
+// below; cut later, every row has at least its coarse picture.
+void TestLoader::truncatedProgressive()
+{
+    QFETCH(bool, inFirstScan);
+    const QString whole = makeJpeg(m_folder.path(), QStringLiteral("progressive.jpg"), smoothPicture(600, 600), {"-progressive"});
+    const QByteArray data = readAll(whole);
+    const int firstScan = findMarker(data, 0xDA, 0xDA);
+    const int secondScan = findMarker(data, 0xDA, 0xDA, firstScan + 2);
+    QVERIFY(firstScan > 0 && secondScan > firstScan);
+    const int cut = inFirstScan ? firstScan + (secondScan - firstScan) / 2 : secondScan + (int(data.size()) - secondScan) / 2;
+    const QString file = path(QStringLiteral("progressive-cut.jpg"));
+    QVERIFY(writeAll(file, data.left(cut)));
+
+    const auto picture = loadPicture(file, 1.0, QSize(600, 600));
+    QVERIFY(picture.has_value());
+    const QImage &pixels = picture->pixels;
+    const auto rowColours = [&pixels](int y) {
+        QSet<QRgb> colours;
+        for (int x = 0; x < pixels.width(); ++x)
+            colours.insert(pixels.pixel(x, y));
+        return colours;
+    };
+    QVERIFY(rowColours(0) != QSet<QRgb>{qRgb(0, 0, 0)});
+    if (inFirstScan) {
+        QCOMPARE(rowColours(599), QSet<QRgb>{qRgb(0, 0, 0)});
+        QVERIFY2(!rowColours(599).contains(qRgb(128, 128, 128)), "no grey blocks");
+    } else {
+        QVERIFY(rowColours(599) != QSet<QRgb>{qRgb(0, 0, 0)});
+    }
 }
 
 // A large JPEG cut at every 64 KiB: each piece is shown (the rows it holds) or refused.
@@ -587,6 +635,40 @@ void TestLoader::headerBombsRefusedQuickly()
     timer.start();
     QVERIFY(!loadPicture(file, 1.0, QSize(400, 400)).has_value());
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+}
+
+// 256,000,000 pixels are allowed, one row more is not. The files end after their header,
+// so the allowed one is a picture with nothing decoded: black, and quickly so.
+void TestLoader::pixelLimit_data()
+{
+    QTest::addColumn<QSize>("claimed");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("16000x16000") << QSize(16000, 16000) << true;
+    QTest::newRow("16000x16001") << QSize(16000, 16001) << false;
+    QTest::newRow("64000x4000") << QSize(64000, 4000) << true;
+    QTest::newRow("64000x4001") << QSize(64000, 4001) << false;
+}
+
+void TestLoader::pixelLimit()
+{
+    QFETCH(QSize, claimed);
+    QFETCH(bool, allowed);
+    const QString small = makeJpeg(m_folder.path(), QStringLiteral("limit.jpg"), smoothPicture(16, 16));
+    const QString file = path(QStringLiteral("limit-claim.jpg"));
+    QVERIFY(writeAll(file, withClaimedSize(readAll(small), claimed.width(), claimed.height())));
+    const qint64 before = peakMemoryKiB();
+    QElapsedTimer timer;
+    timer.start();
+    const auto picture = loadPicture(file, 1.0, QSize(400, 400));
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(picture.has_value(), allowed);
+    if (allowed) {
+        QCOMPARE(picture->size, claimed);
+        QCOMPARE(picture->pixels.size(), QSize(400, 400));
+        QCOMPARE(picture->pixels.pixel(200, 200), qRgb(0, 0, 0));
+    }
+    const qint64 grown = peakMemoryKiB() - before;
+    QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
 }
 
 // A progressive file holds all its coefficients while it decodes; a header within the
