@@ -200,7 +200,7 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
 }
 
 /* The samplings for which skipping rows and cropping columns give exactly the pixels
- * of a full decode: one component, or three with the chroma at 1x1 and the luma at 1x1,
+ * of a full decode (sequential or multi-scan alike): one component, or three with the chroma at 1x1 and the luma at 1x1,
  * 2x1 or 2x2 (4:4:4, 4:2:2, 4:2:0). Other layouts are decoded in full. */
 static int plainSampling(j_decompress_ptr cinfo)
 {
@@ -259,7 +259,7 @@ static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *targe
     multiScan = jpeg_has_multiple_scans(cinfo);
 
     width = cinfo->output_width;
-    if (!multiScan && plainSampling(cinfo)) {
+    if (plainSampling(cinfo)) {
         /* Columns: decode only the band the target picks, widened by one block column on
          * each side so that the upsampler sees the same neighbours as in a full decode. */
         const JDIMENSION margin = (JDIMENSION)cinfo->max_h_samp_factor * DCTSIZE;
@@ -272,7 +272,8 @@ static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *targe
             width = right - left;
             jpeg_crop_scanline(cinfo, &xoffset, &width);
         }
-        /* Rows above the band: only the entropy decoding that a sequential file needs. */
+        /* Rows above the band are not made into pixels: a sequential file only runs
+         * their entropy decoding, a multi-scan file has taken them in already. */
         if (target->sourceRows[0] > 0)
             jpeg_skip_scanlines(cinfo, (JDIMENSION)target->sourceRows[0]);
     }
