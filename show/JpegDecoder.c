@@ -86,7 +86,11 @@ static void initSource(j_decompress_ptr cinfo)
 }
 
 /* Reads the next piece of the file. At its end, as libjpeg's own file source does, a
- * warning and a made-up end-of-image marker: the picture then shows what was decoded. */
+ * warning and a made-up end-of-image marker: the picture then shows what was decoded.
+ * The Huffman decoder reads ahead, so reaching the file's end does not yet mean that
+ * data is missing (a file may just lack its end marker); it warns when it runs into the
+ * marker for want of data. The arithmetic decoder reads only what it needs, and does
+ * not warn. */
 static boolean fillInputBuffer(j_decompress_ptr cinfo)
 {
     PantelJpegDecoder *decoder = decoderOf(cinfo);
@@ -99,7 +103,8 @@ static boolean fillInputBuffer(j_decompress_ptr cinfo)
             ERREXIT(cinfo, JERR_INPUT_EMPTY);
         WARNMS(cinfo, JWRN_JPEG_EOF);
         decoder->endedEarly = 1;
-        markDataEnded(decoder);
+        if (cinfo->arith_code)
+            markDataEnded(decoder);
         decoder->buffer[0] = (JOCTET)0xFF;
         decoder->buffer[1] = (JOCTET)JPEG_EOI;
         count = 2;

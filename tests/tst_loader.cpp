@@ -257,6 +257,8 @@ private slots:
 
     void truncatedJpegShowsDecodedTop_data();
     void truncatedJpegShowsDecodedTop();
+    void missingEndMarker_data();
+    void missingEndMarker();
     void truncatedProgressive_data();
     void truncatedProgressive();
     void jpegCutEvery64KiB();
@@ -561,6 +563,30 @@ void TestLoader::truncatedJpegShowsDecodedTop()
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
     const int lastRow = picture->origin.y() + shown;
     QVERIFY2(lastRow > 200 && lastRow < 450, qPrintable(QString::number(lastRow)));
+}
+
+void TestLoader::missingEndMarker_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("4:2:0") << QStringList{"-sample", "2x2"};
+    QTest::newRow("4:4:4") << QStringList{"-sample", "1x1"};
+    QTest::newRow("gray") << QStringList{"-grayscale"};
+    QTest::newRow("progressive") << QStringList{"-progressive"};
+}
+
+// A file that lacks only its end marker has all its data: the whole picture is shown.
+void TestLoader::missingEndMarker()
+{
+    QFETCH(QStringList, options);
+    const QString whole = makeJpeg(m_folder.path(), QStringLiteral("ended.jpg"), smoothPicture(203, 101), options);
+    const QImage reference = fullDecode(whole);
+    const QByteArray data = readAll(whole);
+    QVERIFY(data.endsWith("\xFF\xD9"));
+    const QString file = path(QStringLiteral("unended.jpg"));
+    QVERIFY(writeAll(file, data.chopped(2)));
+    const auto picture = loadPicture(file, 1.0, QSize(400, 400));
+    QVERIFY(picture.has_value());
+    QCOMPARE(picture->pixels, reference);
 }
 
 void TestLoader::truncatedProgressive_data()
