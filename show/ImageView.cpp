@@ -16,6 +16,7 @@ void ImageView::setStretch(bool stretch)
 void ImageView::setPicture(std::optional<Picture> picture)
 {
     m_picture = std::move(picture);
+    m_stretched = QImage();
     update();
 }
 
@@ -41,9 +42,10 @@ void ImageView::paintEvent(QPaintEvent *)
     QPainter painter(this);
     if (m_stretch) {
         // A plain stretch: pixels are repeated or dropped, never blended.
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        if (m_picture->size == m_picture->pixels.size())
-            painter.drawImage(rect(), m_picture->pixels);
+        // Stretched once per size: the frame is repainted at every move step.
+        if (m_stretched.size() != size())
+            m_stretched = m_picture->pixels.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        painter.drawImage(0, 0, m_stretched);
         return;
     }
     const QPoint at = centredOffset(size(), m_picture->size) + m_picture->origin;
