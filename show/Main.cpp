@@ -272,8 +272,10 @@ void TPantelForm::FormCreate()
         qWarning("The preview could not be put into window %u", previewParent());
     if (m_preview)
         show();
-    else
+    else {
         showFullScreen();
+        activateWindow();
+    }
     const int bevel = m_layout.frameBevel;
     lblTime->setGeometry(bevel, m_layout.clockTop(clockPoints()), pnlBase->width() - 2 * bevel, 12);
 
