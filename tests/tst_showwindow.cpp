@@ -121,6 +121,79 @@ private slots:
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
     }
 
+    void builtInFramePicture()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        auto form = makeForm();
+        QFile file(QStringLiteral(":/pantel/GoldBar.bmp"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(bytes.size(), 17462);
+        QCOMPARE(bytes.left(2), QByteArray("BM"));
+        QCOMPARE(int(bytes.at(28)), 8);  // bits per pixel: a colour table
+        const QImage picture = form->imgDummy->picture()->pixels;
+        QCOMPARE(picture.size(), QSize(128, 128));
+        QVERIFY(form->imgGaku->hasPicture());
+        QCOMPARE(form->imgGaku->picture()->pixels, picture);
+        const auto brightness = [&](int x) {
+            double sum = 0;
+            for (int y = 0; y < 128; ++y) {
+                const QRgb c = picture.pixel(x, y);
+                // Every pixel is a shade of the gold (255, 216, 0).
+                if (qBlue(c) != 0 || qAbs(qGreen(c) - qRed(c) * 216 / 255) > 1)
+                    return -1.0;
+                sum += qRed(c) / 255.0;
+            }
+            return sum / 128;
+        };
+        const double t[] = {0.00, 0.07, 0.17, 0.29, 0.41, 0.53, 0.73, 0.90, 1.00};
+        for (int k = 0; k <= 8; ++k) {
+            QVERIFY2(qAbs(brightness(8 * k) - t[k]) < 0.012, qPrintable(QString::number(brightness(8 * k))));
+            if (k > 0)
+                QVERIFY(qAbs(brightness(128 - 8 * k) - t[k]) < 0.012);
+        }
+        // Slight dithering inside a column.
+        QSet<QRgb> shades;
+        for (int y = 0; y < 128; ++y)
+            shades << picture.pixel(40, y);
+        QVERIFY(shades.size() > 1 && shades.size() < 6);
+    }
+
+    void imageViewCentres_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QPoint>("offset");
+        QTest::newRow("larger, even") << QSize(1600, 1200) << QPoint(-600, -400);
+        QTest::newRow("one larger") << QSize(401, 401) << QPoint(0, 0);
+        QTest::newRow("three larger") << QSize(403, 400) << QPoint(-1, 0);
+        QTest::newRow("one smaller") << QSize(399, 399) << QPoint(0, 0);
+        QTest::newRow("smaller") << QSize(307, 230) << QPoint(46, 85);
+    }
+
+    void imageViewCentres()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(QPoint, offset);
+        QCOMPARE(ImageView::centredOffset(QSize(400, 400), picture), offset);
+        // Drawn: only the part inside the area, the rest black.
+        QWidget back;
+        back.setAutoFillBackground(true);
+        QPalette black = back.palette();
+        black.setColor(QPalette::Window, Qt::black);
+        back.setPalette(black);
+        back.resize(400, 400);
+        ImageView view(&back);
+        view.resize(400, 400);
+        QImage pixels(picture, QImage::Format_RGB32);
+        pixels.fill(Red);
+        view.setImage(pixels);
+        const QImage shot = back.grab().toImage();
+        const QRect drawn = QRect(offset, picture).intersected(QRect(0, 0, 400, 400));
+        for (const QPoint p : {QPoint(0, 0), QPoint(399, 399), QPoint(200, 200), QPoint(45, 84), QPoint(46, 85),
+                               QPoint(352, 314), QPoint(353, 315)})
+            QCOMPARE(shot.pixel(p) & 0xFFFFFF, drawn.contains(p) ? (Red & 0xFFFFFF) : 0u);
+    }
+
     void fullScreenGeometry()
     {
         makePicture(QStringLiteral("red.bmp"), QSize(400, 400), Red);
