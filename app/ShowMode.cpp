@@ -24,6 +24,14 @@ int runShowMode(int &argc, char **argv)
     form = std::make_unique<TPantelForm>();
     if (form->closing())
         return 0;
+    // A failure reported during creation can leave the window unshown; shown, it still
+    // ends on the first key or click instead of running unseen for ever.
+    if (!form->isVisible()) {
+        if (form->isPreview())
+            form->show();
+        else
+            form->showFullScreen();
+    }
     QObject::connect(form.get(), &TPantelForm::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     if (termination)
         QObject::connect(termination.get(), &TerminationSignal::terminationRequested, form.get(),

@@ -75,6 +75,21 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     imgB = ui->imgB;
     pnlError = ui->pnlError;
 
+    // The picture panels slide inside a plain black area that covers pnlBack inside its
+    // border line: a slide step then scrolls that area with both panels in it, so only
+    // the strip that comes into view is painted afresh.
+    m_slideArea = new QWidget(pnlBack);
+    m_slideArea->setObjectName(QStringLiteral("slideArea"));
+    QPalette area = m_slideArea->palette();
+    area.setColor(QPalette::Window, Qt::black);
+    m_slideArea->setPalette(area);
+    m_slideArea->setAutoFillBackground(true);
+    pnlA->setParent(m_slideArea);
+    pnlB->setParent(m_slideArea);
+    pnlA->show();
+    pnlB->show();
+    m_slideArea->lower();
+
     // Resource values that the form description cannot carry.
     setFont(pixelFont(QStringLiteral("ＭＳ Ｐゴシック"), 12));
     QPalette black = palette();
@@ -90,7 +105,7 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
                           static_cast<QWidget *>(pnlBack), static_cast<QWidget *>(pnlA),
                           static_cast<QWidget *>(imgA), static_cast<QWidget *>(pnlB),
                           static_cast<QWidget *>(imgB), static_cast<QWidget *>(pnlError),
-                          static_cast<QWidget *>(imgDummy)})
+                          static_cast<QWidget *>(imgDummy), m_slideArea})
         part->setAttribute(Qt::WA_TransparentForMouseEvents);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -236,10 +251,12 @@ void TPantelForm::FormCreate()
     pnlError->resize(m_layout.errorSize);
     imgGaku->setGeometry(pnlBase->clientRect());
     pnlBack->setGeometry(pnlInner->clientRect());
+    m_slideArea->setGeometry(pnlBack->rect().adjusted(pnlBack->lineWidth(), pnlBack->lineWidth(),
+                                                      -pnlBack->lineWidth(), -pnlBack->lineWidth()));
 
     // 14. The picture panels fill the picture area.
     for (Panel *panel : {pnlA, pnlB})
-        panel->setGeometry(pnlBack->clientRect());
+        panel->setGeometry(pnlBack->clientRect().translated(-pnlBack->clientToWidget(QPoint(0, 0))));
     imgA->setGeometry(pnlA->clientRect());
     imgB->setGeometry(pnlB->clientRect());
 
@@ -313,12 +330,13 @@ int TPantelForm::random(int n)
 
 int TPantelForm::panelLeft(const Panel *panel) const
 {
-    return pnlBack->widgetToClient(panel->pos()).x();
+    // The slide area's coordinates are pnlBack's client coordinates.
+    return panel->x();
 }
 
 void TPantelForm::setPanelLeft(Panel *panel, int left)
 {
-    panel->move(pnlBack->clientToWidget(QPoint(left, 0)).x(), panel->y());
+    panel->move(left, panel->y());
 }
 
 void TPantelForm::JpgFileSearch()
@@ -393,16 +411,17 @@ void TPantelForm::timSlideTimer()
     const int left = panelLeft(incoming);
     const int step = slideStep(left, SlideWidth, pnlBack->borderWidth());
     if (step > 0) {
-        setPanelLeft(outgoing, panelLeft(outgoing) + step);
-        setPanelLeft(incoming, left + step);
+        // Both panels move right by the same step, the outgoing one first; scrolling
+        // the area moves them together.
+        m_slideArea->scroll(step, 0);
     } else {
         setPanelLeft(outgoing, -SlideWidth);
         NextSide = NextSide == 0 ? 1 : 0;
         timSlide->setEnabled(false);
         timStay->setEnabled(true);
     }
-    // Paint at once, so that the motion stays even at short intervals.
-    pnlBack->repaint();
+    // Paint the invalid parts at once, so that the motion stays even at short intervals.
+    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
     Busy = false;
 }
 

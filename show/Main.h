@@ -140,6 +140,7 @@ private:
     Environment m_environment;
     std::mt19937 m_random;
     FrameLayout m_layout;
+    QWidget *m_slideArea = nullptr;
     bool m_preview = false;
     bool m_skipPrompt = false;
 

@@ -210,7 +210,7 @@ private slots:
         QCOMPARE(form->pnlInner->geometry(), QRect(13, 13, 424, 424));
         QCOMPARE(form->pnlBack->geometry(), QRect(3, 3, 418, 418));
         QCOMPARE(form->slideWidth(), 400);
-        QCOMPARE(form->pnlB->geometry(), QRect(9, 9, 400, 400));
+        QCOMPARE(QRect(form->pnlB->mapTo(form->pnlBack, QPoint(0, 0)), form->pnlB->size()), QRect(9, 9, 400, 400));
         QCOMPARE(form->panelLeft(form->pnlA), -400);
         QCOMPARE(form->lblTime->geometry(), QRect(3, 437, 444, 12));
         QCOMPARE(form->pnlError->size(), QSize(153, 17));
