@@ -1,5 +1,6 @@
 #include "FrameLayout.h"
 #include "SlideMove.h"
+#include "Timer.h"
 
 #include <QtTest>
 
@@ -216,6 +217,25 @@ private slots:
         QCOMPARE(usableSlideInterval(0), 1);
         QCOMPARE(usableSlideInterval(-1), 1);
         QCOMPARE(usableSlideInterval(100), 100);
+    }
+
+    void timerSemantics()
+    {
+        Timer timer;
+        QSignalSpy fired(&timer, &Timer::timeout);
+        QVERIFY(!timer.enabled());
+        timer.setInterval(0);
+        timer.setEnabled(true);
+        // Interval 0 never fires (a bare QTimer would fire continuously).
+        QVERIFY(!timer.isRunning());
+        timer.setInterval(5);
+        QVERIFY(timer.isRunning());
+        QVERIFY(fired.wait(1000));
+        timer.setEnabled(false);
+        QVERIFY(!timer.isRunning());
+        timer.setInterval(7);
+        QVERIFY(!timer.isRunning());
+        QCOMPARE(timer.interval(), 7);
     }
 
     void layout_data()
