@@ -78,17 +78,10 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     // The picture panels slide inside a plain black area that covers pnlBack inside its
     // border line: a slide step then scrolls that area with both panels in it, so only
     // the strip that comes into view is painted afresh.
-    m_slideArea = new QWidget(pnlBack);
-    m_slideArea->setObjectName(QStringLiteral("slideArea"));
+    m_slideArea = ui->slideArea;
     QPalette area = m_slideArea->palette();
     area.setColor(QPalette::Window, Qt::black);
     m_slideArea->setPalette(area);
-    m_slideArea->setAutoFillBackground(true);
-    pnlA->setParent(m_slideArea);
-    pnlB->setParent(m_slideArea);
-    pnlA->show();
-    pnlB->show();
-    m_slideArea->lower();
 
     // Resource values that the form description cannot carry.
     setFont(pixelFont(QStringLiteral("ＭＳ Ｐゴシック"), 12));
