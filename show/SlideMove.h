@@ -31,8 +31,9 @@ struct MoveState
 
 // One move tick: one pixel on each axis, then the four edge tests in order (left edge,
 // top edge, right edge, bottom edge), each toggling its flag on its own. A frame at
-// least as large as the window meets both tests of an axis at once and keeps its
-// direction there.
+// least as large as the window meets the far-edge test at every step and so steps back
+// and forth by one pixel; at 0 or beyond it meets both tests of the axis at once, keeps
+// its direction and drifts out of the window.
 MoveState moveStep(MoveState state, QSize frame, QSize window);
 
 // The frame's start position on one axis: 10 plus a random number below the free room

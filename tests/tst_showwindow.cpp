@@ -540,6 +540,28 @@ private slots:
         }
     }
 
+    void frameLargerThanTheWindowJitters()
+    {
+        writeSlot(QStringLiteral("450,10,100,40,10"));
+        const QSize window = makeForm()->size();
+        writeSlot(QStringLiteral("%1,10,100,40,10").arg(qMax(window.width(), window.height()) + 100));
+        auto form = makeForm();
+        QCOMPARE(form->pnlBase->pos(), QPoint(10, 10));
+        form->timStayTimer();
+        // The far-edge test holds at every step and turns the frame back each time; it
+        // never gets to 0, where both tests of an axis would hold and let it drift out.
+        // So it steps between 11 and 10 on both axes.
+        QList<QPoint> path;
+        while (form->timMove->enabled()) {
+            form->timMoveTimer();
+            path << form->pnlBase->pos();
+        }
+        QCOMPARE(path.size(), 40);
+        for (int i = 0; i < path.size(); ++i)
+            QCOMPARE(path.at(i), i % 2 == 0 ? QPoint(11, 11) : QPoint(10, 10));
+        QVERIFY(form->timStay->enabled());
+    }
+
     void moveAmountZero()
     {
         writeSlot(QStringLiteral("450,10,100,0,10"));
