@@ -117,6 +117,11 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     auto guarded = [this](void (TPantelForm::*handler)()) {
         return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
     };
+    timStay->setObjectName(QStringLiteral("timStay"));
+    timMove->setObjectName(QStringLiteral("timMove"));
+    timSlide->setObjectName(QStringLiteral("timSlide"));
+    timCheck->setObjectName(QStringLiteral("timCheck"));
+    timMailCheck->setObjectName(QStringLiteral("timMailCheck"));
     connect(timStay, &Timer::timeout, this, guarded(&TPantelForm::timStayTimer));
     connect(timMove, &Timer::timeout, this, guarded(&TPantelForm::timMoveTimer));
     connect(timSlide, &Timer::timeout, this, guarded(&TPantelForm::timSlideTimer));
