@@ -559,6 +559,15 @@ void TPantelForm::keyPressEvent(QKeyEvent *)
     runGuarded([this] { FormKeyDown(); });
 }
 
+void TPantelForm::enterEvent(QEnterEvent *event)
+{
+    // A window that appears under the pointer, or the pointer coming in, counts as a
+    // movement to where the pointer is, so the first position is known before the user
+    // moves the mouse.
+    const QPoint at = event->position().toPoint();
+    runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+}
+
 void TPantelForm::mousePressEvent(QMouseEvent *)
 {
     runGuarded([this] { FormMouseDown(); });
