@@ -662,6 +662,8 @@ private slots:
         QTest::newRow("6 pixels across") << "move 100,100 106,100" << true;
         QTest::newRow("6 pixels up") << "move 100,100 100,94" << true;
         QTest::newRow("small moves add up") << "move 100,100 103,100 105,100 106,100" << true;
+        QTest::newRow("appearing under the pointer records") << "enter 100,100 105,105" << false;
+        QTest::newRow("6 pixels from where it appeared") << "enter 100,100 100,106" << true;
     }
 
     void inputCloses()
@@ -677,9 +679,16 @@ private slots:
         } else if (parts.first() == QLatin1String("button")) {
             QTest::mouseClick(form.get(), Qt::LeftButton, {}, QPoint(50, 50));
         } else {
+            bool enter = parts.first() == QLatin1String("enter");
             for (const QString &point : parts.mid(1)) {
                 const QStringList xy = point.split(QLatin1Char(','));
                 const QPointF at(xy.at(0).toInt(), xy.at(1).toInt());
+                if (enter) {
+                    QEnterEvent event(at, at, form->mapToGlobal(at));
+                    QApplication::sendEvent(form.get(), &event);
+                    enter = false;
+                    continue;
+                }
                 QMouseEvent move(QEvent::MouseMove, at, form->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
                 QApplication::sendEvent(form.get(), &move);
             }
