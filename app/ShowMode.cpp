@@ -1,7 +1,7 @@
 #include "Modes.h"
 
 #include "ErrorReport.h"
-#include "Fonts.h"
+#include "JapaneseFonts.h"
 #include "Main.h"
 #include "PreviewParent.h"
 #include "TerminationSignal.h"
@@ -14,7 +14,7 @@
 int runShowMode(int &argc, char **argv)
 {
     QApplication app(argc, argv);
-    installFontSubstitutions();
+    installJapaneseFontSubstitutions();
     // The show window decides when the program ends: it closes, then the loop ends.
     app.setQuitOnLastWindowClosed(false);
 

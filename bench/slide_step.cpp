@@ -2,7 +2,7 @@
 // once) for 400- and 1000-pixel panels, on a real X server. Each step is followed by a
 // round trip to the server, so the time includes the server drawing it. Run by
 // bench/show.sh under Xvfb; prints bench: rows for bench/run.
-#include "Fonts.h"
+#include "JapaneseFonts.h"
 #include "ImageView.h"
 #include "Main.h"
 #include "Panel.h"
@@ -88,7 +88,7 @@ StepTimes measure(const QString &home, int panel, int slides)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    installFontSubstitutions();
+    installJapaneseFontSubstitutions();
     if (!qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
         std::fprintf(stderr, "slide_step needs an X server (run it through bench/show.sh)\n");
         return 1;

@@ -2,7 +2,7 @@
 // and loading, the phases driven tick by tick, input, closing and the password paths.
 #include "ErrorReport.h"
 #include "FakePlatform.h"
-#include "Fonts.h"
+#include "JapaneseFonts.h"
 #include "ImageView.h"
 #include "Main.h"
 #include "Panel.h"
@@ -101,7 +101,7 @@ private slots:
     {
         QVERIFY(m_home.isValid());
         qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
-        installFontSubstitutions();
+        installJapaneseFontSubstitutions();
         setErrorSink([this](const QString &text) { m_errors << text; });
     }
 
