@@ -23,11 +23,17 @@ struct Picture
 // ".jpeg" as JPEG (the content is never sniffed, so a ".bmp" holding JPEG data is
 // invalid). `scale` 1.0 keeps the full size; any other factor reduces the picture to
 // trunc(w x scale) x trunc(h x scale) by a plain nearest-pixel stretch (pixels dropped,
-// not averaged). `visible`: the size of the area the picture is centred in; only what
-// falls inside it is kept. An empty `visible` keeps the whole picture.
+// not averaged): reduced position d takes source position floor(d x w / trunc(w x scale)),
+// and likewise for rows. A picture that reduces to nothing in either direction gives a
+// picture without pixels (null `pixels`, `size` as reduced), not an invalid one.
+// `visible`: the size of the area the picture is centred in; only what falls inside it
+// is kept, and a sequential JPEG is not even decoded beyond the last visible row. An
+// empty `visible` keeps the whole picture. `pixels` is always Format_RGB32.
 //
 // Empty result for an invalid picture: undecodable or truncated-beyond-use data, a file
 // that is missing, unreadable or not a regular file (FIFOs and folders are never opened),
-// a header claiming more than 256 megapixels, a progressive JPEG of more than 100 scans.
-// A JPEG that ends early shows what was decoded.
+// a header claiming more than 256 megapixels (256,000,000 pixels), a progressive JPEG of
+// more than 100 scans or needing more than 512 MB to decode, a 12-bit JPEG. A JPEG that
+// ends early shows the rows decoded before its end; the rest is black. CMYK JPEGs are
+// shown, taken as Adobe's inverted CMYK. A symbolic link is followed to a regular file.
 std::optional<Picture> loadPicture(const QString &path, double scale = 1.0, QSize visible = QSize());

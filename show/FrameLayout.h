@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QSize>
+
+// The frame's geometry from a slot's settings and the preview scale (exactly 1.0 full
+// screen). Every product with the scale is truncated toward zero.
+struct FrameLayout
+{
+    int frameWidth = 0;      // width of the frame border; above 5 the clock shows
+    int frameEdge = 0;       // pnlBase, square
+    int frameBevel = 3;      // pnlBase's raised bevel, and the inset of the frame picture
+    int matOffset = 0;       // pnlInner's left and top inside pnlBase
+    int matEdge = 0;         // pnlInner, square
+    int matBevel = 3;        // pnlInner's lowered bevel
+    int pictureBorder = 8;   // pnlBack's border width: the panels' rest position
+    int moveAmount = 0;      // one-pixel steps per move phase
+    QSize errorSize{153, 17};  // pnlError
+
+    // pnlBack fills the mat inside its bevel.
+    int pictureAreaEdge() const { return matEdge - 2 * matBevel; }
+    // pnlA and pnlB fill pnlBack inside its border line and border width.
+    int panelEdge() const { return pictureAreaEdge() - 2 - 2 * pictureBorder; }
+    // The clock label's top inside pnlBase, for a clock font of `points` points: midway
+    // between the mat's lower edge and the frame's, raised by half the font size and 3,
+    // then moved down 1.
+    int clockTop(int points) const { return (frameEdge + matOffset + matEdge) / 2 - points / 2 - 3 + 1; }
+};
+
+FrameLayout frameLayout(int frameSize, int frameWidth, int moveAmount, double scale);

@@ -1,0 +1,64 @@
+#pragma once
+
+/* The JPEG decoder: a small C shim around libjpeg. libjpeg reports a fatal error by
+ * calling its error handler, which here leaves through longjmp back into the shim
+ * function that called libjpeg; that is only sound in C frames, so this file is C and
+ * the rest of the program sees plain return codes. */
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct PantelJpegDecoder PantelJpegDecoder;
+
+/* Where the decoded pixels go: `rows` x `columns` pixels, 0xffRRGGBB each, at `pixels`
+ * with `stride` bytes per row. Output row r takes source row `sourceRows[r]` and output
+ * column c takes source column `sourceColumns[c]`; both lists are ascending (equal
+ * neighbours allowed) and lie inside the picture. Rows that are never decoded (the data
+ * ended early) are left as they are. */
+typedef struct PantelJpegTarget
+{
+    uint32_t *pixels;
+    size_t stride;
+    int rows;
+    int columns;
+    const int *sourceRows;
+    const int *sourceColumns;
+} PantelJpegTarget;
+
+/* Outcome of the decoder's calls. */
+enum PantelJpegResult
+{
+    PANTEL_JPEG_OK = 0,
+    PANTEL_JPEG_INVALID = 1,   /* libjpeg refused the data */
+    PANTEL_JPEG_TOO_LARGE = 2, /* the header claims more pixels than allowed */
+    PANTEL_JPEG_TOO_MANY_SCANS = 3,
+    PANTEL_JPEG_NO_MEMORY = 4
+};
+
+/* The most scans a multi-scan (progressive) file may have; a tiny file of thousands of
+ * scans would otherwise keep the decoder busy for minutes. */
+#define PANTEL_JPEG_MAX_SCANS 100
+
+/* What libjpeg may allocate for one picture. A progressive file holds all its
+ * coefficients while it decodes (about 2 bytes per pixel and component); past this the
+ * picture is refused. */
+#define PANTEL_JPEG_MAX_MEMORY (512L * 1024L * 1024L)
+
+/* Reads from the open file `fd`, which stays the caller's. Null when out of memory. */
+PantelJpegDecoder *pantelJpegCreate(int fd);
+
+/* Reads the header. `maxPixels`: the largest width x height accepted. */
+int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *width, int *height);
+
+/* Decodes into `target`. Call once, after a successful pantelJpegReadHeader. */
+int pantelJpegDecode(PantelJpegDecoder *decoder, const PantelJpegTarget *target);
+
+void pantelJpegDestroy(PantelJpegDecoder *decoder);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,601 @@
+#include "Main.h"
+
+#include "ColorText.h"
+#include "ErrorReport.h"
+#include "ImageView.h"
+#include "Panel.h"
+#include "Platform.h"
+#include "PictureCatalogue.h"
+#include "PictureLoader.h"
+#include "PreviewParent.h"
+#include "SettingsStore.h"
+#include "SettingsText.h"
+#include "SlideMove.h"
+#include "Timer.h"
+#include "X11Window.h"
+#include "ui_Main.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QThread>
+#include <QTime>
+#include <cmath>
+#include <limits>
+
+static void initShowResources()
+{
+    Q_INIT_RESOURCE(show);
+}
+
+namespace {
+
+// The no-pictures hint in the clock label.
+const QString NoPicturesText = QStringLiteral("ｽｸﾘｰﾝｾｰﾊﾞｰの設定で画像があるﾌｫﾙﾀﾞを指定して下さい");
+
+QImage builtInFramePicture()
+{
+    return QImage(QStringLiteral(":/pantel/GoldBar.bmp"), "BMP");
+}
+
+QFont pixelFont(const QString &family, int pixels)
+{
+    QFont font(family);
+    font.setPixelSize(pixels);
+    return font;
+}
+
+} // namespace
+
+TPantelForm::TPantelForm(Environment environment, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TPantelForm>()), m_environment(std::move(environment))
+{
+    if (!m_environment.previewParentSize)
+        m_environment.previewParentSize = x11WindowSize;
+    if (!m_environment.embed)
+        m_environment.embed = embedIntoX11Window;
+
+    initShowResources();
+    ui->setupUi(this);
+    imgDummy = ui->imgDummy;
+    pnlBase = ui->pnlBase;
+    imgGaku = ui->imgGaku;
+    lblTime = ui->lblTime;
+    pnlInner = ui->pnlInner;
+    pnlBack = ui->pnlBack;
+    pnlA = ui->pnlA;
+    imgA = ui->imgA;
+    pnlB = ui->pnlB;
+    imgB = ui->imgB;
+    pnlError = ui->pnlError;
+
+    // The picture panels slide inside a plain black area that covers pnlBack inside its
+    // border line: a slide step then scrolls that area with both panels in it, so only
+    // the strip that comes into view is painted afresh.
+    m_slideArea = ui->slideArea;
+    QPalette area = m_slideArea->palette();
+    area.setColor(QPalette::Window, Qt::black);
+    m_slideArea->setPalette(area);
+
+    // Resource values that the form description cannot carry.
+    setFont(pixelFont(QStringLiteral("ＭＳ Ｐゴシック"), 12));
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+    lblTime->setFont(pixelFont(QStringLiteral("ＭＳ ゴシック"), 12));
+    imgDummy->setImage(builtInFramePicture());
+    // The frame and its parts take no input: mouse events reach the form with the
+    // form's coordinates, and the form sees every key.
+    for (QWidget *part : {static_cast<QWidget *>(pnlBase), static_cast<QWidget *>(imgGaku),
+                          static_cast<QWidget *>(lblTime), static_cast<QWidget *>(pnlInner),
+                          static_cast<QWidget *>(pnlBack), static_cast<QWidget *>(pnlA),
+                          static_cast<QWidget *>(imgA), static_cast<QWidget *>(pnlB),
+                          static_cast<QWidget *>(imgB), static_cast<QWidget *>(pnlError),
+                          static_cast<QWidget *>(imgDummy), m_slideArea})
+        part->setAttribute(Qt::WA_TransparentForMouseEvents);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+
+    timStay = new Timer(this);
+    timStay->setInterval(5000);
+    timMove = new Timer(this);
+    timMove->setInterval(100);
+    timSlide = new Timer(this);
+    timSlide->setInterval(100);
+    timCheck = new Timer(this);
+    timCheck->setInterval(30000);
+    timCheck->setEnabled(true);
+    timMailCheck = new Timer(this);
+    timMailCheck->setInterval(900000);
+    auto guarded = [this](void (TPantelForm::*handler)()) {
+        return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
+    };
+    timStay->setObjectName(QStringLiteral("timStay"));
+    timMove->setObjectName(QStringLiteral("timMove"));
+    timSlide->setObjectName(QStringLiteral("timSlide"));
+    timCheck->setObjectName(QStringLiteral("timCheck"));
+    timMailCheck->setObjectName(QStringLiteral("timMailCheck"));
+    connect(timStay, &Timer::timeout, this, guarded(&TPantelForm::timStayTimer));
+    connect(timMove, &Timer::timeout, this, guarded(&TPantelForm::timMoveTimer));
+    connect(timSlide, &Timer::timeout, this, guarded(&TPantelForm::timSlideTimer));
+    connect(timCheck, &Timer::timeout, this, guarded(&TPantelForm::timCheckTimer));
+    connect(timMailCheck, &Timer::timeout, this, guarded(&TPantelForm::timMailCheckTimer));
+
+    runGuarded([this] { FormCreate(); });
+}
+
+TPantelForm::~TPantelForm()
+{
+    runGuarded([this] { FormDestroy(); });
+}
+
+void TPantelForm::FormCreate()
+{
+    // 1. Initial values.
+    LastMouseX = -1;
+    LastMouseY = -1;
+    PlatformId = 0;
+    PictureCount = 0;
+    PictureIndex = 0;
+    MoveRight = true;
+    MoveDown = true;
+    MoveCount = 0;
+    NextSide = 0;
+    Scale = 1.0;
+    CompanionRunning = false;
+    TalkShown = false;
+    Busy = true;
+    Closing = false;
+    MailWaiting = false;
+
+    // 2 and 3. Place and size the window: the preview parent's size, or the screen's.
+    QSize screen = m_environment.screenSize.value_or(QSize());
+    if (!screen.isValid() && QGuiApplication::primaryScreen())
+        screen = QGuiApplication::primaryScreen()->geometry().size();
+    std::optional<QSize> parentSize;
+    if (previewParent() != 0)
+        parentSize = m_environment.previewParentSize(previewParent());
+    // A preview parent that does not exist is treated as none: drawing into nothing
+    // helps no one, so the saver runs full screen.
+    m_preview = parentSize.has_value();
+    if (m_preview) {
+        setWindowFlags(Qt::Widget | Qt::FramelessWindowHint);
+        setGeometry(0, 0, parentSize->width(), parentSize->height());
+        Scale = double(parentSize->width()) / double(screen.width());
+        // Disabled: the preview takes no keyboard or mouse input at all.
+        setEnabled(false);
+    } else {
+        setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        setGeometry(0, 0, screen.width(), screen.height());
+        platform().showCursor(false);
+        const std::optional<quint32> id = platform().platformId();
+        if (!id) {
+            closeWithoutPrompt();
+            return;
+        }
+        PlatformId = *id;
+        if (PlatformId == 1)
+            platform().setScreenSaverRunning(true);
+    }
+
+    // 4. No input method: key presses go straight to the key handler.
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    // 5. The settings, read once through a short-lived store.
+    StoredSettings settings;
+    {
+        const SettingsStore store;
+        settings = readSettings(store);
+    }
+    FolderRotation = settings.orderF;
+    FolderIndex = qint8(settings.slotIndex());
+    configureMail(settings);
+    timMailCheck->setInterval(int(qBound(qint64(0), qint64(settings.roundTime) * 60000,
+                                                 qint64(std::numeric_limits<int>::max()))));
+    timMailCheck->setEnabled(settings.mailCheckF);
+
+    // 6. The folder of each slot.
+    FolderPaths = settings.folderPaths();
+
+    // 7. Folder rotation: the next used slot, remembered for the next run.
+    if (FolderRotation) {
+        FolderIndex = qint8(RotateStartNo(FolderIndex, FolderPaths));
+        SettingsStore store;
+        store.WriteInteger(SettingNames::Section, SettingNames::StartNo, FolderIndex);
+    }
+
+    // 8.
+    NextSide = 0;
+
+    // 9. The slot's settings.
+    const SlotSettings slot = parseSlot(settings.folders[size_t(FolderIndex)], SlotReader::ShowWindow);
+    FrameSize = slot.frameSize;
+    StayTime = usableStayTime(slot.stayTime);
+    SlideInterval = usableSlideInterval(slot.slideInterval);
+    MoveAmount = slot.moveAmount;
+    FrameWidth = slot.frameWidth;
+    ClockColor = slot.clockColor;
+    FramePicture = slot.framePicture;
+
+    // 10. The frame picture: the built-in golden bar, a picture file, or none.
+    if (trimControl(FramePicture).isEmpty())
+        imgGaku->setPicture(imgDummy->picture());
+    else if (QFileInfo::exists(FramePicture))
+        imgGaku->setPicture(loadPicture(FramePicture));
+    else
+        imgGaku->clear();
+
+    // 11. The clock's colour.
+    QPalette clock = lblTime->palette();
+    clock.setColor(QPalette::WindowText, toQColor(clockColorOf(ClockColor)));
+    lblTime->setPalette(clock);
+
+    // 12 and 13. The frame geometry, scaled down in the preview.
+    m_layout = frameLayout(FrameSize, FrameWidth, MoveAmount, Scale);
+    FrameWidth = m_layout.frameWidth;
+    MoveAmount = m_layout.moveAmount;
+    pnlBase->resize(m_layout.frameEdge, m_layout.frameEdge);
+    pnlBase->setBevelWidth(m_layout.frameBevel);
+    pnlInner->setGeometry(m_layout.matOffset, m_layout.matOffset, m_layout.matEdge, m_layout.matEdge);
+    pnlInner->setBevelWidth(m_layout.matBevel);
+    pnlBack->setBorderWidth(m_layout.pictureBorder);
+    pnlError->resize(m_layout.errorSize);
+    imgGaku->setGeometry(pnlBase->clientRect());
+    pnlBack->setGeometry(pnlInner->clientRect());
+    m_slideArea->setGeometry(pnlBack->rect().adjusted(pnlBack->lineWidth(), pnlBack->lineWidth(),
+                                                      -pnlBack->lineWidth(), -pnlBack->lineWidth()));
+
+    // 14. The picture panels fill the picture area.
+    for (Panel *panel : {pnlA, pnlB})
+        panel->setGeometry(pnlBack->clientRect().translated(-pnlBack->clientToWidget(QPoint(0, 0))));
+    imgA->setGeometry(pnlA->clientRect());
+    imgB->setGeometry(pnlB->clientRect());
+
+    // 15.
+    timStay->setInterval(StayTime);
+    timSlide->setInterval(SlideInterval);
+
+    // 16.
+    m_random.seed(m_environment.seed.value_or(quint32(QTime::currentTime().msecsSinceStartOfDay())));
+
+    // 17. The frame's start position.
+    const auto draw = [this](int n) { return random(n); };
+    pnlBase->move(randomFramePosition(width(), pnlBase->width(), draw),
+                  randomFramePosition(height(), pnlBase->height(), draw));
+
+    // 18.
+    startMailAndCompanion();
+
+    // 19. The clock is there from the first moment.
+    timCheckTimer();
+
+    // 20. The catalogue and a random first picture.
+    PictureList.clear();
+    JpgFileSearch();
+    PictureIndex = random(PictureCount);
+
+    // 21 to 23. The clock label on the frame's lower border: as wide as the frame
+    // inside its bevel, 12 pixels high, its top midway between mat and frame edge.
+    if (m_preview && !m_environment.embed(this, previewParent()))
+        qWarning("The preview could not be put into window %u", previewParent());
+    if (m_preview)
+        show();
+    else {
+        showFullScreen();
+        activateWindow();
+    }
+    const int bevel = m_layout.frameBevel;
+    lblTime->setGeometry(bevel, m_layout.clockTop(clockPoints()), pnlBase->width() - 2 * bevel, 12);
+
+    // 24. Panel A waits out of sight to the left; panel B stands at rest.
+    SlideWidth = pnlA->width();
+    setPanelLeft(pnlA, -SlideWidth);
+
+    // 25. The first picture slides in at once.
+    if (PictureCount != 0) {
+        ImageLoad();
+        timSlide->setEnabled(true);
+    } else {
+        lblTime->setText(NoPicturesText);
+        timStay->setEnabled(true);
+    }
+
+    // 26.
+    Busy = false;
+}
+
+int TPantelForm::clockPoints() const
+{
+    // The 12-pixel font's size in points at the screen's resolution (9 at 96 dpi).
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    return int(std::lround(12.0 * 72.0 / dpi));
+}
+
+int TPantelForm::random(int n)
+{
+    if (n <= 0)
+        return 0;
+    return std::uniform_int_distribution<int>(0, n - 1)(m_random);
+}
+
+int TPantelForm::panelLeft(const Panel *panel) const
+{
+    // The slide area's coordinates are pnlBack's client coordinates.
+    return panel->x();
+}
+
+void TPantelForm::setPanelLeft(Panel *panel, int left)
+{
+    panel->move(left, panel->y());
+}
+
+void TPantelForm::JpgFileSearch()
+{
+    Busy = true;
+    PictureList.clear();
+    PictureCount = 0;
+    PictureList = listPictureFiles(FolderPaths[size_t(FolderIndex)]);
+    PictureCount = int(PictureList.size());
+    if (PictureCount < PictureIndex + 1)
+        PictureIndex = 0;
+    Busy = false;
+}
+
+void TPantelForm::ImageLoad()
+{
+    if (PictureCount == 0)
+        return;
+    Busy = true;
+    ImageView *target = NextSide == 0 ? imgA : imgB;
+    // An undecodable picture, and equally a file that vanished, cannot be opened or is a
+    // folder, leaves the area empty; the saver opens no message over the screen.
+    target->setPicture(loadPicture(PictureList.at(PictureIndex), Scale, target->size()));
+    PictureIndex = PictureIndex + 1;
+    if (PictureIndex >= PictureCount)
+        PictureIndex = 0;
+    Busy = false;
+}
+
+void TPantelForm::timStayTimer()
+{
+    MoveCount = 0;
+    timStay->setEnabled(false);
+    timSlide->setEnabled(false);
+    timMove->setEnabled(true);
+}
+
+void TPantelForm::timMoveTimer()
+{
+    // Input and the clock run between the steps.
+    QCoreApplication::processEvents();
+    if (MoveAmount != 0) {
+        ++MoveCount;
+        const MoveState moved = moveStep({pnlBase->x(), pnlBase->y(), MoveRight, MoveDown}, pnlBase->size(), size());
+        pnlBase->move(moved.left, moved.top);
+        MoveRight = moved.right;
+        MoveDown = moved.down;
+    }
+    if (MoveCount >= MoveAmount) {
+        timMove->setEnabled(false);
+        MoveCount = 0;
+        // A short pause after the move; the event queue keeps being served.
+        if (StayTime != ShortestStayTime) {
+            for (int i = 0; i < 5; ++i) {
+                QCoreApplication::processEvents();
+                QThread::msleep(100);
+            }
+        }
+        ImageLoad();
+        if (PictureCount > 1)
+            timSlide->setEnabled(true);
+        else
+            timStay->setEnabled(true);
+    }
+}
+
+void TPantelForm::timSlideTimer()
+{
+    Busy = true;
+    Panel *incoming = NextSide == 0 ? pnlA : pnlB;
+    Panel *outgoing = NextSide == 0 ? pnlB : pnlA;
+    const int left = panelLeft(incoming);
+    const int step = slideStep(left, SlideWidth, pnlBack->borderWidth());
+    if (step > 0) {
+        // Both panels move right by the same step, the outgoing one first; scrolling
+        // the area moves them together.
+        m_slideArea->scroll(step, 0);
+    } else {
+        setPanelLeft(outgoing, -SlideWidth);
+        NextSide = NextSide == 0 ? 1 : 0;
+        timSlide->setEnabled(false);
+        timStay->setEnabled(true);
+    }
+    // Paint the invalid parts at once, so that the motion stays even at short intervals.
+    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+    Busy = false;
+}
+
+void TPantelForm::timCheckTimer()
+{
+    if (!TalkShown) {
+        if (FrameWidth > 5)
+            lblTime->setText(clockText(QTime::currentTime(), timeSeparator(QLocale::system())));
+        talkStartTest();
+    } else {
+        talkEndTest();
+    }
+}
+
+void TPantelForm::timMailCheckTimer()
+{
+    // The periodic mail check comes with the mail client.
+}
+
+void TPantelForm::configureMail(const StoredSettings &)
+{
+    // The mail client takes Host, UserID and Password here once it exists.
+}
+
+void TPantelForm::startMailAndCompanion()
+{
+    // The companion test and the first mail check come with the mail client.
+}
+
+void TPantelForm::talkStartTest()
+{
+    // The talk marker comes with the mail indicator.
+}
+
+void TPantelForm::talkEndTest()
+{
+    // The talk marker comes with the mail indicator.
+}
+
+void TPantelForm::endMailConnection()
+{
+    // An open mail connection is ended here once the mail client exists.
+}
+
+void TPantelForm::askToClose()
+{
+    if (!Closing)
+        close();
+}
+
+void TPantelForm::closeWithoutPrompt()
+{
+    if (Closing)
+        return;
+    m_skipPrompt = true;
+    close();
+}
+
+void TPantelForm::FormKeyDown()
+{
+    askToClose();
+}
+
+void TPantelForm::FormMouseDown()
+{
+    askToClose();
+}
+
+void TPantelForm::FormMouseMove(int x, int y)
+{
+    if (LastMouseX == -1 && LastMouseY == -1) {
+        // The first event only records where the pointer is.
+        LastMouseX = x;
+        LastMouseY = y;
+        return;
+    }
+    if (mouseMoveCloses(QPoint(LastMouseX, LastMouseY), QPoint(x, y)))
+        askToClose();
+}
+
+bool TPantelForm::FormSystemCommand(quint32 command)
+{
+    // No second screen saver starts while this one runs.
+    return handlesSystemCommand(command);
+}
+
+bool TPantelForm::FormCloseQuery()
+{
+    // The preview takes no input, and on the NT family the system asks for the password.
+    if (m_preview || PlatformId == 2)
+        return true;
+    const Platform::DesktopValue desktop = platform().screenSaveUsePassword();
+    if (!desktop.keyOpened)
+        return true;
+    // An absent value or one that is not a number counts as 0: no password.
+    if (parseIntegerOr(desktop.text.value_or(QString()), 0) == 0)
+        return true;
+    platform().showCursor(true);
+    std::unique_ptr<Platform::PasswordVerifier> verifier = platform().loadPasswordVerifier();
+    if (!verifier)
+        return true;
+    const bool right = verifier->verify(quint64(winId()));
+    verifier.reset();
+    if (!right) {
+        // The show goes on; the next movement is measured from where it is seen next.
+        LastMouseX = -1;
+        LastMouseY = -1;
+        platform().showCursor(false);
+    }
+    return right;
+}
+
+void TPantelForm::FormClose()
+{
+    Closing = true;
+    timStay->setEnabled(false);
+    timMove->setEnabled(false);
+    timSlide->setEnabled(false);
+    timCheck->setEnabled(false);
+    // A load or slide step in progress may finish first; events are not served here.
+    for (int i = 0; i < 5 && Busy; ++i)
+        QThread::msleep(100);
+    if (PlatformId == 1)
+        platform().setScreenSaverRunning(false);
+    platform().showCursor(true);
+}
+
+void TPantelForm::FormDestroy()
+{
+    endMailConnection();
+    PictureList.clear();
+    PictureCount = 0;
+}
+
+void TPantelForm::keyPressEvent(QKeyEvent *)
+{
+    runGuarded([this] { FormKeyDown(); });
+}
+
+void TPantelForm::enterEvent(QEnterEvent *event)
+{
+    // A window that appears under the pointer, or the pointer coming in, counts as a
+    // movement to where the pointer is, so the first position is known before the user
+    // moves the mouse.
+    const QPoint at = event->position().toPoint();
+    runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+}
+
+void TPantelForm::mousePressEvent(QMouseEvent *)
+{
+    runGuarded([this] { FormMouseDown(); });
+}
+
+void TPantelForm::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint at = event->position().toPoint();
+    runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+}
+
+void TPantelForm::closeEvent(QCloseEvent *event)
+{
+    if (Closing) {
+        event->accept();
+        return;
+    }
+    bool allowed = true;
+    const bool ok = runGuarded([this, &allowed] {
+        allowed = m_skipPrompt || FormCloseQuery();
+        if (allowed)
+            FormClose();
+    });
+    m_skipPrompt = false;
+    if (!ok || !allowed) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit closed();
+}

@@ -1,0 +1,176 @@
+#pragma once
+
+#include "FrameLayout.h"
+#include "SlotSettings.h"
+
+#include <QSize>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+
+class ImageView;
+class Panel;
+class QLabel;
+class Timer;
+struct StoredSettings;
+
+namespace Ui {
+class TPantelForm;
+}
+
+// The show window: black screen (or the preview parent's inside), one square frame with
+// its picture, clock, mat and the two picture panels that take turns; the timers that
+// rest, move and slide; input and closing. Its creation runs FormCreate.
+class TPantelForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // What the window takes from its surroundings; the defaults ask the system.
+    struct Environment
+    {
+        // Seeds the random start (frame position, first picture); empty: time of day.
+        std::optional<quint32> seed;
+        // Size of the screen; empty: the primary screen's.
+        std::optional<QSize> screenSize;
+        // Size of the preview parent window, empty when it does not exist.
+        std::function<std::optional<QSize>(quint32)> previewParentSize;
+        // Puts the window inside the preview parent; false when that is not possible.
+        std::function<bool(QWidget *, quint32)> embed;
+    };
+
+    explicit TPantelForm(Environment environment = {}, QWidget *parent = nullptr);
+    ~TPantelForm() override;
+
+    // Components, named as the form description names them.
+    ImageView *imgDummy = nullptr;
+    Panel *pnlBase = nullptr;
+    ImageView *imgGaku = nullptr;
+    QLabel *lblTime = nullptr;
+    Panel *pnlInner = nullptr;
+    Panel *pnlBack = nullptr;
+    Panel *pnlA = nullptr;
+    ImageView *imgA = nullptr;
+    Panel *pnlB = nullptr;
+    ImageView *imgB = nullptr;
+    Panel *pnlError = nullptr;
+    Timer *timStay = nullptr;
+    Timer *timMove = nullptr;
+    Timer *timSlide = nullptr;
+    Timer *timCheck = nullptr;
+    Timer *timMailCheck = nullptr;
+
+    // Handlers.
+    void FormCreate();
+    bool FormCloseQuery();
+    void FormClose();
+    void FormDestroy();
+    void FormKeyDown();
+    void FormMouseDown();
+    void FormMouseMove(int x, int y);
+    // The system command handler's answer: true (result 1, not passed on) for the
+    // screen-save command, false for the default handling.
+    bool FormSystemCommand(quint32 command);
+    void timStayTimer();
+    void timMoveTimer();
+    void timSlideTimer();
+    void timCheckTimer();
+    void timMailCheckTimer();
+    void JpgFileSearch();
+    void ImageLoad();
+
+    // A close request as input makes it (with the password check where one applies).
+    void askToClose();
+    // A close request from outside (SIGTERM, a vanished preview parent): no prompt.
+    void closeWithoutPrompt();
+
+    // State, read by the program and its tests.
+    bool isPreview() const { return m_preview; }
+    int lastMouseX() const { return LastMouseX; }
+    int lastMouseY() const { return LastMouseY; }
+    quint32 platformId() const { return PlatformId; }
+    const QStringList &pictureList() const { return PictureList; }
+    int pictureCount() const { return PictureCount; }
+    int pictureIndex() const { return PictureIndex; }
+    bool moveRight() const { return MoveRight; }
+    bool moveDown() const { return MoveDown; }
+    int moveCount() const { return MoveCount; }
+    int frameSize() const { return FrameSize; }
+    int stayTime() const { return StayTime; }
+    int slideInterval() const { return SlideInterval; }
+    int moveAmount() const { return MoveAmount; }
+    int frameWidth() const { return FrameWidth; }
+    int slideWidth() const { return SlideWidth; }
+    int nextSide() const { return NextSide; }
+    int folderIndex() const { return FolderIndex; }
+    double scale() const { return Scale; }
+    bool busy() const { return Busy; }
+    bool closing() const { return Closing; }
+    const FrameLayout &layout() const { return m_layout; }
+    // The client-coordinate left edge of a picture panel inside pnlBack.
+    int panelLeft(const Panel *panel) const;
+
+signals:
+    // The window has closed; the program ends.
+    void closed();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void setPanelLeft(Panel *panel, int left);
+    int random(int n);
+    int clockPoints() const;
+    // Later parts of the window hook in here: the mail client's account, the companion
+    // and mail start-up, the talk tests on the clock tick, the end of a mail connection.
+    void configureMail(const StoredSettings &settings);
+    void startMailAndCompanion();
+    void talkStartTest();
+    void talkEndTest();
+    void endMailConnection();
+
+    std::unique_ptr<Ui::TPantelForm> ui;
+    Environment m_environment;
+    std::mt19937 m_random;
+    FrameLayout m_layout;
+    QWidget *m_slideArea = nullptr;
+    bool m_preview = false;
+    bool m_skipPrompt = false;
+
+    // The window's own fields.
+    qint32 LastMouseX = -1;
+    qint32 LastMouseY = -1;
+    quint32 PlatformId = 0;
+    QStringList PictureList;
+    qint32 PictureCount = 0;
+    qint32 PictureIndex = 0;
+    bool MoveRight = true;
+    bool MoveDown = true;
+    qint32 MoveCount = 0;
+    qint32 FrameSize = 0;
+    qint32 StayTime = 0;
+    qint32 SlideInterval = 0;
+    qint32 MoveAmount = 0;
+    qint32 FrameWidth = 0;
+    qint32 SlideWidth = 0;
+    quint8 NextSide = 0;
+    qint8 FolderIndex = 0;
+    std::array<QString, kSlotCount> FolderPaths;
+    bool FolderRotation = false;
+    double Scale = 1.0;
+    bool CompanionRunning = false;
+    bool TalkShown = false;
+    QString ClockColor;
+    QString FramePicture;
+    bool Busy = true;
+    bool Closing = false;
+    bool MailWaiting = false;
+};

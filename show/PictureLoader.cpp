@@ -1,0 +1,269 @@
+#include "PictureLoader.h"
+
+#include "JpegDecoder.h"
+#include "SettingsText.h"
+
+#include <QFile>
+#include <QImageReader>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The most pixels a picture's header may claim. A tiny file can claim a huge picture;
+// past this it is refused before anything is allocated or decoded.
+constexpr quint64 kMaxPixels = 256ull * 1000 * 1000;
+
+// Qt's own guard on what a BMP decode may allocate: a picture within the pixel limit at
+// four bytes a pixel, so that the pixel limit is what decides.
+constexpr int kBmpAllocationLimitMB = int(kMaxPixels * 4 / (1024 * 1024)) + 1;
+
+enum class PictureFormat { Bmp, Jpeg, Other };
+
+// By the extension only, the text from the name's last "." on, upper-cased in ASCII;
+// the content is never sniffed.
+PictureFormat formatOf(const QString &path)
+{
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return PictureFormat::Other;
+    const QString extension = upperAscii(name.mid(dot));
+    if (extension == QLatin1String(".BMP"))
+        return PictureFormat::Bmp;
+    if (extension == QLatin1String(".JPG") || extension == QLatin1String(".JPEG"))
+        return PictureFormat::Jpeg;
+    return PictureFormat::Other;
+}
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(FileDescriptor &&other) noexcept : m_fd(other.release()) {}
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_fd; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// Opens a regular file for reading. A FIFO, a device or a folder named like a picture is
+// never read: the name is checked first, and the open itself cannot block (a FIFO swapped
+// in after the check opens at once without a writer and is then refused by fstat).
+FileDescriptor openRegularFile(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info;
+    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return FileDescriptor();
+    FileDescriptor file(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0)
+        return FileDescriptor();
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return FileDescriptor();
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return FileDescriptor();
+    return file;
+}
+
+// Which source rows (or columns) the visible part of one axis takes.
+struct AxisPlan
+{
+    int size = 0;             // the whole picture's extent after the reduction
+    int first = 0;            // first visible position in the reduced picture
+    std::vector<int> source;  // for each visible position, the source position
+};
+
+// The reduced extent of an axis: Trunc(length x scale), cut toward zero; 0 when nothing
+// is left (a picture so small shows nothing); empty when it is beyond any picture.
+std::optional<int> reducedExtent(int length, double scale)
+{
+    const double reduced = scale == 1.0 ? double(length) : std::trunc(double(length) * scale);
+    if (!(reduced >= 1.0))
+        return 0;  // NaN or nothing left
+    if (reduced > double(kMaxPixels))
+        return std::nullopt;
+    return int(reduced);
+}
+
+// One axis of `length` source pixels reduced to `reduced` and centred in `area` pixels
+// (0: no area, the whole picture is kept).
+//
+// Reduction: reduced position d takes source position floor(d x length / reduced), a
+// plain nearest-pixel stretch that drops pixels and never averages; at full size every
+// pixel is taken.
+//
+// Placement: the picture is centred with the offset (area - reduced) / 2, truncated
+// toward zero, so a larger picture loses equal margins, one pixel more at the right
+// (bottom) when the difference is odd; only the positions inside the area are kept.
+AxisPlan planAxis(int length, int reduced, int area)
+{
+    AxisPlan plan;
+    plan.size = reduced;
+    if (reduced == 0)
+        return plan;
+    int end = reduced;
+    if (area > 0) {
+        const qint64 offset = (qint64(area) - reduced) / 2;
+        plan.first = int(std::max<qint64>(0, -offset));
+        end = int(std::min<qint64>(reduced, area - offset));
+    }
+    plan.source.reserve(size_t(end - plan.first));
+    for (int d = plan.first; d < end; ++d)
+        plan.source.push_back(int(qint64(d) * length / reduced));
+    return plan;
+}
+
+struct PicturePlan
+{
+    AxisPlan columns;
+    AxisPlan rows;
+
+    bool empty() const { return columns.source.empty() || rows.source.empty(); }
+
+    Picture emptyPicture() const { return Picture{QImage(), QSize(columns.size, rows.size), QPoint()}; }
+
+    // A black picture of the visible part, to be filled; null when it cannot be made.
+    QImage makePixels() const
+    {
+        const qint64 width = qint64(columns.source.size());
+        const qint64 height = qint64(rows.source.size());
+        if (quint64(width * height) > kMaxPixels)
+            return QImage();
+        QImage pixels(int(width), int(height), QImage::Format_RGB32);
+        if (!pixels.isNull())
+            pixels.fill(Qt::black);
+        return pixels;
+    }
+
+    Picture picture(QImage pixels) const
+    {
+        return Picture{std::move(pixels), QSize(columns.size, rows.size), QPoint(columns.first, rows.first)};
+    }
+};
+
+std::optional<PicturePlan> planPicture(QSize source, double scale, QSize visible)
+{
+    const auto width = reducedExtent(source.width(), scale);
+    const auto height = reducedExtent(source.height(), scale);
+    if (!width || !height || quint64(*width) * quint64(*height) > kMaxPixels)
+        return std::nullopt;
+    const bool wholePicture = visible.isEmpty();
+    return PicturePlan{planAxis(source.width(), *width, wholePicture ? 0 : visible.width()),
+                       planAxis(source.height(), *height, wholePicture ? 0 : visible.height())};
+}
+
+struct JpegDecoderDeleter
+{
+    void operator()(PantelJpegDecoder *decoder) const { pantelJpegDestroy(decoder); }
+};
+
+std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize visible)
+{
+    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(pantelJpegCreate(file.get()));
+    if (!decoder)
+        return std::nullopt;
+    int width = 0;
+    int height = 0;
+    if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
+        return std::nullopt;
+    const auto plan = planPicture(QSize(width, height), scale, visible);
+    if (!plan)
+        return std::nullopt;
+    if (plan->empty())
+        return plan->emptyPicture();
+    QImage pixels = plan->makePixels();
+    if (pixels.isNull())
+        return std::nullopt;
+    PantelJpegTarget target;
+    target.pixels = reinterpret_cast<uint32_t *>(pixels.bits());
+    target.stride = size_t(pixels.bytesPerLine());
+    target.rows = pixels.height();
+    target.columns = pixels.width();
+    target.sourceRows = plan->rows.source.data();
+    target.sourceColumns = plan->columns.source.data();
+    if (pantelJpegDecode(decoder.get(), &target) != PANTEL_JPEG_OK)
+        return std::nullopt;
+    return plan->picture(std::move(pixels));
+}
+
+std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible)
+{
+    QFile device;
+    if (!device.open(file.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return std::nullopt;
+    file.release();
+    QImageReader reader(&device, QByteArrayLiteral("bmp"));
+    reader.setAutoDetectImageFormat(false);
+    reader.setDecideFormatFromContent(false);
+    reader.setAllocationLimit(kBmpAllocationLimitMB);
+    // The header's claim is checked before anything is decoded.
+    const QSize claimed = reader.size();
+    if (!claimed.isValid() || quint64(claimed.width()) * quint64(claimed.height()) > kMaxPixels)
+        return std::nullopt;
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return std::nullopt;
+    const auto plan = planPicture(image.size(), scale, visible);
+    if (!plan)
+        return std::nullopt;
+    if (plan->empty())
+        return plan->emptyPicture();
+    QImage pixels = plan->makePixels();
+    if (pixels.isNull())
+        return std::nullopt;
+
+    // Only the part the plan picks is converted; the alpha of a 32-bit BMP is not shown.
+    const QRect sourceRect(QPoint(plan->columns.source.front(), plan->rows.source.front()),
+                           QPoint(plan->columns.source.back(), plan->rows.source.back()));
+    if (image.format() == QImage::Format_ARGB32)
+        image.reinterpretAsFormat(QImage::Format_RGB32);
+    QImage part = sourceRect == image.rect() ? image : image.copy(sourceRect);
+    image = QImage();
+    part.convertTo(QImage::Format_RGB32);
+    if (part.isNull())
+        return std::nullopt;
+    for (int r = 0; r < pixels.height(); ++r) {
+        const auto *in = reinterpret_cast<const QRgb *>(part.constScanLine(plan->rows.source[size_t(r)] - sourceRect.y()));
+        auto *out = reinterpret_cast<QRgb *>(pixels.scanLine(r));
+        for (int c = 0; c < pixels.width(); ++c)
+            out[c] = 0xff000000u | in[plan->columns.source[size_t(c)] - sourceRect.x()];
+    }
+    return plan->picture(std::move(pixels));
+}
+
+} // namespace
+
+std::optional<Picture> loadPicture(const QString &path, double scale, QSize visible)
+{
+    const PictureFormat format = formatOf(path);
+    if (format == PictureFormat::Other)
+        return std::nullopt;
+    FileDescriptor file = openRegularFile(path);
+    if (file.get() < 0)
+        return std::nullopt;
+    if (format == PictureFormat::Jpeg)
+        return loadJpeg(file, scale, visible);
+    return loadBmp(file, scale, visible);
+}

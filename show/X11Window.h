@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QSize>
+#include <QtGlobal>
+#include <optional>
+
+class QWidget;
+
+// The size of an X11 window as the X server reports it; empty when the window does not
+// exist or the program does not run on X11. (Qt reports 0 x 0 for foreign windows, so
+// the server is asked directly.)
+std::optional<QSize> x11WindowSize(quint32 window);
+
+// Makes `widget`'s native window a child of the X11 window `parent`. False when the
+// program does not run on X11 or the parent cannot be wrapped.
+bool embedIntoX11Window(QWidget *widget, quint32 parent);

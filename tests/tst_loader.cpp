@@ -1,0 +1,923 @@
+#include "PictureLoader.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QBuffer>
+#include <QPainter>
+#include <QStandardPaths>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A picture whose every pixel tells its position (exact in a lossless BMP).
+QImage codedPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = qRgb(x & 255, y & 255, ((x >> 8) & 15) | (((y >> 8) & 15) << 4));
+    }
+    return image;
+}
+
+// Smooth shapes with some texture, compressing like an ordinary photograph.
+QImage smoothPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int ring = ((x - width / 3) * (x - width / 3) + (y - height / 2) * (y - height / 2)) / 97;
+            line[x] = qRgb((x * 255) / qMax(1, width - 1), (ring * 7) & 255, ((x ^ y) & 63) + (y * 190) / qMax(1, height));
+        }
+    }
+    return image;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+bool writeAll(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// A JPEG of `image` made by cjpeg with `options`.
+QString makeJpeg(const QString &folder, const QString &name, const QImage &image, const QStringList &options = {})
+{
+    const QString source = folder + QLatin1String("/source-") + name + QLatin1String(".ppm");
+    const QString path = folder + QLatin1Char('/') + name;
+    if (!image.save(source, "PPM"))
+        return {};
+    if (!run(QStringLiteral("cjpeg"), options + QStringList{QStringLiteral("-outfile"), path, source}))
+        return {};
+    QFile::remove(source);
+    return path;
+}
+
+// The reference: the whole file decoded by djpeg.
+QImage fullDecode(const QString &path)
+{
+    const QString target = path + QLatin1String(".full.ppm");
+    if (!run(QStringLiteral("djpeg"), {QStringLiteral("-ppm"), QStringLiteral("-outfile"), target, path}))
+        return {};
+    QImage image(target, "PPM");
+    QFile::remove(target);
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+// The source pixel that reduced position `d` of an axis reduced from `length` to `size`
+// takes: floor(d x length / size).
+int sourceOf(int d, int length, int size)
+{
+    return int(qint64(d) * length / size);
+}
+
+// Whether `picture` is exactly the visible part of `source` reduced to its size.
+QString comparePicks(const Picture &picture, const QImage &source)
+{
+    for (int r = 0; r < picture.pixels.height(); ++r) {
+        const int sy = sourceOf(picture.origin.y() + r, source.height(), picture.size.height());
+        for (int c = 0; c < picture.pixels.width(); ++c) {
+            const int sx = sourceOf(picture.origin.x() + c, source.width(), picture.size.width());
+            const QRgb got = picture.pixels.pixel(c, r);
+            const QRgb want = source.pixel(sx, sy);
+            if (got != want)
+                return QStringLiteral("pixel %1,%2 (source %3,%4): %5 instead of %6")
+                    .arg(c).arg(r).arg(sx).arg(sy).arg(got, 8, 16).arg(want, 8, 16);
+        }
+    }
+    return {};
+}
+
+// For a JPEG that ended early: `picture`'s rows are those of `reference` (the whole
+// file decoded) down to some row and black after it. The last decoded row may take its
+// colour from the unfinished block row below it. `shownRows` gets the rows shown.
+QString compareDecodedTop(const Picture &picture, const QImage &reference, int *shownRows)
+{
+    const QImage &pixels = picture.pixels;
+    const QRgb black = qRgb(0, 0, 0);
+    const auto blackRow = [&pixels, black](int y) {
+        for (int x = 0; x < pixels.width(); ++x)
+            if (pixels.pixel(x, y) != black)
+                return false;
+        return true;
+    };
+    int shown = 0;
+    while (shown < pixels.height() && !blackRow(shown))
+        ++shown;
+    *shownRows = shown;
+    for (int y = 0; y + 1 < shown; ++y)
+        for (int x = 0; x < pixels.width(); ++x)
+            if (pixels.pixel(x, y) != reference.pixel(picture.origin.x() + x, picture.origin.y() + y))
+                return QStringLiteral("row %1 differs from the whole file's at column %2").arg(y).arg(x);
+    for (int y = shown; y < pixels.height(); ++y)
+        if (!blackRow(y))
+            return QStringLiteral("row %1 is shown after the black row %2").arg(y).arg(shown);
+    return {};
+}
+
+int findMarker(const QByteArray &data, uchar first, uchar last, int from = 2)
+{
+    for (int i = from; i + 1 < data.size(); ++i) {
+        const auto marker = uchar(data[i + 1]);
+        if (uchar(data[i]) == 0xFF && marker >= first && marker <= last)
+            return i;
+    }
+    return -1;
+}
+
+// The JPEG with its frame header claiming `width` x `height`.
+QByteArray withClaimedSize(QByteArray jpeg, int width, int height)
+{
+    const int frame = findMarker(jpeg, 0xC0, 0xC2);
+    if (frame < 0)
+        return {};
+    qToBigEndian<quint16>(quint16(height), jpeg.data() + frame + 5);
+    qToBigEndian<quint16>(quint16(width), jpeg.data() + frame + 7);
+    return jpeg;
+}
+
+// A BMP file put together by hand, for the malformed ones.
+struct BmpParts
+{
+    qint32 width = 4;
+    qint32 height = 1;
+    quint16 bitCount = 24;
+    quint32 compression = 0;
+    quint32 colorsUsed = 0;
+    QByteArray palette;          // colour table entries, 4 bytes each
+    QByteArray pixels;           // the pixel data as stored
+    qint64 pixelOffset = -1;     // -1: right after the headers and table
+};
+
+QByteArray bmpFile(const BmpParts &parts)
+{
+    const quint32 offset = parts.pixelOffset >= 0 ? quint32(parts.pixelOffset) : quint32(14 + 40 + parts.palette.size());
+    QByteArray data(14 + 40, '\0');
+    char *p = data.data();
+    p[0] = 'B';
+    p[1] = 'M';
+    qToLittleEndian<quint32>(quint32(14 + 40 + parts.palette.size() + parts.pixels.size()), p + 2);
+    qToLittleEndian<quint32>(offset, p + 10);
+    qToLittleEndian<quint32>(40, p + 14);
+    qToLittleEndian<qint32>(parts.width, p + 18);
+    qToLittleEndian<qint32>(parts.height, p + 22);
+    qToLittleEndian<quint16>(1, p + 26);
+    qToLittleEndian<quint16>(parts.bitCount, p + 28);
+    qToLittleEndian<quint32>(parts.compression, p + 30);
+    qToLittleEndian<quint32>(quint32(parts.pixels.size()), p + 34);
+    qToLittleEndian<quint32>(parts.colorsUsed, p + 46);
+    return data + parts.palette + parts.pixels;
+}
+
+// 24-bit rows, bottom-up, padded to four bytes, of `image`.
+QByteArray bmpRows(const QImage &image)
+{
+    QByteArray rows;
+    for (int y = image.height() - 1; y >= 0; --y) {
+        QByteArray row;
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            row += char(qBlue(pixel));
+            row += char(qGreen(pixel));
+            row += char(qRed(pixel));
+        }
+        while (row.size() % 4)
+            row += '\0';
+        rows += row;
+    }
+    return rows;
+}
+
+qint64 peakMemoryKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestLoader : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_folder;
+
+    QString path(const QString &name) const { return m_folder.filePath(name); }
+
+private slots:
+    void initTestCase();
+
+    void placement_data();
+    void placement();
+    void reductionToNothing();
+
+    void jpegMatchesFullDecode_data();
+    void jpegMatchesFullDecode();
+    void jpegLayouts_data();
+    void jpegLayouts();
+
+    void invalidFiles_data();
+    void invalidFiles();
+    void fifoNeverBlocks();
+    void folderNamedLikePicture();
+    void symlinkLoop();
+    void fileNamedOnlyByExtension();
+
+    void truncatedJpegShowsDecodedTop_data();
+    void truncatedJpegShowsDecodedTop();
+    void missingEndMarker_data();
+    void missingEndMarker();
+    void truncatedProgressive_data();
+    void truncatedProgressive();
+    void jpegCutEvery64KiB();
+    void headerBombsRefusedQuickly_data();
+    void headerBombsRefusedQuickly();
+    void pixelLimit_data();
+    void pixelLimit();
+    void progressiveBombRefusedWithinMemory();
+    void tooManyScans();
+    void twelveBitJpegInvalid();
+
+    void bundledSamples();
+
+    void smallBmps_data();
+    void smallBmps();
+    void malformedBmps_data();
+    void malformedBmps();
+};
+
+void TestLoader::initTestCase()
+{
+    QVERIFY(m_folder.isValid());
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("cjpeg")).isEmpty(), "cjpeg (libjpeg-turbo-progs) is needed");
+}
+
+// Geometry on a lossless BMP whose every pixel tells its position.
+void TestLoader::placement_data()
+{
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QRect>("shown");  // in the reduced picture's coordinates
+
+    QTest::newRow("1600x1200 in 400x400 shows columns 600-999, rows 400-799")
+        << QSize(1600, 1200) << 1.0 << QSize(400, 400) << QSize(1600, 1200) << QRect(600, 400, 400, 400);
+    QTest::newRow("scale 0.3 on 1024x768 gives 307x230")
+        << QSize(1024, 768) << 0.3 << QSize(400, 400) << QSize(307, 230) << QRect(0, 0, 307, 230);
+    QTest::newRow("scale 0.25 on 1600x1200 gives 400x300")
+        << QSize(1600, 1200) << 0.25 << QSize(400, 400) << QSize(400, 300) << QRect(0, 0, 400, 300);
+    QTest::newRow("reduced and still larger than the area")
+        << QSize(1600, 1200) << 0.5 << QSize(61, 60) << QSize(800, 600) << QRect(369, 270, 61, 60);
+    QTest::newRow("one wider: the extra column is lost at the right")
+        << QSize(401, 403) << 1.0 << QSize(400, 400) << QSize(401, 403) << QRect(0, 1, 400, 400);
+    QTest::newRow("smaller than the area: whole")
+        << QSize(123, 45) << 1.0 << QSize(400, 400) << QSize(123, 45) << QRect(0, 0, 123, 45);
+    QTest::newRow("no area: whole")
+        << QSize(700, 20) << 1.0 << QSize() << QSize(700, 20) << QRect(0, 0, 700, 20);
+    QTest::newRow("preview scale, odd sizes")
+        << QSize(1001, 777) << 0.1484375 << QSize(59, 59) << QSize(148, 115) << QRect(44, 28, 59, 59);
+}
+
+void TestLoader::placement()
+{
+    QFETCH(QSize, source);
+    QFETCH(double, scale);
+    QFETCH(QSize, area);
+    QFETCH(QSize, size);
+    QFETCH(QRect, shown);
+
+    const QImage image = codedPicture(source.width(), source.height());
+    const QString file = path(QStringLiteral("coded.bmp"));
+    QVERIFY(image.save(file, "BMP"));
+
+    const auto picture = loadPicture(file, scale, area);
+    QVERIFY(picture.has_value());
+    QCOMPARE(picture->size, size);
+    QCOMPARE(picture->origin, shown.topLeft());
+    QCOMPARE(picture->pixels.size(), shown.size());
+    const QString mismatch = comparePicks(*picture, image);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+
+    // Drawn at its origin in a picture of `size` centred in the area, the visible part
+    // gives exactly what drawing the whole reduced picture would.
+    if (!area.isEmpty()) {
+        QImage whole(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                whole.setPixel(x, y, image.pixel(sourceOf(x, source.width(), size.width()), sourceOf(y, source.height(), size.height())));
+        QImage expected(area, QImage::Format_RGB32);
+        QImage got(area, QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        got.fill(Qt::black);
+        const QPoint offset((area.width() - size.width()) / 2, (area.height() - size.height()) / 2);
+        QPainter(&expected).drawImage(offset, whole);
+        QPainter(&got).drawImage(offset + picture->origin, picture->pixels);
+        QVERIFY2(got == expected, "the visible part differs from the whole picture drawn centred");
+    }
+}
+
+void TestLoader::reductionToNothing()
+{
+    const QString file = path(QStringLiteral("tiny.bmp"));
+    QVERIFY(codedPicture(3, 40).save(file, "BMP"));
+    const auto picture = loadPicture(file, 0.25, QSize(60, 60));
+    QVERIFY2(picture.has_value(), "a picture reducing to nothing is not invalid");
+    QVERIFY(picture->pixels.isNull());
+    QCOMPARE(picture->size, QSize(0, 10));
+}
+
+// The visible part of a JPEG equals the same part of djpeg's decode of the whole file,
+// whichever sampling and coding the file uses.
+void TestLoader::jpegMatchesFullDecode_data()
+{
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QSize>("area");
+
+    const QSize area(400, 400);
+    const struct
+    {
+        const char *name;
+        QStringList options;
+    } codings[] = {
+        {"4:2:0", {"-sample", "2x2"}},
+        {"4:2:2", {"-sample", "2x1"}},
+        {"4:4:4", {"-sample", "1x1"}},
+        {"4:4:0", {"-sample", "1x2"}},
+        {"gray", {"-grayscale"}},
+        {"progressive", {"-progressive"}},
+        {"restarts", {"-restart", "1"}},
+        {"arithmetic", {"-arithmetic"}},
+    };
+    for (const auto &coding : codings) {
+        QTest::addRow("%s 1600x1200 in 400x400", coding.name) << QSize(1600, 1200) << coding.options << 1.0 << area;
+        QTest::addRow("%s 1601x1203 in 400x400", coding.name) << QSize(1601, 1203) << coding.options << 1.0 << area;
+        QTest::addRow("%s 1603x997 at 0.1484375 in 59x59", coding.name) << QSize(1603, 997) << coding.options << 0.1484375 << QSize(59, 59);
+    }
+    QTest::newRow("4:2:0 1024x768 at 0.3") << QSize(1024, 768) << QStringList{"-sample", "2x2"} << 0.3 << area;
+    QTest::newRow("4:2:0 whole") << QSize(333, 217) << QStringList{"-sample", "2x2"} << 1.0 << QSize();
+    QTest::newRow("4:2:0 narrow band at the right") << QSize(2000, 300) << QStringList{"-sample", "2x2"} << 1.0 << QSize(17, 400);
+    QTest::newRow("4:2:2 one row, one column") << QSize(501, 303) << QStringList{"-sample", "2x1"} << 1.0 << QSize(1, 1);
+}
+
+void TestLoader::jpegMatchesFullDecode()
+{
+    QFETCH(QSize, source);
+    QFETCH(QStringList, options);
+    QFETCH(double, scale);
+    QFETCH(QSize, area);
+
+    const QString file = makeJpeg(m_folder.path(), QStringLiteral("match.jpg"), smoothPicture(source.width(), source.height()), options);
+    QVERIFY(!file.isEmpty());
+    const QImage reference = fullDecode(file);
+    QCOMPARE(reference.size(), source);
+
+    const auto picture = loadPicture(file, scale, area);
+    QVERIFY(picture.has_value());
+    const QSize reduced = scale == 1.0 ? source : QSize(int(source.width() * scale), int(source.height() * scale));
+    QCOMPARE(picture->size, reduced);
+    const QString mismatch = comparePicks(*picture, reference);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+// Colour layouts that are either shown or refused, never a crash.
+void TestLoader::jpegLayouts_data()
+{
+    QTest::addColumn<QString>("convertColorspace");
+    QTest::newRow("CMYK") << QStringLiteral("CMYK");
+    QTest::newRow("gray") << QStringLiteral("Gray");
+}
+
+void TestLoader::jpegLayouts()
+{
+    QFETCH(QString, convertColorspace);
+    const QString source = path(QStringLiteral("layout.png"));
+    const QString file = path(QStringLiteral("layout.jpg"));
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(QColor(200, 40, 40));
+    QVERIFY(image.save(source, "PNG"));
+    QVERIFY(run(QStringLiteral("convert"), {source, QStringLiteral("-colorspace"), convertColorspace,
+                                            QStringLiteral("-quality"), QStringLiteral("95"), file}));
+    const auto picture = loadPicture(file, 1.0, QSize(400, 400));
+    QVERIFY(picture.has_value());
+    QCOMPARE(picture->pixels.size(), QSize(64, 48));
+    const QColor middle = picture->pixels.pixelColor(32, 24);
+    if (convertColorspace == QLatin1String("Gray")) {
+        QCOMPARE(middle.red(), middle.green());
+        QCOMPARE(middle.green(), middle.blue());
+    } else {
+        QVERIFY2(qAbs(middle.red() - 200) < 12 && qAbs(middle.green() - 40) < 12 && qAbs(middle.blue() - 40) < 12,
+                 qPrintable(middle.name()));
+    }
+}
+
+void TestLoader::invalidFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+
+    const QImage image = smoothPicture(64, 64);
+    const QString jpeg = makeJpeg(m_folder.path(), QStringLiteral("valid.jpg"), image);
+    const QByteArray jpegData = readAll(jpeg);
+    QByteArray bmpData;
+    {
+        QBuffer buffer(&bmpData);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "BMP");
+    }
+    QVERIFY(!jpegData.isEmpty() && !bmpData.isEmpty());
+
+    QTest::newRow("JPEG data in a .bmp") << "jpeg.bmp" << jpegData;
+    QTest::newRow("BMP data in a .jpg") << "bmp.jpg" << bmpData;
+    QTest::newRow("PNG data in a .jpeg") << "png.jpeg" << QByteArray("\x89PNG\r\n\x1a\n", 8) + jpegData;
+    QTest::newRow("JPEG of 0 bytes") << "empty.jpg" << QByteArray();
+    QTest::newRow("JPEG of 2 bytes") << "two.jpg" << jpegData.left(2);
+    QTest::newRow("JPEG cut inside its header") << "header.jpg" << jpegData.left(60);
+    QTest::newRow("BMP of 0 bytes") << "empty.bmp" << QByteArray();
+    QTest::newRow("BMP of 2 bytes") << "two.bmp" << bmpData.left(2);
+    QTest::newRow("valid JPEG named .png") << "valid.png" << jpegData;
+    QTest::newRow("valid JPEG named .jpe") << "valid.jpe" << jpegData;
+    QTest::newRow("valid JPEG without extension") << "valid" << jpegData;
+    QTest::newRow("garbage") << "garbage.jpg" << QByteArray(5000, '\x55');
+}
+
+void TestLoader::invalidFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    const QString file = path(QStringLiteral("invalid/") + name);
+    QVERIFY(QDir().mkpath(path(QStringLiteral("invalid"))));
+    QVERIFY(writeAll(file, content));
+    QVERIFY(!loadPicture(file, 1.0, QSize(400, 400)).has_value());
+    QVERIFY(!loadPicture(file, 0.3, QSize(60, 60)).has_value());
+}
+
+void TestLoader::fifoNeverBlocks()
+{
+    const QString file = path(QStringLiteral("x.jpg"));
+    QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!loadPicture(file, 1.0, QSize(400, 400)).has_value());
+    QVERIFY(timer.elapsed() < 5000);
+    QFile::remove(file);
+}
+
+void TestLoader::folderNamedLikePicture()
+{
+    QVERIFY(QDir().mkpath(path(QStringLiteral("y.jpg"))));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("z.BMP"))));
+    QVERIFY(!loadPicture(path(QStringLiteral("y.jpg"))).has_value());
+    QVERIFY(!loadPicture(path(QStringLiteral("z.BMP"))).has_value());
+    QVERIFY(!loadPicture(path(QStringLiteral("vanished.jpg"))).has_value());
+}
+
+void TestLoader::symlinkLoop()
+{
+    const QByteArray first = QFile::encodeName(path(QStringLiteral("loop1.jpg")));
+    const QByteArray second = QFile::encodeName(path(QStringLiteral("loop2.jpg")));
+    QCOMPARE(::symlink(second.constData(), first.constData()), 0);
+    QCOMPARE(::symlink(first.constData(), second.constData()), 0);
+    QVERIFY(!loadPicture(path(QStringLiteral("loop1.jpg"))).has_value());
+}
+
+void TestLoader::fileNamedOnlyByExtension()
+{
+    const QString file = path(QStringLiteral("only/.JPG"));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("only"))));
+    QVERIFY(QFile::copy(makeJpeg(m_folder.path(), QStringLiteral("plain.jpg"), smoothPicture(30, 20)), file));
+    const auto picture = loadPicture(file);
+    QVERIFY(picture.has_value());
+    QCOMPARE(picture->size, QSize(30, 20));
+}
+
+void TestLoader::truncatedJpegShowsDecodedTop_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<bool>("endMarker");
+    QTest::newRow("4:2:0 whole") << QStringList{"-sample", "2x2"} << QSize(600, 600) << false;
+    QTest::newRow("4:2:0 middle") << QStringList{"-sample", "2x2"} << QSize(300, 500) << false;
+    QTest::newRow("4:4:4 whole") << QStringList{"-sample", "1x1"} << QSize(600, 600) << false;
+    QTest::newRow("4:2:2 middle") << QStringList{"-sample", "2x1"} << QSize(301, 450) << false;
+    QTest::newRow("gray") << QStringList{"-grayscale"} << QSize(600, 600) << false;
+    QTest::newRow("restarts") << QStringList{"-restart", "2"} << QSize(600, 600) << false;
+    QTest::newRow("arithmetic") << QStringList{"-arithmetic"} << QSize(600, 600) << false;
+    QTest::newRow("4:2:0 cut with an end marker") << QStringList{"-sample", "2x2"} << QSize(600, 600) << true;
+    QTest::newRow("4:4:4 middle cut with an end marker") << QStringList{"-sample", "1x1"} << QSize(200, 300) << true;
+}
+
+// A file that ends early shows the rows decoded before its end, exactly as the whole
+// file would, and black after them, never the grey of blocks without data.
+void TestLoader::truncatedJpegShowsDecodedTop()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QSize, area);
+    const QString whole = makeJpeg(m_folder.path(), QStringLiteral("whole.jpg"), smoothPicture(600, 600), options);
+    QVERIFY(!whole.isEmpty());
+    const QImage reference = fullDecode(whole);
+    const QByteArray data = readAll(whole);
+    const QString file = path(QStringLiteral("cut.jpg"));
+    QFETCH(bool, endMarker);
+    QVERIFY(writeAll(file, data.left(data.size() / 2) + (endMarker ? QByteArray("\xFF\xD9") : QByteArray())));
+
+    const auto picture = loadPicture(file, 1.0, area);
+    QVERIFY2(picture.has_value(), "a JPEG that ends early shows what was decoded");
+    QCOMPARE(picture->pixels.size(), area);
+    int shown = 0;
+    const QString mismatch = compareDecodedTop(*picture, reference, &shown);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    const int lastRow = picture->origin.y() + shown;
+    QVERIFY2(lastRow > 200 && lastRow < 450, qPrintable(QString::number(lastRow)));
+}
+
+void TestLoader::missingEndMarker_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("4:2:0") << QStringList{"-sample", "2x2"};
+    QTest::newRow("4:4:4") << QStringList{"-sample", "1x1"};
+    QTest::newRow("gray") << QStringList{"-grayscale"};
+    QTest::newRow("progressive") << QStringList{"-progressive"};
+}
+
+// A file that lacks only its end marker has all its data: the whole picture is shown.
+void TestLoader::missingEndMarker()
+{
+    QFETCH(QStringList, options);
+    const QString whole = makeJpeg(m_folder.path(), QStringLiteral("ended.jpg"), smoothPicture(203, 101), options);
+    const QImage reference = fullDecode(whole);
+    const QByteArray data = readAll(whole);
+    QVERIFY(data.endsWith("\xFF\xD9"));
+    const QString file = path(QStringLiteral("unended.jpg"));
+    QVERIFY(writeAll(file, data.chopped(2)));
+    const auto picture = loadPicture(file, 1.0, QSize(400, 400));
+    QVERIFY(picture.has_value());
+    QCOMPARE(picture->pixels, reference);
+}
+
+void TestLoader::truncatedProgressive_data()
+{
+    QTest::addColumn<bool>("inFirstScan");
+    QTest::newRow("cut in the first scan") << true;
+    QTest::newRow("cut in a later scan") << false;
+}
+
+// Cut in its first scan, a progressive file shows the rows that scan reached and black
+// below; cut later, every row has at least its coarse picture.
+void TestLoader::truncatedProgressive()
+{
+    QFETCH(bool, inFirstScan);
+    const QString whole = makeJpeg(m_folder.path(), QStringLiteral("progressive.jpg"), smoothPicture(600, 600), {"-progressive"});
+    const QByteArray data = readAll(whole);
+    const int firstScan = findMarker(data, 0xDA, 0xDA);
+    const int secondScan = findMarker(data, 0xDA, 0xDA, firstScan + 2);
+    QVERIFY(firstScan > 0 && secondScan > firstScan);
+    const int cut = inFirstScan ? firstScan + (secondScan - firstScan) / 2 : secondScan + (int(data.size()) - secondScan) / 2;
+    const QString file = path(QStringLiteral("progressive-cut.jpg"));
+    QVERIFY(writeAll(file, data.left(cut)));
+
+    const auto picture = loadPicture(file, 1.0, QSize(600, 600));
+    QVERIFY(picture.has_value());
+    const QImage &pixels = picture->pixels;
+    const auto rowColours = [&pixels](int y) {
+        QSet<QRgb> colours;
+        for (int x = 0; x < pixels.width(); ++x)
+            colours.insert(pixels.pixel(x, y));
+        return colours;
+    };
+    QVERIFY(rowColours(0) != QSet<QRgb>{qRgb(0, 0, 0)});
+    if (inFirstScan) {
+        QCOMPARE(rowColours(599), QSet<QRgb>{qRgb(0, 0, 0)});
+        QVERIFY2(!rowColours(599).contains(qRgb(128, 128, 128)), "no grey blocks");
+    } else {
+        QVERIFY(rowColours(599) != QSet<QRgb>{qRgb(0, 0, 0)});
+    }
+}
+
+// A large JPEG cut at every 64 KiB: each piece is shown (the rows it holds) or refused.
+void TestLoader::jpegCutEvery64KiB()
+{
+    const QString whole = makeJpeg(m_folder.path(), QStringLiteral("large.jpg"), smoothPicture(3000, 2000),
+                                   {"-quality", "95"});
+    QVERIFY(!whole.isEmpty());
+    const QByteArray data = readAll(whole);
+    QVERIFY(data.size() > 4 * 65536);
+    const QImage reference = fullDecode(whole);
+    const QString file = path(QStringLiteral("large-cut.jpg"));
+    int cuts = 0;
+    int lastShown = 0;
+    for (qsizetype length = 65536; length < data.size(); length += 65536) {
+        QVERIFY(writeAll(file, data.left(length)));
+        const auto picture = loadPicture(file, 1.0, QSize(3000, 2000));
+        const auto band = loadPicture(file, 1.0, QSize(400, 400));
+        const auto preview = loadPicture(file, 0.1484375, QSize(59, 59));
+        QVERIFY(picture.has_value() && band.has_value() && preview.has_value());
+        int shown = 0;
+        const QString mismatch = compareDecodedTop(*picture, reference, &shown);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(QStringLiteral("cut at %1: %2").arg(length).arg(mismatch)));
+        QVERIFY2(shown >= lastShown, "more data shows no fewer rows");
+        lastShown = shown;
+        QCOMPARE(band->pixels.size(), QSize(400, 400));
+        ++cuts;
+    }
+    QVERIFY(cuts >= 4);
+    QVERIFY(lastShown > 1000);
+}
+
+void TestLoader::headerBombsRefusedQuickly_data()
+{
+    QTest::addColumn<QSize>("claimed");
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("60000x60000") << QSize(60000, 60000) << QStringList();
+    QTest::newRow("65500x65500") << QSize(65500, 65500) << QStringList();
+    QTest::newRow("48010x16173") << QSize(48010, 16173) << QStringList();
+    QTest::newRow("65500x65500 progressive") << QSize(65500, 65500) << QStringList{"-progressive"};
+}
+
+void TestLoader::headerBombsRefusedQuickly()
+{
+    QFETCH(QSize, claimed);
+    QFETCH(QStringList, options);
+    const QString small = makeJpeg(m_folder.path(), QStringLiteral("small.jpg"), smoothPicture(16, 16), options);
+    const QByteArray bomb = withClaimedSize(readAll(small), claimed.width(), claimed.height());
+    QVERIFY(!bomb.isEmpty());
+    QVERIFY(bomb.size() < 1024);
+    const QString file = path(QStringLiteral("bomb.jpg"));
+    QVERIFY(writeAll(file, bomb));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!loadPicture(file, 1.0, QSize(400, 400)).has_value());
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+}
+
+// 256,000,000 pixels are allowed, one row more is not. The files end after their header,
+// so the allowed one is a picture with nothing decoded: black, and quickly so.
+void TestLoader::pixelLimit_data()
+{
+    QTest::addColumn<QSize>("claimed");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("16000x16000") << QSize(16000, 16000) << true;
+    QTest::newRow("16000x16001") << QSize(16000, 16001) << false;
+    QTest::newRow("64000x4000") << QSize(64000, 4000) << true;
+    QTest::newRow("64000x4001") << QSize(64000, 4001) << false;
+}
+
+void TestLoader::pixelLimit()
+{
+    QFETCH(QSize, claimed);
+    QFETCH(bool, allowed);
+    const QString small = makeJpeg(m_folder.path(), QStringLiteral("limit.jpg"), smoothPicture(16, 16));
+    const QString file = path(QStringLiteral("limit-claim.jpg"));
+    QVERIFY(writeAll(file, withClaimedSize(readAll(small), claimed.width(), claimed.height())));
+    const qint64 before = peakMemoryKiB();
+    QElapsedTimer timer;
+    timer.start();
+    const auto picture = loadPicture(file, 1.0, QSize(400, 400));
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(picture.has_value(), allowed);
+    if (allowed) {
+        QCOMPARE(picture->size, claimed);
+        QCOMPARE(picture->pixels.size(), QSize(400, 400));
+        QCOMPARE(picture->pixels.pixel(200, 200), qRgb(0, 0, 0));
+    }
+    const qint64 grown = peakMemoryKiB() - before;
+    QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
+}
+
+// A progressive file holds all its coefficients while it decodes; a header within the
+// pixel limit but needing more than the decoder's memory allowance is refused before
+// that memory is taken.
+void TestLoader::progressiveBombRefusedWithinMemory()
+{
+    const QString small = makeJpeg(m_folder.path(), QStringLiteral("small-progressive.jpg"), smoothPicture(16, 16),
+                                   {"-progressive", "-sample", "1x1"});
+    const QString file = path(QStringLiteral("progressive-bomb.jpg"));
+    QVERIFY(writeAll(file, withClaimedSize(readAll(small), 15000, 15000)));
+    const qint64 before = peakMemoryKiB();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!loadPicture(file, 1.0, QSize(400, 400)).has_value());
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    const qint64 grown = peakMemoryKiB() - before;
+    QVERIFY2(grown < 64 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
+}
+
+// One scan repeated: 100 scans are decoded, 10,000 are refused after the 100th.
+void TestLoader::tooManyScans()
+{
+    const QString small = makeJpeg(m_folder.path(), QStringLiteral("scans.jpg"), smoothPicture(16, 16), {"-progressive"});
+    const QByteArray data = readAll(small);
+    int lastScan = -1;
+    for (int at = findMarker(data, 0xDA, 0xDA); at >= 0; at = findMarker(data, 0xDA, 0xDA, at + 2))
+        lastScan = at;
+    const int end = findMarker(data, 0xD9, 0xD9, lastScan);
+    QVERIFY(lastScan > 0 && end > lastScan);
+    const QByteArray scan = data.mid(lastScan, end - lastScan);
+    const QByteArray head = data.left(end);
+    int scansInFile = 0;
+    for (int at = findMarker(data, 0xDA, 0xDA); at >= 0; at = findMarker(data, 0xDA, 0xDA, at + 2))
+        ++scansInFile;
+
+    const QString file = path(QStringLiteral("many-scans.jpg"));
+    QVERIFY(writeAll(file, head + scan.repeated(100 - scansInFile) + "\xFF\xD9"));
+    QVERIFY2(loadPicture(file).has_value(), "100 scans are allowed");
+
+    QVERIFY(writeAll(file, head + scan.repeated(10000) + "\xFF\xD9"));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!loadPicture(file).has_value());
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+
+    QVERIFY(writeAll(file, head + scan.repeated(101 - scansInFile) + "\xFF\xD9"));
+    QVERIFY2(!loadPicture(file).has_value(), "101 scans are too many");
+}
+
+void TestLoader::twelveBitJpegInvalid()
+{
+    QByteArray data = readAll(makeJpeg(m_folder.path(), QStringLiteral("eight.jpg"), smoothPicture(16, 16)));
+    const int frame = findMarker(data, 0xC0, 0xC2);
+    QVERIFY(frame > 0);
+    data[frame + 4] = 12;
+    const QString file = path(QStringLiteral("twelve.jpg"));
+    QVERIFY(writeAll(file, data));
+    QVERIFY(!loadPicture(file).has_value());
+}
+
+// The sample pictures that come with the program all load, in sizes that show both a
+// clipped and a framed picture, and one portrait.
+void TestLoader::bundledSamples()
+{
+    const QDir samples(QStringLiteral(PANTEL_SAMPLES_DIR));
+    const QStringList names = samples.entryList({QStringLiteral("*.jpg"), QStringLiteral("*.bmp")}, QDir::Files);
+    QVERIFY(names.size() >= 5);
+    bool larger = false;
+    bool smaller = false;
+    bool portrait = false;
+    bool bmp = false;
+    for (const QString &name : names) {
+        const auto picture = loadPicture(samples.filePath(name), 1.0, QSize(400, 400));
+        QVERIFY2(picture.has_value() && !picture->pixels.isNull(), qPrintable(name));
+        larger = larger || picture->size.width() > 400;
+        smaller = smaller || (picture->size.width() < 400 && picture->size.height() < 400);
+        portrait = portrait || picture->size.height() > picture->size.width();
+        bmp = bmp || name.endsWith(QLatin1String(".bmp"));
+    }
+    QVERIFY(larger && smaller && portrait && bmp);
+}
+
+void TestLoader::smallBmps_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("4x1") << QSize(4, 1);
+    QTest::newRow("3x3") << QSize(3, 3);
+    QTest::newRow("10x1") << QSize(10, 1);
+    QTest::newRow("1x7") << QSize(1, 7);
+}
+
+void TestLoader::smallBmps()
+{
+    QFETCH(QSize, size);
+    const QImage image = codedPicture(size.width(), size.height());
+    BmpParts parts;
+    parts.width = size.width();
+    parts.height = size.height();
+    parts.pixels = bmpRows(image);
+    const QString file = path(QStringLiteral("small.bmp"));
+    QVERIFY(writeAll(file, bmpFile(parts)));
+    const auto picture = loadPicture(file, 1.0, QSize(400, 400));
+    QVERIFY(picture.has_value());
+    QCOMPARE(picture->pixels, image);
+}
+
+// Broken BMPs: shown or refused, never a crash or a hang.
+void TestLoader::malformedBmps_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("mayShow");
+
+    const QImage image = codedPicture(4, 2);
+    BmpParts plain;
+    plain.width = 4;
+    plain.height = 2;
+    plain.pixels = bmpRows(image);
+
+    BmpParts headerOnly = plain;
+    headerOnly.width = 100;
+    headerOnly.height = 100;
+    headerOnly.pixels.clear();
+    QTest::newRow("54-byte file") << bmpFile(headerOnly) << true;
+
+    BmpParts topDown = plain;
+    topDown.height = -1;
+    topDown.pixels = bmpRows(codedPicture(4, 1));
+    QTest::newRow("height -1") << bmpFile(topDown) << true;
+
+    BmpParts minHeight = plain;
+    minHeight.height = INT_MIN;
+    QTest::newRow("height INT_MIN") << bmpFile(minHeight) << false;
+
+    BmpParts noWidth = plain;
+    noWidth.width = 0;
+    QTest::newRow("width 0") << bmpFile(noWidth) << false;
+
+    BmpParts hugeClaim = plain;
+    hugeClaim.width = 30000;
+    hugeClaim.height = 30000;
+    QTest::newRow("claims 900 megapixels") << bmpFile(hugeClaim) << false;
+
+    BmpParts paletted;
+    paletted.width = 4;
+    paletted.height = 2;
+    paletted.bitCount = 8;
+    paletted.colorsUsed = 2;
+    paletted.palette = QByteArray("\x00\x00\xff\x00\x00\xff\x00\x00", 8);
+    paletted.pixels = QByteArray("\x00\x01\xc8\xff\x01\x00\xfe\x02", 8);
+    QTest::newRow("palette index past the table") << bmpFile(paletted) << true;
+
+    BmpParts allColours = paletted;
+    allColours.colorsUsed = 0xFFFFFFFFu;
+    QTest::newRow("colour count 0xFFFFFFFF") << bmpFile(allColours) << true;
+
+    BmpParts noMasks = plain;
+    noMasks.bitCount = 32;
+    noMasks.compression = 3;  // bit fields
+    noMasks.palette = QByteArray(12, '\0');
+    noMasks.pixels = QByteArray(4 * 4 * 2, '\x7f');
+    QTest::newRow("bit-field masks of 0") << bmpFile(noMasks) << true;
+
+    BmpParts longRun = paletted;
+    longRun.compression = 1;  // RLE8: a run of 255 on a line of 4, then a delta past the last row
+    longRun.pixels = QByteArray("\xff\x01\x00\x00\x00\x02\x05\x09\xff\x01\x00\x01", 12);
+    QTest::newRow("RLE runs past the line and the last row") << bmpFile(longRun) << true;
+
+    BmpParts literalRun = paletted;
+    literalRun.compression = 1;  // RLE8 literal run of 200 bytes with 3 present
+    literalRun.pixels = QByteArray("\x00\xc8\x01\x00\x01", 5);
+    QTest::newRow("RLE literal past the end of the file") << bmpFile(literalRun) << true;
+
+    BmpParts rle4 = paletted;
+    rle4.bitCount = 4;
+    rle4.compression = 2;
+    rle4.pixels = QByteArray("\xff\x12\x00\x02\xff\xff\x00\xfe", 8);
+    QTest::newRow("RLE4 runs past the line") << bmpFile(rle4) << true;
+
+    BmpParts farOffset = plain;
+    farOffset.pixelOffset = 100000;
+    QTest::newRow("pixel data offset past the end") << bmpFile(farOffset) << true;
+
+    BmpParts oddDepth = plain;
+    oddDepth.bitCount = 7;
+    QTest::newRow("7 bits a pixel") << bmpFile(oddDepth) << false;
+}
+
+void TestLoader::malformedBmps()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, mayShow);
+    const QString file = path(QStringLiteral("malformed.bmp"));
+    QVERIFY(writeAll(file, content));
+    for (const double scale : {1.0, 0.3}) {
+        const auto picture = loadPicture(file, scale, QSize(400, 400));
+        if (!mayShow)
+            QVERIFY(!picture.has_value());
+        else if (picture.has_value())
+            QVERIFY(picture->pixels.isNull() || picture->pixels.format() == QImage::Format_RGB32);
+    }
+}
+
+QTEST_MAIN(TestLoader)
+#include "tst_loader.moc"

@@ -1,0 +1,214 @@
+// The real program under a real X server: the preview drawn inside a window of our own,
+// and SIGTERM ending the saver. Needs xvfb-run (a 1024 x 768 screen).
+#include "SettingsStore.h"
+
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <QtGui/qguiapplication_platform.h>
+#include <QtTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+bool isGold(QRgb c) { return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40; }
+bool isWhite(QRgb c) { return (c & 0xFFFFFF) == 0xFFFFFF; }
+
+// A host window painted grey, so the preview's black shows where it covers it.
+class Host : public QWidget
+{
+public:
+    Host() { setAttribute(Qt::WA_OpaquePaintEvent); }
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), QColor(90, 90, 200)); }
+};
+
+QImage screenArea(const QRect &area)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().copy(area);
+}
+
+int count(const QImage &image, bool (*test)(QRgb))
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += test(image.pixel(x, y)) ? 1 : 0;
+    return n;
+}
+
+xcb_connection_t *connection()
+{
+    return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+}
+
+xcb_window_t rootWindow()
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
+}
+
+// The saver's top-level window: a child of the root named "Pantel".
+xcb_window_t saverWindow()
+{
+    xcb_connection_t *c = connection();
+    xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, rootWindow()), nullptr);
+    if (!tree)
+        return 0;
+    xcb_window_t found = 0;
+    const xcb_window_t *children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
+        xcb_get_property_reply_t *name = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, children[i], XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr);
+        if (name && QByteArray(static_cast<const char *>(xcb_get_property_value(name)),
+                               xcb_get_property_value_length(name)) == "Pantel")
+            found = children[i];
+        std::free(name);
+    }
+    std::free(tree);
+    return found;
+}
+
+void sendKey(xcb_window_t window)
+{
+    xcb_key_press_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_KEY_PRESS;
+    event.detail = 38;  // "a" on the usual keymap
+    event.root = rootWindow();
+    event.event = window;
+    event.same_screen = 1;
+    event.event_x = event.root_x = 50;
+    event.event_y = event.root_y = 50;
+    xcb_send_event(connection(), 0, window, XCB_EVENT_MASK_KEY_PRESS, reinterpret_cast<const char *>(&event));
+    xcb_flush(connection());
+}
+
+// Moves the real pointer, which the server reports as motion to the window under it.
+void warpPointer(int x, int y)
+{
+    xcb_warp_pointer(connection(), XCB_NONE, rootWindow(), 0, 0, 0, 0, qint16(x), qint16(y));
+    xcb_flush(connection());
+}
+
+} // namespace
+
+class TestShowXvfb : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    QString m_binary;
+
+    void startSaver(QProcess &process, const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path());
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(m_binary, arguments);
+        QVERIFY(process.waitForStarted());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_binary = qEnvironmentVariable("PANTEL_BINARY");
+        QVERIFY2(QFileInfo(m_binary).isExecutable(), "PANTEL_BINARY must name build/pantel");
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
+        QDir().mkpath(m_home.path() + QStringLiteral("/pictures"));
+        QImage picture(400, 400, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(m_home.path() + QStringLiteral("/pictures/red.bmp"), "BMP"));
+        SettingsStore store;
+        store.WriteString(SettingNames::Section, SettingNames::folder(0),
+                          QStringLiteral("450,60000,1,20,10,clWhite,") + m_home.path() + QStringLiteral("/pictures,"));
+    }
+
+    void previewInsideAWindow()
+    {
+        auto owned = std::make_unique<Host>();
+        Host &host = *owned;
+        host.setGeometry(100, 100, 200, 150);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QProcess saver;
+        startSaver(saver, {QStringLiteral("/p"), QString::number(host.winId())});
+        // Scale 200 / 1024: a 87-pixel frame, golden, with a white bevel, and the black
+        // ground covering the whole host.
+        const QRect area(host.mapToGlobal(QPoint(0, 0)), host.size());
+        QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(area), isGold) > 50, 10000);
+        const QImage shot = screenArea(area);
+        QVERIFY(count(shot, isWhite) >= 2 * 85);
+        QCOMPARE(shot.pixel(0, 0) & 0xFFFFFF, 0u);
+        QCOMPARE(shot.pixel(199, 149) & 0xFFFFFF, 0u);
+        shot.save(QDir::tempPath() + QStringLiteral("/pantel-preview.png"));
+        QCOMPARE(saver.state(), QProcess::Running);
+
+        // When the system discards the preview, the miniature ends with its window.
+        owned.reset();
+        QVERIFY(saver.waitForFinished(5000));
+        QCOMPARE(saver.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(saver.exitCode(), 0);
+    }
+
+    void inputEndsTheSaver_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::newRow("key") << "key";
+        QTest::newRow("6-pixel mouse movement") << "move";
+    }
+
+    void inputEndsTheSaver()
+    {
+        QFETCH(QString, input);
+        // The saver's window appears under the pointer, which gives it the first position.
+        warpPointer(300, 300);
+        QProcess saver;
+        startSaver(saver, {QStringLiteral("/s")});
+        QTRY_VERIFY_WITH_TIMEOUT(saverWindow() != 0, 10000);
+        const xcb_window_t window = saverWindow();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(screen).scaled(256, 192), isGold) > 20, 10000);
+        if (input == QLatin1String("key")) {
+            sendKey(window);
+        } else {
+            warpPointer(305, 305);
+            // Five pixels are not enough: the saver is still there.
+            QVERIFY(!saver.waitForFinished(300));
+            warpPointer(306, 300);
+        }
+        QVERIFY(saver.waitForFinished(5000));
+        QCOMPARE(saver.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(saver.exitCode(), 0);
+    }
+
+    void terminationEndsTheSaver()
+    {
+        QProcess saver;
+        startSaver(saver, {QStringLiteral("/s")});
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(screen).scaled(256, 192), isGold) > 20, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        saver.terminate();
+        QVERIFY(saver.waitForFinished(1000));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(saver.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(saver.exitCode(), 0);
+    }
+};
+
+QTEST_MAIN(TestShowXvfb)
+#include "tst_show_xvfb.moc"

@@ -1,0 +1,853 @@
+// The show window on the offscreen platform: its geometry to the pixel, the catalogue
+// and loading, the phases driven tick by tick, input, closing and the password paths.
+#include "ErrorReport.h"
+#include "FakePlatform.h"
+#include "JapaneseFonts.h"
+#include "ImageView.h"
+#include "Main.h"
+#include "Panel.h"
+#include "PreviewParent.h"
+#include "SettingsStore.h"
+#include "SlideMove.h"
+#include "Timer.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+const QRgb Red = qRgb(255, 0, 0);
+const QRgb Green = qRgb(0, 255, 0);
+const QRgb Blue = qRgb(0, 0, 255);
+
+bool isWhite(QRgb c) { return qRed(c) == 255 && qGreen(c) == 255 && qBlue(c) == 255; }
+bool isShadow(QRgb c) { return qRed(c) == 128 && qGreen(c) == 128 && qBlue(c) == 128; }
+bool isBlack(QRgb c) { return (c & 0xFFFFFF) == 0; }
+
+} // namespace
+
+class TestShowWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    QString m_pictures;
+    FakePlatform *m_platform = nullptr;
+    QStringList m_errors;
+
+    void writeSettings(const QString &folder0, const QMap<QString, QString> &more = {})
+    {
+        QFile::remove(SettingsStore::filePath());
+        SettingsStore store;
+        store.WriteString(SettingNames::Section, SettingNames::folder(0), folder0);
+        for (auto it = more.begin(); it != more.end(); ++it)
+            store.WriteString(SettingNames::Section, it.key(), it.value());
+    }
+
+    // A slot with the given numbers, white clock and the test's picture folder.
+    void writeSlot(const QString &numbers, const QString &folder = QString(), const QString &frame = QString())
+    {
+        writeSettings(numbers + QStringLiteral(",clWhite,") + (folder.isNull() ? m_pictures : folder)
+                      + QLatin1Char(',') + frame);
+    }
+
+    void makePicture(const QString &name, QSize size, QRgb colour)
+    {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(colour);
+        QVERIFY(image.save(m_pictures + QLatin1Char('/') + name, "BMP"));
+    }
+
+    static QRgb centreOf(const ImageView *view)
+    {
+        if (!view->picture() || view->picture()->pixels.isNull())
+            return 0;
+        const QImage &pixels = view->picture()->pixels;
+        return pixels.pixel(pixels.width() / 2, pixels.height() / 2) | 0xFF000000;
+    }
+
+    // Drives the slide until it ends; returns the incoming panel's left before each tick.
+    static QList<int> runSlide(TPantelForm &form)
+    {
+        QList<int> lefts;
+        Panel *incoming = form.nextSide() == 0 ? form.pnlA : form.pnlB;
+        for (int i = 0; i < 1000 && form.timSlide->enabled(); ++i) {
+            lefts << form.panelLeft(incoming);
+            form.timSlideTimer();
+        }
+        return lefts;
+    }
+
+    static void runMove(TPantelForm &form)
+    {
+        for (int i = 0; i < 100000 && form.timMove->enabled(); ++i)
+            form.timMoveTimer();
+    }
+
+    std::unique_ptr<TPantelForm> makeForm(std::optional<quint32> seed = 1)
+    {
+        TPantelForm::Environment environment;
+        environment.seed = seed;
+        return std::make_unique<TPantelForm>(environment);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
+        installJapaneseFontSubstitutions();
+        setErrorSink([this](const QString &text) { m_errors << text; });
+    }
+
+    void init()
+    {
+        m_platform = &FakePlatform::installFake();
+        m_errors.clear();
+        setPreviewParent(0);
+        m_pictures = m_home.path() + QStringLiteral("/pictures-") + QString::fromLatin1(QTest::currentTestFunction())
+            + QLatin1Char('-') + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'));
+        QDir().mkpath(m_pictures);
+    }
+
+    void cleanup()
+    {
+        QDir(m_pictures).removeRecursively();
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
+    }
+
+    void builtInFramePicture()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        auto form = makeForm();
+        QFile file(QStringLiteral(":/pantel/GoldBar.bmp"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(bytes.size(), 17462);
+        QCOMPARE(bytes.left(2), QByteArray("BM"));
+        QCOMPARE(int(bytes.at(28)), 8);  // bits per pixel: a colour table
+        const QImage picture = form->imgDummy->picture()->pixels;
+        QCOMPARE(picture.size(), QSize(128, 128));
+        QVERIFY(form->imgGaku->hasPicture());
+        QCOMPARE(form->imgGaku->picture()->pixels, picture);
+        const auto brightness = [&](int x) {
+            double sum = 0;
+            for (int y = 0; y < 128; ++y) {
+                const QRgb c = picture.pixel(x, y);
+                // Every pixel is a shade of the gold (255, 216, 0).
+                if (qBlue(c) != 0 || qAbs(qGreen(c) - qRed(c) * 216 / 255) > 1)
+                    return -1.0;
+                sum += qRed(c) / 255.0;
+            }
+            return sum / 128;
+        };
+        const double t[] = {0.00, 0.07, 0.17, 0.29, 0.41, 0.53, 0.73, 0.90, 1.00};
+        for (int k = 0; k <= 8; ++k) {
+            QVERIFY2(qAbs(brightness(8 * k) - t[k]) < 0.012, qPrintable(QString::number(brightness(8 * k))));
+            if (k > 0)
+                QVERIFY(qAbs(brightness(128 - 8 * k) - t[k]) < 0.012);
+        }
+        // Slight dithering inside a column.
+        QSet<QRgb> shades;
+        for (int y = 0; y < 128; ++y)
+            shades << picture.pixel(40, y);
+        QVERIFY(shades.size() > 1 && shades.size() < 6);
+    }
+
+    void imageViewCentres_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QPoint>("offset");
+        QTest::newRow("larger, even") << QSize(1600, 1200) << QPoint(-600, -400);
+        QTest::newRow("one larger") << QSize(401, 401) << QPoint(0, 0);
+        QTest::newRow("three larger") << QSize(403, 400) << QPoint(-1, 0);
+        QTest::newRow("one smaller") << QSize(399, 399) << QPoint(0, 0);
+        QTest::newRow("smaller") << QSize(307, 230) << QPoint(46, 85);
+    }
+
+    void imageViewCentres()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(QPoint, offset);
+        QCOMPARE(ImageView::centredOffset(QSize(400, 400), picture), offset);
+        // Drawn: only the part inside the area, the rest black.
+        QWidget back;
+        back.setAutoFillBackground(true);
+        QPalette black = back.palette();
+        black.setColor(QPalette::Window, Qt::black);
+        back.setPalette(black);
+        back.resize(400, 400);
+        ImageView view(&back);
+        view.resize(400, 400);
+        QImage pixels(picture, QImage::Format_RGB32);
+        pixels.fill(Red);
+        view.setImage(pixels);
+        const QImage shot = back.grab().toImage();
+        const QRect drawn = QRect(offset, picture).intersected(QRect(0, 0, 400, 400));
+        for (const QPoint p : {QPoint(0, 0), QPoint(399, 399), QPoint(200, 200), QPoint(45, 84), QPoint(46, 85),
+                               QPoint(352, 314), QPoint(353, 315)})
+            QCOMPARE(shot.pixel(p) & 0xFFFFFF, drawn.contains(p) ? (Red & 0xFFFFFF) : 0u);
+    }
+
+    void fullScreenGeometry()
+    {
+        makePicture(QStringLiteral("red.bmp"), QSize(400, 400), Red);
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        auto form = makeForm();
+        QVERIFY(form->isVisible());
+        QVERIFY(form->windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(form->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(!form->testAttribute(Qt::WA_InputMethodEnabled));
+        QCOMPARE(m_platform->cursorCalls, QList<int>{-1});
+        QCOMPARE(form->scale(), 1.0);
+        QCOMPARE(form->pnlBase->size(), QSize(450, 450));
+        QCOMPARE(form->imgGaku->geometry(), QRect(3, 3, 444, 444));
+        QCOMPARE(form->pnlInner->geometry(), QRect(13, 13, 424, 424));
+        QCOMPARE(form->pnlBack->geometry(), QRect(3, 3, 418, 418));
+        QCOMPARE(form->slideWidth(), 400);
+        QCOMPARE(QRect(form->pnlB->mapTo(form->pnlBack, QPoint(0, 0)), form->pnlB->size()), QRect(9, 9, 400, 400));
+        QCOMPARE(form->panelLeft(form->pnlA), -400);
+        QCOMPARE(form->lblTime->geometry(), QRect(3, 437, 444, 12));
+        QCOMPARE(form->pnlError->size(), QSize(153, 17));
+        QVERIFY(!form->pnlError->isVisible());
+        const QPoint frame = form->pnlBase->pos();
+        QVERIFY(frame.x() >= 10 && frame.y() >= 10);
+
+        runSlide(*form);
+        const QImage shot = form->grab().toImage();
+        const auto at = [&](int x, int y) { return shot.pixel(frame.x() + x, frame.y() + y); };
+        // The raised frame bevel, 3 pixels: light top-left, dark bottom-right, the
+        // top-right and bottom-left corners dark.
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(isWhite(at(i, 200)));
+            QVERIFY(isWhite(at(200, i)));
+            QVERIFY(isShadow(at(449 - i, 200)));
+            QVERIFY(isShadow(at(200, 449 - i)));
+        }
+        QVERIFY(isShadow(at(449, 0)));
+        QVERIFY(isShadow(at(0, 449)));
+        // The golden bar stretched from 3 to 446: dark at the sides, bright gold in the
+        // middle of the top strip.
+        const QRgb gold = at(225, 6);
+        QVERIFY2(qRed(gold) > 240 && qGreen(gold) > 195 && qBlue(gold) == 0, qPrintable(QString::number(gold, 16)));
+        QVERIFY(qRed(at(3, 6)) < 20);
+        QVERIFY(qRed(at(446, 6)) < 20);
+        // The sunken mat at 13, 3 pixels: dark top-left, light bottom-right.
+        for (int i = 13; i < 16; ++i) {
+            QVERIFY(isShadow(at(i, 200)));
+            QVERIFY(isShadow(at(200, i)));
+            QVERIFY(isWhite(at(436 - (i - 13), 200)));
+            QVERIFY(isWhite(at(200, 436 - (i - 13))));
+        }
+        QVERIFY(!isShadow(at(12, 200)));
+        // The black picture area from 16 to 433, the picture from 25 to 424.
+        QVERIFY(isBlack(at(16, 16)));
+        QVERIFY(isBlack(at(24, 24)));
+        QCOMPARE(at(25, 25), Red | 0xFF000000);
+        QCOMPARE(at(424, 424), Red | 0xFF000000);
+        QVERIFY(isBlack(at(425, 425)));
+        QVERIFY(isBlack(at(433, 433)));
+        // The clock's white text only in rows 437 to 448.
+        int textRows = 0;
+        for (int y = 437; y < 450; ++y) {
+            for (int x = 3; x < 447; ++x) {
+                const QRgb c = at(x, y);
+                if (qBlue(c) > 200 && qRed(c) > 200) {
+                    QVERIFY2(y <= 448, "clock text below its label");
+                    ++textRows;
+                    break;
+                }
+            }
+        }
+        QVERIFY(textRows > 3);
+        for (int x = 3; x < 447; ++x)
+            QVERIFY(qBlue(at(x, 436)) < 200 || isWhite(at(x, 436)));
+    }
+
+    void previewGeometry()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        makePicture(QStringLiteral("red.bmp"), QSize(400, 400), Red);
+        setPreviewParent(4242);
+        TPantelForm::Environment environment;
+        environment.seed = 1;
+        environment.screenSize = QSize(1024, 768);
+        quint32 askedFor = 0;
+        environment.previewParentSize = [&](quint32 window) -> std::optional<QSize> {
+            askedFor = window;
+            return QSize(152, 114);
+        };
+        quint32 embeddedIn = 0;
+        environment.embed = [&](QWidget *, quint32 window) {
+            embeddedIn = window;
+            return true;
+        };
+        TPantelForm form(environment);
+        QCOMPARE(askedFor, 4242u);
+        QCOMPARE(embeddedIn, 4242u);
+        QVERIFY(form.isPreview());
+        QVERIFY(!form.isEnabled());
+        QVERIFY(m_platform->cursorCalls.isEmpty());
+        QCOMPARE(form.platformId(), 0u);
+        QCOMPARE(form.size(), QSize(152, 114));
+        QCOMPARE(form.scale(), 0.1484375);
+        QCOMPARE(form.frameWidth(), 2);
+        QCOMPARE(form.moveAmount(), 3);
+        QCOMPARE(form.pnlBase->size(), QSize(66, 66));
+        QCOMPARE(form.pnlBase->bevelWidth(), 1);
+        QCOMPARE(form.pnlBack->borderWidth(), 1);
+        QCOMPARE(form.pnlInner->geometry(), QRect(3, 3, 60, 60));
+        QCOMPARE(form.pnlInner->bevelWidth(), 1);
+        QCOMPARE(form.pnlError->size(), QSize(22, 2));
+        QCOMPARE(form.slideWidth(), 54);
+        QCOMPARE(form.lblTime->geometry(), QRect(1, (66 + 3 + 60) / 2 - 4 - 3 + 1, 64, 12));
+        // The frame fits 152 - 66 - 20 = 66 positions across, 114 - 66 - 20 = 28 down.
+        QVERIFY(form.pnlBase->x() >= 10 && form.pnlBase->x() < 10 + 66);
+        QVERIFY(form.pnlBase->y() >= 10 && form.pnlBase->y() < 10 + 28);
+
+        QCOMPARE(runSlide(form), (QList<int>{-54, -53, -52, -50, -47, -43, -37, -28, -14, -10, -7, -5, -3, -2, -1, 0, 1}));
+        // The 400 x 400 picture, reduced by the scale to 59 x 59, centred in 54 x 54.
+        QCOMPARE(form.imgA->picture()->size, QSize(59, 59));
+        const QImage shot = form.grab().toImage();
+        const QPoint frame = form.pnlBase->pos();
+        const auto at = [&](int x, int y) { return shot.pixel(frame.x() + x, frame.y() + y); };
+        QVERIFY(isWhite(at(0, 30)));
+        QVERIFY(!isWhite(at(1, 30)));
+        QVERIFY(isShadow(at(65, 30)));
+        QVERIFY(isShadow(at(3, 30)));   // the mat's one-pixel bevel
+        QVERIFY(isWhite(at(62, 30)));
+        QVERIFY(isBlack(at(4, 30)));    // the picture area's border line
+        QVERIFY(isBlack(at(5, 30)));    // its one-pixel border
+        QCOMPARE(at(6, 6), Red | 0xFF000000);
+        QCOMPARE(at(59, 59), Red | 0xFF000000);
+        QVERIFY(isBlack(at(60, 60)));
+        QVERIFY(form.close());
+        QVERIFY(m_platform->verifyCalls.isEmpty());
+    }
+
+    void missingPreviewParentRunsFullScreen()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        setPreviewParent(4242);
+        TPantelForm::Environment environment;
+        environment.previewParentSize = [](quint32) { return std::optional<QSize>(); };
+        bool embedded = false;
+        environment.embed = [&](QWidget *, quint32) { return embedded = true; };
+        TPantelForm form(environment);
+        QVERIFY(!form.isPreview());
+        QVERIFY(!embedded);
+        QCOMPARE(form.scale(), 1.0);
+        QCOMPARE(form.pnlBase->width(), 450);
+        QCOMPARE(m_platform->cursorCalls, QList<int>{-1});
+    }
+
+    void versionQueryFailureCloses()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        m_platform->id.reset();
+        auto form = makeForm();
+        QVERIFY(form->closing());
+        QVERIFY(!form->isVisible());
+        QVERIFY(!form->timSlide->enabled() && !form->timStay->enabled());
+        QCOMPARE(m_platform->cursorCalls, (QList<int>{-1, 1}));
+    }
+
+    void catalogueOrder()
+    {
+        makePicture(QStringLiteral("0.bmp"), QSize(40, 40), Red);
+        makePicture(QStringLiteral("1.bmp"), QSize(40, 40), Green);
+        makePicture(QStringLiteral("2.bmp"), QSize(40, 40), Blue);
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        // Find a start at index 2: the first load took it, so the next index is 0.
+        std::unique_ptr<TPantelForm> form;
+        for (quint32 seed = 0; seed < 200; ++seed) {
+            form = makeForm(seed);
+            if (form->pictureIndex() == 0)
+                break;
+        }
+        QCOMPARE(form->pictureCount(), 3);
+        QCOMPARE(form->pictureIndex(), 0);
+        QList<QRgb> shown{centreOf(form->imgA)};
+        for (int i = 0; i < 4; ++i) {
+            form->ImageLoad();
+            shown << centreOf(form->imgA);
+        }
+        QCOMPARE(shown, (QList<QRgb>{Blue | 0xFF000000, Red | 0xFF000000, Green | 0xFF000000, Blue | 0xFF000000,
+                                     Red | 0xFF000000}));
+        QVERIFY(!form->imgB->hasPicture());
+    }
+
+    void unreadableFilesEmptyTheArea_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("vanished") << "vanished";
+        QTest::newRow("not a picture") << "garbage";
+        QTest::newRow("folder named like a picture") << "folder";
+    }
+
+    void unreadableFilesEmptyTheArea()
+    {
+        QFETCH(QString, kind);
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        makePicture(QStringLiteral("b.bmp"), QSize(40, 40), Green);
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        auto form = makeForm();
+        QVERIFY(form->imgA->hasPicture());
+        const int index = form->pictureIndex();
+        const QString path = form->pictureList().at(index);
+        QVERIFY(QFile::remove(path));
+        if (kind == QLatin1String("garbage")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("this is not a picture");
+        } else if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir().mkdir(path));
+        }
+        form->ImageLoad();
+        QVERIFY(!form->imgA->hasPicture() || form->imgA->picture()->pixels.isNull());
+        QCOMPARE(form->pictureIndex(), (index + 1) % 2);
+        QVERIFY(!form->busy());
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    void noPictures()
+    {
+        writeSlot(QStringLiteral("450,10,100,20,10"));
+        auto form = makeForm();
+        QCOMPARE(form->pictureCount(), 0);
+        QCOMPARE(form->pictureIndex(), 0);
+        QCOMPARE(form->lblTime->text(), QStringLiteral("ｽｸﾘｰﾝｾｰﾊﾞｰの設定で画像があるﾌｫﾙﾀﾞを指定して下さい"));
+        QVERIFY(form->timStay->enabled());
+        QVERIFY(!form->timSlide->enabled());
+        QVERIFY(!form->busy());
+        // Rest and move alternate; nothing is loaded.
+        for (int round = 0; round < 3; ++round) {
+            form->timStayTimer();
+            QVERIFY(form->timMove->enabled() && !form->timStay->enabled());
+            runMove(*form);
+            QVERIFY(form->timStay->enabled() && !form->timSlide->enabled() && !form->timMove->enabled());
+        }
+        QVERIFY(!form->imgA->hasPicture() && !form->imgB->hasPicture());
+    }
+
+    void emptyFolderTextListsNothing()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"), QStringLiteral(""));
+        auto form = makeForm();
+        QCOMPARE(form->pictureCount(), 0);
+    }
+
+    void clock_data()
+    {
+        QTest::addColumn<QString>("numbers");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("frame width 10") << "450,5000,100,20,10" << true;
+        QTest::newRow("frame width 6") << "450,5000,100,20,6" << true;
+        QTest::newRow("frame width 5") << "450,5000,100,20,5" << false;
+    }
+
+    void clock()
+    {
+        QFETCH(QString, numbers);
+        QFETCH(bool, shown);
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        writeSlot(numbers);
+        auto form = makeForm();
+        const QString before = clockText(QTime::currentTime(), timeSeparator(QLocale::system()));
+        form->timCheckTimer();
+        const QString after = clockText(QTime::currentTime(), timeSeparator(QLocale::system()));
+        if (shown)
+            QVERIFY2(form->lblTime->text() == before || form->lblTime->text() == after, qPrintable(form->lblTime->text()));
+        else
+            QCOMPARE(form->lblTime->text(), QString());
+        QCOMPARE(form->timCheck->interval(), 30000);
+        QVERIFY(form->timCheck->enabled());
+    }
+
+    void slideOnTheWindow()
+    {
+        makePicture(QStringLiteral("a.bmp"), QSize(400, 400), Red);
+        makePicture(QStringLiteral("b.bmp"), QSize(400, 400), Green);
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        auto form = makeForm();
+        QCOMPARE(form->timSlide->interval(), 100);
+        QCOMPARE(form->timStay->interval(), 5000);
+        QVERIFY(form->timSlide->enabled() && !form->timStay->enabled() && !form->timMove->enabled());
+        QList<int> lefts;
+        int outgoingBeforeEnd = 0;
+        for (int i = 0; i < 100 && form->timSlide->enabled(); ++i) {
+            lefts << form->panelLeft(form->pnlA);
+            outgoingBeforeEnd = form->panelLeft(form->pnlB);
+            form->timSlideTimer();
+            // The outgoing panel moves by the same step, right behind the incoming one.
+            if (form->timSlide->enabled())
+                QCOMPARE(form->panelLeft(form->pnlB) - form->panelLeft(form->pnlA), 408);
+        }
+        QCOMPARE(lefts, (QList<int>{-400, -399, -398, -396, -393, -389, -383, -374, -360, -339, -308, -261, -191, -151,
+                                    -119, -93, -72, -55, -42, -31, -23, -16, -11, -7, -3, 0, 2, 4, 5, 6, 7, 8}));
+        QCOMPARE(outgoingBeforeEnd, 416);
+        QCOMPARE(form->panelLeft(form->pnlB), -400);
+        QCOMPARE(form->panelLeft(form->pnlA), 8);
+        QCOMPARE(form->nextSide(), 1);
+        QVERIFY(form->timStay->enabled() && !form->timSlide->enabled() && !form->timMove->enabled());
+
+        // Rest, move, then the next picture goes into panel B and slides in.
+        form->timStayTimer();
+        QVERIFY(form->timMove->enabled() && !form->timStay->enabled());
+        const QPoint start = form->pnlBase->pos();
+        QElapsedTimer clock;
+        clock.start();
+        runMove(*form);
+        QVERIFY2(clock.elapsed() >= 450, "the half-second pause after the move");
+        MoveState expected{start.x(), start.y(), true, true};
+        for (int i = 0; i < 20; ++i)
+            expected = moveStep(expected, form->pnlBase->size(), form->size());
+        QCOMPARE(form->pnlBase->pos(), QPoint(expected.left, expected.top));
+        QCOMPARE(form->moveRight(), expected.right);
+        QCOMPARE(form->moveDown(), expected.down);
+        QVERIFY(form->timSlide->enabled() && !form->timStay->enabled() && !form->timMove->enabled());
+        QVERIFY(form->imgB->hasPicture());
+        QCOMPARE(runSlide(*form).first(), -400);
+        QCOMPARE(form->panelLeft(form->pnlB), 8);
+        QCOMPARE(form->panelLeft(form->pnlA), -400);
+        QCOMPARE(form->nextSide(), 0);
+    }
+
+    void onePicture()
+    {
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        writeSlot(QStringLiteral("450,10,100,20,10"));
+        auto form = makeForm();
+        QVERIFY(form->timSlide->enabled());
+        runSlide(*form);
+        QCOMPARE(form->nextSide(), 1);
+        for (int round = 0; round < 2; ++round) {
+            form->timStayTimer();
+            QElapsedTimer clock;
+            clock.start();
+            runMove(*form);
+            QVERIFY2(clock.elapsed() < 400, "no pause after the move with a stay time of 10");
+            // Reloaded into the hidden panel; nothing slides, the shown picture stays.
+            QVERIFY(form->timStay->enabled() && !form->timSlide->enabled());
+            QCOMPARE(centreOf(form->imgB), Red | 0xFF000000);
+            QCOMPARE(form->panelLeft(form->pnlA), 8);
+            QCOMPARE(form->pictureIndex(), 0);
+        }
+    }
+
+    void frameLargerThanTheWindowJitters()
+    {
+        writeSlot(QStringLiteral("450,10,100,40,10"));
+        const QSize window = makeForm()->size();
+        writeSlot(QStringLiteral("%1,10,100,40,10").arg(qMax(window.width(), window.height()) + 100));
+        auto form = makeForm();
+        QCOMPARE(form->pnlBase->pos(), QPoint(10, 10));
+        form->timStayTimer();
+        // The far-edge test holds at every step and turns the frame back each time; it
+        // never gets to 0, where both tests of an axis would hold and let it drift out.
+        // So it steps between 11 and 10 on both axes.
+        QList<QPoint> path;
+        while (form->timMove->enabled()) {
+            form->timMoveTimer();
+            path << form->pnlBase->pos();
+        }
+        QCOMPARE(path.size(), 40);
+        for (int i = 0; i < path.size(); ++i)
+            QCOMPARE(path.at(i), i % 2 == 0 ? QPoint(11, 11) : QPoint(10, 10));
+        QVERIFY(form->timStay->enabled());
+    }
+
+    void moveAmountZero()
+    {
+        writeSlot(QStringLiteral("450,10,100,0,10"));
+        auto form = makeForm();
+        const QPoint start = form->pnlBase->pos();
+        form->timStayTimer();
+        form->timMoveTimer();
+        QCOMPARE(form->pnlBase->pos(), start);
+        QVERIFY(!form->timMove->enabled());
+        QVERIFY(form->timStay->enabled());
+    }
+
+    void zeroIntervalsStillRun_data()
+    {
+        QTest::addColumn<QString>("numbers");
+        QTest::addColumn<int>("stay");
+        QTest::addColumn<int>("slide");
+        QTest::newRow("zero") << "450,0,0,20,10" << 10 << 1;
+        QTest::newRow("negative") << "450,-3,-7,20,10" << 10 << 1;
+    }
+
+    void zeroIntervalsStillRun()
+    {
+        QFETCH(QString, numbers);
+        QFETCH(int, stay);
+        QFETCH(int, slide);
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        writeSlot(numbers);
+        auto form = makeForm();
+        QCOMPARE(form->timStay->interval(), stay);
+        QCOMPARE(form->timSlide->interval(), slide);
+        QVERIFY(form->timSlide->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(form->timMove->enabled(), 5000);
+    }
+
+    void timersRunOnTheirOwn()
+    {
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        makePicture(QStringLiteral("b.bmp"), QSize(40, 40), Green);
+        writeSlot(QStringLiteral("450,10,1,3,10"));
+        auto form = makeForm();
+        const QPoint start = form->pnlBase->pos();
+        QTRY_VERIFY_WITH_TIMEOUT(form->pnlBase->pos() == start + QPoint(3, 3), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(form->nextSide() == 0, 5000);
+    }
+
+    void folderRotation()
+    {
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        writeSettings(QStringLiteral("450,5000,100,20,10,,,"),
+                      {{SettingNames::OrderF, QStringLiteral("1")},
+                       {SettingNames::StartNo, QStringLiteral("0")},
+                       {SettingNames::folder(2), QStringLiteral("300,5000,100,20,10,,") + m_pictures + QLatin1Char(',')}});
+        auto form = makeForm();
+        QCOMPARE(form->folderIndex(), 2);
+        QCOMPARE(form->frameSize(), 300);
+        QCOMPARE(form->pictureCount(), 1);
+        SettingsStore store;
+        QCOMPARE(store.ReadString(SettingNames::Section, SettingNames::StartNo, QString()), QStringLiteral("2"));
+    }
+
+    void framePictureFile_data()
+    {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("a picture file") << "frame.bmp" << true;
+        QTest::newRow("missing file") << "missing.bmp" << false;
+        QTest::newRow("not a picture") << "bad.bmp" << false;
+    }
+
+    void framePictureFile()
+    {
+        QFETCH(QString, frame);
+        QFETCH(bool, shown);
+        makePicture(QStringLiteral("frame.bmp"), QSize(16, 16), Green);
+        QFile bad(m_pictures + QStringLiteral("/bad.bmp"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("BMnot really");
+        bad.close();
+        writeSlot(QStringLiteral("450,5000,100,20,10"), m_home.path() + QStringLiteral("/none"),
+                  m_pictures + QLatin1Char('/') + frame);
+        auto form = makeForm();
+        QCOMPARE(form->imgGaku->hasPicture() && !form->imgGaku->picture()->pixels.isNull(), shown);
+        if (shown) {
+            const QImage shot = form->grab().toImage();
+            QCOMPARE(shot.pixel(form->pnlBase->pos() + QPoint(225, 6)), Green | 0xFF000000);
+        }
+    }
+
+    void inputCloses_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("key") << "key" << true;
+        QTest::newRow("button") << "button" << true;
+        QTest::newRow("first move only records") << "move 300,300" << false;
+        QTest::newRow("5 pixels on both axes") << "move 100,100 105,105 95,95" << false;
+        QTest::newRow("6 pixels across") << "move 100,100 106,100" << true;
+        QTest::newRow("6 pixels up") << "move 100,100 100,94" << true;
+        QTest::newRow("small moves add up") << "move 100,100 103,100 105,100 106,100" << true;
+        QTest::newRow("appearing under the pointer records") << "enter 100,100 105,105" << false;
+        QTest::newRow("6 pixels from where it appeared") << "enter 100,100 100,106" << true;
+    }
+
+    void inputCloses()
+    {
+        QFETCH(QString, input);
+        QFETCH(bool, closes);
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        auto form = makeForm();
+        QSignalSpy closed(form.get(), &TPantelForm::closed);
+        const QStringList parts = input.split(QLatin1Char(' '));
+        if (parts.first() == QLatin1String("key")) {
+            QTest::keyClick(form.get(), Qt::Key_A);
+        } else if (parts.first() == QLatin1String("button")) {
+            QTest::mouseClick(form.get(), Qt::LeftButton, {}, QPoint(50, 50));
+        } else {
+            bool enter = parts.first() == QLatin1String("enter");
+            for (const QString &point : parts.mid(1)) {
+                const QStringList xy = point.split(QLatin1Char(','));
+                const QPointF at(xy.at(0).toInt(), xy.at(1).toInt());
+                if (enter) {
+                    QEnterEvent event(at, at, form->mapToGlobal(at));
+                    QApplication::sendEvent(form.get(), &event);
+                    enter = false;
+                    continue;
+                }
+                QMouseEvent move(QEvent::MouseMove, at, form->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(form.get(), &move);
+            }
+            QVERIFY(form->lastMouseX() != -1);
+        }
+        QCOMPARE(closed.count(), closes ? 1 : 0);
+        QCOMPARE(form->closing(), closes);
+        QCOMPARE(form->isVisible(), !closes);
+        if (closes) {
+            QVERIFY(!form->timStay->enabled() && !form->timMove->enabled() && !form->timSlide->enabled()
+                    && !form->timCheck->enabled());
+            QCOMPARE(m_platform->cursorCalls, (QList<int>{-1, 1}));
+        }
+    }
+
+    void closingBlocksFurtherRequests()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        m_platform->id = 1;
+        m_platform->desktop = {true, QStringLiteral("1")};
+        m_platform->verifierLibraryPresent = true;
+        auto form = makeForm();
+        QSignalSpy closed(form.get(), &TPantelForm::closed);
+        QTest::keyClick(form.get(), Qt::Key_A);
+        QCOMPARE(closed.count(), 1);
+        form->FormKeyDown();
+        form->FormMouseDown();
+        form->FormMouseMove(0, 0);
+        form->FormMouseMove(500, 500);
+        QCOMPARE(m_platform->verifyCalls.size(), 1);
+        QCOMPARE(closed.count(), 1);
+    }
+
+    void password_data()
+    {
+        QTest::addColumn<quint32>("platformId");
+        QTest::addColumn<bool>("keyOpened");
+        QTest::addColumn<QString>("value");  // null: absent
+        QTest::addColumn<bool>("library");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<int>("prompts");
+        QTest::addColumn<QList<int>>("cursor");
+        QTest::newRow("NT family") << 2u << true << "1" << true << false << true << 0 << QList<int>{-1, 1};
+        QTest::newRow("no desktop key") << 1u << false << "1" << true << false << true << 0 << QList<int>{-1, 1};
+        QTest::newRow("value 0") << 1u << true << "0" << true << false << true << 0 << QList<int>{-1, 1};
+        QTest::newRow("value absent") << 1u << true << QString() << true << false << true << 0 << QList<int>{-1, 1};
+        QTest::newRow("value not a number") << 1u << true << "yes" << true << false << true << 0 << QList<int>{-1, 1};
+        QTest::newRow("library missing") << 1u << true << "1" << false << false << true << 0 << QList<int>{-1, 1, 1};
+        QTest::newRow("right password") << 1u << true << "1" << true << true << true << 1 << QList<int>{-1, 1, 1};
+        QTest::newRow("wrong password") << 1u << true << "1" << true << false << false << 1 << QList<int>{-1, 1, -1};
+    }
+
+    void password()
+    {
+        QFETCH(quint32, platformId);
+        QFETCH(bool, keyOpened);
+        QFETCH(QString, value);
+        QFETCH(bool, library);
+        QFETCH(bool, answer);
+        QFETCH(bool, closes);
+        QFETCH(int, prompts);
+        QFETCH(QList<int>, cursor);
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        m_platform->id = platformId;
+        m_platform->desktop.keyOpened = keyOpened;
+        if (!value.isNull())
+            m_platform->desktop.text = value;
+        m_platform->verifierLibraryPresent = library;
+        m_platform->verifyAnswer = [answer](quint64) { return answer; };
+        auto form = makeForm();
+        QCOMPARE(m_platform->screenSaverRunningCalls, platformId == 1 ? QList<bool>{true} : QList<bool>{});
+        const quint64 window = quint64(form->winId());
+        QSignalSpy closed(form.get(), &TPantelForm::closed);
+        form->FormMouseMove(100, 100);
+        form->FormMouseMove(110, 100);
+        QCOMPARE(closed.count(), closes ? 1 : 0);
+        QCOMPARE(m_platform->verifyCalls.size(), prompts);
+        if (prompts)
+            QCOMPARE(m_platform->verifyCalls.first(), window);
+        QCOMPARE(m_platform->verifierUnloads, prompts);
+        QCOMPARE(m_platform->cursorCalls, cursor);
+        if (closes) {
+            QCOMPARE(m_platform->screenSaverRunningCalls, platformId == 1 ? (QList<bool>{true, false}) : QList<bool>{});
+        } else {
+            // The show goes on with a new mouse reference and its timers untouched.
+            QCOMPARE(form->lastMouseX(), -1);
+            QCOMPARE(form->lastMouseY(), -1);
+            QVERIFY(form->isVisible());
+            QVERIFY(form->timCheck->enabled());
+            QCOMPARE(m_platform->screenSaverRunningCalls, QList<bool>{true});
+        }
+    }
+
+    void wrongThenRightPassword()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        m_platform->id = 1;
+        m_platform->desktop = {true, QStringLiteral("1")};
+        m_platform->verifierLibraryPresent = true;
+        QList<bool> answers{false, true};
+        m_platform->verifyAnswer = [&answers](quint64) { return answers.takeFirst(); };
+        auto form = makeForm();
+        QSignalSpy closed(form.get(), &TPantelForm::closed);
+        QTest::keyClick(form.get(), Qt::Key_Space);
+        QCOMPARE(closed.count(), 0);
+        // The first movement after the refusal only records the new reference.
+        form->FormMouseMove(400, 400);
+        QCOMPARE(closed.count(), 0);
+        QCOMPARE(m_platform->verifyCalls.size(), 1);
+        form->FormMouseMove(400, 407);
+        QCOMPARE(m_platform->verifyCalls.size(), 2);
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(m_platform->cursorCalls, (QList<int>{-1, 1, -1, 1, 1}));
+    }
+
+    void terminationSkipsThePrompt()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        m_platform->id = 1;
+        m_platform->desktop = {true, QStringLiteral("1")};
+        m_platform->verifierLibraryPresent = true;
+        m_platform->verifyAnswer = [](quint64) { return false; };
+        auto form = makeForm();
+        QSignalSpy closed(form.get(), &TPantelForm::closed);
+        form->closeWithoutPrompt();
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(m_platform->verifyCalls.isEmpty());
+        QCOMPARE(m_platform->screenSaverRunningCalls, (QList<bool>{true, false}));
+    }
+
+    void systemCommand()
+    {
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        auto form = makeForm();
+        QVERIFY(form->FormSystemCommand(0xF140));
+        QVERIFY(!form->FormSystemCommand(0xF141));
+        QVERIFY(!form->FormSystemCommand(0xF060));
+    }
+
+    void closeDuringTheMovePause()
+    {
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        makePicture(QStringLiteral("b.bmp"), QSize(40, 40), Green);
+        writeSlot(QStringLiteral("450,5000,100,1,10"));
+        auto form = makeForm();
+        runSlide(*form);
+        form->timStayTimer();
+        QSignalSpy closed(form.get(), &TPantelForm::closed);
+        // The key arrives while the move handler serves the queue in its pause.
+        QCoreApplication::postEvent(form.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier));
+        form->timMoveTimer();
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(form->closing());
+        // As on the original path: the handler still loaded and re-enabled a phase.
+        QVERIFY(form->imgB->hasPicture());
+        QVERIFY(form->timSlide->enabled());
+    }
+};
+
+QTEST_MAIN(TestShowWindow)
+#include "tst_showwindow.moc"
