@@ -1,20 +1,27 @@
 #include "Modes.h"
 
 #include "JapaneseFonts.h"
+#include "Sample.h"
 #include "Setup.h"
 
 #include <QApplication>
+#include <QPointer>
 
 int runSettingsMode(int &argc, char **argv)
 {
     QApplication application(argc, argv);
     installJapaneseFontSubstitutions();
 
-    // The sample window comes here: it is created and shown before the dialog, as the
-    // application's main window, and lives until the process ends.
+    // The sample window comes first, at the screen's top-left corner; the dialog redraws
+    // it from its creation on. It frees itself when it is closed, else with the process.
+    const QPointer<TSampleForm> sample = new TSampleForm;
+    sample->show();
 
     // The dialog runs modally; when it closes, with OK or Cancel, the program ends.
-    TSetupForm dialog;
-    dialog.exec();
+    {
+        TSetupForm dialog(makeSystemSetupDialogs(), nullptr, sample);
+        dialog.exec();
+    }
+    delete sample.data();
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "PictureCatalogue.h"
 #include "Platform.h"
 #include "Pop3Client.h"
+#include "Sample.h"
 #include "SettingsStore.h"
 #include "SettingsText.h"
 #include "SetupRules.h"
@@ -24,10 +25,11 @@ QString headingFor(int slot)
 
 } // namespace
 
-TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent)
+TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, TSampleForm *sampleForm)
     : QDialog(parent)
     , ui(std::make_unique<Ui::TSetupForm>())
     , m_dialogs(std::move(dialogs))
+    , SampleForm(sampleForm)
     , popMail(std::make_shared<TPop3Client>())
 {
     popMail->Port = 110;
@@ -59,6 +61,10 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent)
     connect(ui->ckbMailCheck, &QCheckBox::clicked, this, &TSetupForm::ckbMailCheckClick);
     connect(ui->btnMailCheck, &QPushButton::clicked, this, &TSetupForm::btnMailCheckClick);
     ui->edtURL->installEventFilter(this);
+    connect(ui->trbGakuS, &QSlider::valueChanged, this, &TSetupForm::trbGakuSChange);
+    connect(ui->trbGakuW, &QSlider::valueChanged, this, &TSetupForm::trbGakuWChange);
+    connect(ui->Button1, &QPushButton::clicked, this, &TSetupForm::Button1Click);
+    connect(ui->Button2, &QPushButton::clicked, this, &TSetupForm::Button2Click);
     for (int i = 0; i < kSlotCount; ++i) {
         slotButton(i)->setProperty("tag", i);
         browseButton(i)->setProperty("tag", i);
@@ -231,7 +237,48 @@ void TSetupForm::SampleDisp(int index)
         picture = pictures.at(*i);
     }
     m_sample.edtJpgFile = picture;
+    if (SampleForm) {
+        SampleForm->setFields(m_sample);
+        SampleForm->SetDisp();
+    }
     emit sampleChanged();
+}
+
+void TSetupForm::trbGakuSChange()
+{
+    // The program's own slider moves (loading, slot switch, reset) run with Reacting off.
+    if (!Reacting)
+        return;
+    runGuarded([this] {
+        const qint32 value = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
+        if (value == SlotFrameSize[size_t(CurrentSlot)])
+            return;
+        SlotFrameSize[size_t(CurrentSlot)] = value;
+        SampleDisp(SampleIndex);
+    });
+}
+
+void TSetupForm::trbGakuWChange()
+{
+    if (!Reacting)
+        return;
+    runGuarded([this] {
+        const qint32 value = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
+        if (value == SlotFrameWidth[size_t(CurrentSlot)])
+            return;
+        SlotFrameWidth[size_t(CurrentSlot)] = value;
+        SampleDisp(SampleIndex);
+    });
+}
+
+void TSetupForm::Button1Click()
+{
+    runGuarded([this] { SampleDisp(SampleIndex - 1); });
+}
+
+void TSetupForm::Button2Click()
+{
+    runGuarded([this] { SampleDisp(SampleIndex + 1); });
 }
 
 void TSetupForm::storeLiveValues()

@@ -14,6 +14,7 @@ class QLineEdit;
 class QToolButton;
 class QPushButton;
 class TPop3Client;
+class TSampleForm;
 
 namespace Ui {
 class TSetupForm;
@@ -31,7 +32,9 @@ class TSetupForm : public QDialog
     Q_OBJECT
 
 public:
-    explicit TSetupForm(std::unique_ptr<SetupDialogs> dialogs = makeSystemSetupDialogs(), QWidget *parent = nullptr);
+    // `sampleForm`: the sample window that SampleDisp redraws; none in some tests.
+    explicit TSetupForm(std::unique_ptr<SetupDialogs> dialogs = makeSystemSetupDialogs(), QWidget *parent = nullptr,
+                        TSampleForm *sampleForm = nullptr);
     ~TSetupForm() override;
 
     // The values the dialog holds for `slot`: the current slot's arrays as last taken
@@ -77,6 +80,10 @@ private slots:
     void btnTimeClick();
     void ckbMailCheckClick();
     void btnMailCheckClick();
+    void trbGakuSChange();
+    void trbGakuWChange();
+    void Button1Click();
+    void Button2Click();
     void edtURLClick();
 
 private:
@@ -96,6 +103,8 @@ private:
     std::unique_ptr<SetupDialogs> m_dialogs;
 
     QPointer<QWidget> OwnerWindow;
+    // The sample window lives on its own and may close first.
+    QPointer<TSampleForm> SampleForm;
     std::array<qint32, kSlotCount> SlotFrameSize{};
     std::array<qint32, kSlotCount> SlotStayTime{};
     std::array<qint32, kSlotCount> SlotSlideInterval{};

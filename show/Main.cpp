@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include "BuiltInFrame.h"
 #include "ColorText.h"
 #include "ErrorReport.h"
 #include "ImageView.h"
@@ -29,20 +30,10 @@
 #include <cmath>
 #include <limits>
 
-static void initShowResources()
-{
-    Q_INIT_RESOURCE(show);
-}
-
 namespace {
 
 // The no-pictures hint in the clock label.
 const QString NoPicturesText = QStringLiteral("ｽｸﾘｰﾝｾｰﾊﾞｰの設定で画像があるﾌｫﾙﾀﾞを指定して下さい");
-
-QImage builtInFramePicture()
-{
-    return QImage(QStringLiteral(":/pantel/GoldBar.bmp"), "BMP");
-}
 
 QFont pixelFont(const QString &family, int pixels)
 {
@@ -61,7 +52,6 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     if (!m_environment.embed)
         m_environment.embed = embedIntoX11Window;
 
-    initShowResources();
     ui->setupUi(this);
     imgDummy = ui->imgDummy;
     pnlBase = ui->pnlBase;

@@ -1,0 +1,496 @@
+#include "ErrorReport.h"
+#include "FakePlatform.h"
+#include "ImageView.h"
+#include "JapaneseFonts.h"
+#include "Panel.h"
+#include "Sample.h"
+#include "SettingsStore.h"
+#include "Setup.h"
+#include "SetupRules.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+class NoDialogs final : public SetupDialogs
+{
+public:
+    std::optional<QString> chooseFramePicture(QWidget *, const QString &) override { return std::nullopt; }
+    std::optional<QColor> chooseColor(QWidget *, const QColor &) override { return std::nullopt; }
+    std::optional<QString> chooseFolder(QWidget *) override { return std::nullopt; }
+    void showMessage(QWidget *, const QString &) override {}
+};
+
+void store(const QString &name, const QString &text)
+{
+    SettingsStore s;
+    s.WriteString(SettingNames::Section, name, text);
+}
+
+// A slot's packed text.
+QString slotText(int frameSize, int frameWidth, const QString &clockColor, const QString &folder,
+                 const QString &framePicture = QString())
+{
+    return QStringLiteral("%1,5000,100,20,%2,%3,%4,%5").arg(frameSize).arg(frameWidth).arg(clockColor, folder, framePicture);
+}
+
+// A plain BMP picture of one colour.
+QString writePicture(const QString &path, QSize size, QColor color)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    if (!image.save(path, "BMP"))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+template <typename T>
+T *control(const QWidget &dialog, const char *name)
+{
+    T *found = dialog.findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
+
+// The colour at the centre of the sample's picture area, as drawn.
+QColor pictureAreaCentre(TSampleForm &sample)
+{
+    const QImage shot = sample.grab().toImage();
+    const QPoint centre = sample.imgA->mapTo(&sample, sample.imgA->rect().center());
+    return shot.pixelColor(centre);
+}
+
+} // namespace
+
+// The sample window and the dialog's side of it: the picture stepping, the sliders that
+// redraw it and the frame it draws.
+class TestSample : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    QStringList m_errors;
+    QPointer<TSampleForm> m_sample;
+
+    std::unique_ptr<TSetupForm> openDialog()
+    {
+        m_sample = new TSampleForm;
+        m_sample->show();
+        auto dialog = std::make_unique<TSetupForm>(std::make_unique<NoDialogs>(), nullptr, m_sample);
+        dialog->show();
+        return dialog;
+    }
+
+    // Three pictures a (red), b (green), c (blue) in a folder of their own.
+    static void writeThreePictures(const QTemporaryDir &folder)
+    {
+        writePicture(folder.filePath("b.bmp"), {20, 20}, Qt::green);
+        writePicture(folder.filePath("A.BMP"), {20, 20}, Qt::red);
+        writePicture(folder.filePath("c.bmp"), {20, 20}, Qt::blue);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        installJapaneseFontSubstitutions();
+        setErrorSink([this](const QString &text) { m_errors << text; });
+    }
+
+    void init()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
+        QFile::remove(SettingsStore::filePath());
+        FakePlatform::installFake();
+        m_errors.clear();
+    }
+
+    void cleanup()
+    {
+        delete m_sample.data();
+        QCOMPARE(m_errors, QStringList());
+    }
+
+    void geometry_data()
+    {
+        QTest::addColumn<QString>("sizeText");
+        QTest::addColumn<QString>("widthText");
+        QTest::addColumn<bool>("clock");
+        QTest::addColumn<int>("frame");
+        QTest::addColumn<int>("picture");
+        QTest::addColumn<int>("clockTop");
+        QTest::newRow("defaults") << "450" << "10" << true << 450 << 400 << 437;
+        QTest::newRow("width 5") << "450" << "5" << false << 450 << 410 << 440;
+        QTest::newRow("width 3, odd halving") << "300" << "3" << false << 300 << 264 << 291;
+        QTest::newRow("largest") << "1050" << "45" << true << 1050 << 930 << 1020;
+        QTest::newRow("no integers") << "big" << "" << true << 400 << 350 << 387;
+    }
+
+    void geometry()
+    {
+        QFETCH(QString, sizeText);
+        QFETCH(QString, widthText);
+        QFETCH(bool, clock);
+        QFETCH(int, frame);
+        QFETCH(int, picture);
+        QFETCH(int, clockTop);
+        const SampleGeometry g = sampleGeometry(sizeText, widthText, 9);
+        QCOMPARE(g.clockVisible, clock);
+        QCOMPARE(g.frameEdge, frame);
+        QCOMPARE(g.pictureEdge(), picture);
+        QCOMPARE(g.clockTop, clockTop);
+    }
+
+    void beforeTheFirstRedrawNothingShows()
+    {
+        TSampleForm sample;
+        QCOMPARE(sample.pos(), QPoint(0, 0));
+        QVERIFY(sample.pnlBase->isHidden());
+        QCOMPARE(sample.lblTime->text(), QStringLiteral("12:00"));
+        QVERIFY(sample.imgDummy->isHidden());
+        QVERIFY(sample.imgDummy->hasPicture());
+        QCOMPARE(sample.imgDummy->picture()->size, QSize(128, 128));
+        for (QLineEdit *field : {sample.edtGakuS, sample.edtGakuD, sample.edtGakuW, sample.edtTimeC, sample.edtJpgFile})
+            QVERIFY(field->isHidden());
+        QVERIFY(sample.windowFlags() & Qt::FramelessWindowHint);
+    }
+
+    void steppingThroughThePictures()
+    {
+        QTemporaryDir folder;
+        writeThreePictures(folder);
+        store("Folder0", slotText(450, 10, "clBlack", folder.path()));
+        const auto dialog = openDialog();
+        QCOMPARE(m_sample->edtJpgFile->text(), folder.filePath("A.BMP"));
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::red));
+
+        auto *previous = control<QPushButton>(*dialog, "Button1");
+        auto *next = control<QPushButton>(*dialog, "Button2");
+        QCOMPARE(previous->text(), QStringLiteral("<< 前画像"));
+        QCOMPARE(next->text(), QStringLiteral("次画像 >>"));
+        previous->click();
+        QCOMPARE(dialog->sampleIndex(), 2);
+        QCOMPARE(m_sample->edtJpgFile->text(), folder.filePath("c.bmp"));
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::blue));
+        next->click();
+        QCOMPARE(dialog->sampleIndex(), 0);
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::red));
+        next->click();
+        QCOMPARE(dialog->sampleIndex(), 1);
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::green));
+
+        // A picture added while the dialog is open appears at the next step.
+        writePicture(folder.filePath("d.bmp"), {20, 20}, Qt::yellow);
+        next->click();
+        next->click();
+        QCOMPARE(dialog->sampleIndex(), 3);
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::yellow));
+    }
+
+    void emptyFolderKeepsTheIndex()
+    {
+        QTemporaryDir folder;
+        writeThreePictures(folder);
+        store("Folder0", slotText(450, 10, "clBlack", folder.path()));
+        const auto dialog = openDialog();
+        control<QPushButton>(*dialog, "Button2")->click();
+        QCOMPARE(dialog->sampleIndex(), 1);
+
+        QTemporaryDir empty;
+        writePicture(empty.filePath("not-a-picture.txt"), {20, 20}, Qt::white);
+        dialog->folderEdit(0)->setText(empty.path());
+        control<QPushButton>(*dialog, "Button2")->click();
+        QCOMPARE(dialog->sampleIndex(), 1);
+        QCOMPARE(m_sample->edtJpgFile->text(), QString());
+        QVERIFY(!m_sample->imgA->hasPicture());
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::black));
+        control<QPushButton>(*dialog, "Button1")->click();
+        QCOMPARE(dialog->sampleIndex(), 1);
+    }
+
+    void fewerPicturesFallBackToTheFirst()
+    {
+        QTemporaryDir folder;
+        writeThreePictures(folder);
+        store("Folder0", slotText(450, 10, "clBlack", folder.path()));
+        const auto dialog = openDialog();
+        control<QPushButton>(*dialog, "Button1")->click();
+        QCOMPARE(dialog->sampleIndex(), 2);
+
+        QTemporaryDir fewer;
+        writePicture(fewer.filePath("x.bmp"), {20, 20}, Qt::magenta);
+        writePicture(fewer.filePath("y.bmp"), {20, 20}, Qt::cyan);
+        dialog->folderEdit(0)->setText(fewer.path());
+        // The user's next slider move redraws with the index it had.
+        control<QSlider>(*dialog, "trbGakuS")->setValue(8);
+        QCOMPARE(dialog->sampleIndex(), 0);
+        QCOMPARE(m_sample->edtJpgFile->text(), fewer.filePath("x.bmp"));
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::magenta));
+        QCOMPARE(m_sample->pnlBase->width(), 500);
+    }
+
+    void frameWidthShowsOrHidesTheClock_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("clock");
+        QTest::newRow("position 0: 3") << 0 << 3 << false;
+        QTest::newRow("position 1: 5") << 1 << 5 << false;
+        QTest::newRow("position 2: 10") << 2 << 10 << true;
+        QTest::newRow("position 9: 45") << 9 << 45 << true;
+    }
+
+    void frameWidthShowsOrHidesTheClock()
+    {
+        QFETCH(int, position);
+        QFETCH(int, width);
+        QFETCH(bool, clock);
+        store("Folder0", slotText(450, 20, "clBlack", QString()));
+        const auto dialog = openDialog();
+        QVERIFY(m_sample->lblTime->isVisibleTo(m_sample));
+        QSignalSpy redraws(dialog.get(), &TSetupForm::sampleChanged);
+        control<QSlider>(*dialog, "trbGakuW")->setValue(position);
+        QCOMPARE(redraws.count(), 1);
+        QCOMPARE(dialog->slotValues(0).frameWidth, width);
+        QCOMPARE(m_sample->edtGakuW->text(), QString::number(width));
+        QCOMPARE(m_sample->lblTime->isVisibleTo(m_sample), clock);
+        QCOMPARE(m_sample->lblTime->text(), QStringLiteral("12:00"));
+        QCOMPARE(m_sample->pnlInner->x(), width + 3);
+    }
+
+    void offScaleSizeShowsUntilTheUserMovesTheSlider()
+    {
+        store("Folder0", slotText(475, 10, "clBlack", QString()));
+        const auto dialog = openDialog();
+        // 475 is off the scale: the slider stands at 450, the slot and the sample keep 475.
+        QCOMPARE(control<QSlider>(*dialog, "trbGakuS")->value(), 7);
+        QCOMPARE(m_sample->pnlBase->width(), 475);
+        QCOMPARE(m_sample->size(), QSize(475, 475));
+        QSignalSpy redraws(dialog.get(), &TSetupForm::sampleChanged);
+        control<QSlider>(*dialog, "trbGakuS")->setValue(8);
+        control<QSlider>(*dialog, "trbGakuS")->setValue(7);
+        QCOMPARE(redraws.count(), 2);
+        QCOMPARE(m_sample->pnlBase->width(), 450);
+    }
+
+    void programMovesChangeNothing()
+    {
+        store("Folder0", slotText(475, 12, "clBlack", QString()));
+        store("Folder1", slotText(600, 45, "clRed", QString()));
+        const auto dialog = openDialog();
+        QSignalSpy redraws(dialog.get(), &TSetupForm::sampleChanged);
+
+        // The slot switch moves both sliders; only its own redraw happens.
+        dialog->slotButton(1)->click();
+        QCOMPARE(redraws.count(), 1);
+        QCOMPARE(control<QSlider>(*dialog, "trbGakuS")->value(), 10);
+        QCOMPARE(control<QSlider>(*dialog, "trbGakuW")->value(), 9);
+        QCOMPARE(dialog->slotValues(1).frameSize, 600);
+        QCOMPARE(dialog->slotValues(1).frameWidth, 45);
+        QCOMPARE(m_sample->pnlBase->width(), 600);
+        QCOMPARE(m_sample->pnlInner->x(), 48);
+
+        // Back to the first slot: its off-scale values reached the slot when it was left.
+        dialog->slotButton(0)->click();
+        QCOMPARE(redraws.count(), 2);
+        QCOMPARE(dialog->slotValues(1).frameSize, 600);
+        QCOMPARE(m_sample->pnlBase->width(), 450);
+
+        // The reset moves the sliders with Reacting off and redraws once itself.
+        control<QSlider>(*dialog, "trbGakuS")->setValue(12);
+        QCOMPARE(redraws.count(), 3);
+        QCOMPARE(m_sample->pnlBase->width(), 700);
+        control<QPushButton>(*dialog, "btnDefault")->click();
+        QCOMPARE(redraws.count(), 4);
+        QCOMPARE(m_sample->pnlBase->width(), 450);
+    }
+
+    void framePicture_data()
+    {
+        QTest::addColumn<QString>("framePicture");  // "<file>": an existing picture
+        QTest::addColumn<int>("expected");          // 0 none, 1 built-in, 2 the file
+        QTest::newRow("empty: built-in") << QString() << 1;
+        QTest::newRow("blanks only: a missing file") << QStringLiteral("   ") << 0;
+        QTest::newRow("missing file") << QStringLiteral("/no/such/frame.bmp") << 0;
+        QTest::newRow("existing picture") << QStringLiteral("<file>") << 2;
+        QTest::newRow("existing file that is no picture") << QStringLiteral("<junk>") << 0;
+    }
+
+    void framePicture()
+    {
+        QFETCH(QString, framePicture);
+        QFETCH(int, expected);
+        QTemporaryDir folder;
+        if (framePicture == QLatin1String("<file>"))
+            framePicture = writePicture(folder.filePath("frame.bmp"), {30, 30}, Qt::darkGreen);
+        if (framePicture == QLatin1String("<junk>")) {
+            framePicture = folder.filePath("frame.jpg");
+            QFile junk(framePicture);
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write("no picture");
+        }
+        store("Folder0", slotText(450, 10, "clBlack", QString(), framePicture));
+        const auto dialog = openDialog();
+        QCOMPARE(m_sample->edtGakuD->text(), framePicture);
+        const QImage shot = m_sample->grab().toImage();
+        const QColor corner = shot.pixelColor(5, 5);
+        switch (expected) {
+        case 0:
+            QVERIFY(!m_sample->imgGaku->hasPicture());
+            QCOMPARE(corner, QColor::fromRgb(Panel::ButtonFace));
+            break;
+        case 1:
+            QVERIFY(m_sample->imgGaku->hasPicture());
+            QCOMPARE(m_sample->imgGaku->picture()->pixels, m_sample->imgDummy->picture()->pixels);
+            break;
+        case 2:
+            QVERIFY(m_sample->imgGaku->hasPicture());
+            QCOMPARE(corner, QColor(Qt::darkGreen));
+            break;
+        }
+    }
+
+    void clockColour_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("name") << "clRed" << QColor(Qt::red);
+        QTest::newRow("number") << "$0000FF00" << QColor(Qt::green);
+        QTest::newRow("no colour: black, as in the show window") << "nonsense" << QColor(Qt::black);
+    }
+
+    void clockColour()
+    {
+        QFETCH(QString, text);
+        QFETCH(QColor, expected);
+        store("Folder0", slotText(450, 10, text, QString()));
+        const auto dialog = openDialog();
+        QCOMPARE(m_sample->edtTimeC->text(), text);
+        QCOMPARE(m_sample->lblTime->palette().color(QPalette::WindowText), expected);
+    }
+
+    void invalidSamplePictureLeavesTheAreaBlack()
+    {
+        QTemporaryDir folder;
+        QFile junk(folder.filePath("broken.jpg"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a JPEG at all");
+        junk.close();
+        store("Folder0", slotText(450, 10, "clBlack", folder.path()));
+        const auto dialog = openDialog();
+        QCOMPARE(m_sample->edtJpgFile->text(), folder.filePath("broken.jpg"));
+        QVERIFY(!m_sample->imgA->hasPicture());
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::black));
+    }
+
+    void frameGeometryInPixels_data()
+    {
+        QTest::addColumn<int>("position");  // of trbGakuW
+        QTest::addColumn<int>("sizePosition");
+        QTest::newRow("450 x 10") << 2 << 7;
+        QTest::newRow("300 x 3") << 0 << 4;
+        QTest::newRow("600 x 45") << 9 << 10;
+        QTest::newRow("250 x 25") << 5 << 3;
+    }
+
+    // A white picture larger than any picture area fills it exactly; the clock text is
+    // drawn red on the plain frame.
+    void frameGeometryInPixels()
+    {
+        QFETCH(int, position);
+        QFETCH(int, sizePosition);
+        QTemporaryDir folder;
+        writePicture(folder.filePath("white.bmp"), {1200, 1200}, Qt::white);
+        store("Folder0", slotText(450, 10, "clRed", folder.path(), QStringLiteral(" ")));
+        const auto dialog = openDialog();
+        control<QSlider>(*dialog, "trbGakuW")->setValue(position);
+        control<QSlider>(*dialog, "trbGakuS")->setValue(sizePosition);
+        const int S = dialog->slotValues(0).frameSize;
+        const int W = dialog->slotValues(0).frameWidth;
+        QCOMPARE(m_sample->size(), QSize(S, S));
+        QCOMPARE(m_sample->pos(), QPoint(0, 0));
+
+        const QImage shot = m_sample->grab().toImage();
+        const int first = W + 15;            // W + 3, then 3 bevel, 1 line and 8 border
+        const int last = S - W - 16;
+        QCOMPARE(last - first + 1, S - 2 * W - 30);
+        const QColor white(Qt::white);
+        const QColor black(Qt::black);
+        for (const QPoint p : {QPoint(first, first), QPoint(last, last), QPoint(first, last), QPoint(last, first)})
+            QVERIFY2(shot.pixelColor(p) == white, qPrintable(QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y())));
+        for (const QPoint p : {QPoint(first - 1, first), QPoint(first, first - 1), QPoint(last + 1, last),
+                               QPoint(last, last + 1), QPoint(first - 9, first - 9), QPoint(last + 9, last + 9)})
+            QVERIFY2(shot.pixelColor(p) == black, qPrintable(QStringLiteral("(%1, %2)").arg(p.x()).arg(p.y())));
+        // The mat's lowered bevel starts W + 3 in: shadow at its top-left.
+        QCOMPARE(shot.pixelColor(W + 3, W + 3), QColor::fromRgb(Panel::ButtonShadow));
+        QVERIFY(shot.pixelColor(W + 2, W + 2) != QColor::fromRgb(Panel::ButtonShadow));
+
+        const int labelTop = (2 * S - W - 3) / 2 - 6;
+        QCOMPARE(m_sample->lblTime->geometry().top(), labelTop);
+        int topRed = -1;
+        int bottomRed = -1;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (c.red() > 200 && c.green() < 60 && c.blue() < 60) {
+                    if (topRed < 0)
+                        topRed = y;
+                    bottomRed = y;
+                    break;
+                }
+            }
+        }
+        if (W > 5) {
+            QVERIFY2(topRed >= labelTop && bottomRed < labelTop + 12,
+                     qPrintable(QStringLiteral("clock text rows %1 to %2, label top %3").arg(topRed).arg(bottomRed).arg(labelTop)));
+        } else {
+            QCOMPARE(topRed, -1);
+        }
+    }
+
+    void largePictureSitsCentred()
+    {
+        QTemporaryDir folder;
+        QImage image(1000, 1000, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        for (int y = 0; y < 500; ++y)
+            for (int x = 0; x < 500; ++x)
+                image.setPixelColor(x, y, Qt::red);
+        QVERIFY(image.save(folder.filePath("quarters.bmp"), "BMP"));
+        store("Folder0", slotText(450, 10, "clBlack", folder.path()));
+        const auto dialog = openDialog();
+        const QImage shot = m_sample->grab().toImage();
+        // The 400-pixel area shows the picture's middle: (1000 - 400) / 2 = 300 cut off.
+        const int first = 25;
+        QCOMPARE(shot.pixelColor(first + 199, first + 199), QColor(Qt::red));
+        QCOMPARE(shot.pixelColor(first + 200, first + 199), QColor(Qt::blue));
+        QCOMPARE(shot.pixelColor(first + 199, first + 200), QColor(Qt::blue));
+    }
+
+    void closedSampleLeavesTheDialogWorking()
+    {
+        QTemporaryDir folder;
+        writeThreePictures(folder);
+        store("Folder0", slotText(450, 10, "clBlack", folder.path()));
+        const auto dialog = openDialog();
+        m_sample->close();
+        QTRY_VERIFY(m_sample.isNull());
+        control<QPushButton>(*dialog, "Button2")->click();
+        QCOMPARE(dialog->sampleIndex(), 1);
+        QCOMPARE(dialog->sample().edtJpgFile, folder.filePath("b.bmp"));
+    }
+};
+
+QTEST_MAIN(TestSample)
+#include "tst_sample.moc"
