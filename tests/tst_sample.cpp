@@ -2,6 +2,7 @@
 #include "FakePlatform.h"
 #include "ImageView.h"
 #include "JapaneseFonts.h"
+#include "Main.h"
 #include "Panel.h"
 #include "Sample.h"
 #include "SettingsStore.h"
@@ -359,6 +360,23 @@ private slots:
             QCOMPARE(corner, QColor(Qt::darkGreen));
             break;
         }
+    }
+
+    // The show window trims the frame picture text and so shows the built-in picture for
+    // blanks only; the sample takes the blanks as a file name and shows none.
+    void blanksOnlyFramePictureDiffersFromTheShowWindow()
+    {
+        QTemporaryDir folder;
+        writePicture(folder.filePath("a.bmp"), {20, 20}, Qt::red);
+        store("Folder0", slotText(450, 10, "clBlack", folder.path(), QStringLiteral("   ")));
+        const auto dialog = openDialog();
+        QVERIFY(!m_sample->imgGaku->hasPicture());
+
+        TPantelForm::Environment environment;
+        environment.seed = 1;
+        TPantelForm show(environment);
+        QVERIFY(show.imgGaku->hasPicture());
+        QCOMPARE(show.imgGaku->picture()->pixels, m_sample->imgDummy->picture()->pixels);
     }
 
     void clockColour_data()
