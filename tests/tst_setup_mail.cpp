@@ -59,7 +59,7 @@ const QString kStartCaption = QStringLiteral("メールチェックテスト");
 const QString kEndCaption = QStringLiteral("テスト終了");
 
 // How a test that waits for the server is ended.
-enum class Ending { SecondPress, Unchecking, Closing, Confirming };
+enum class Ending { SecondPress, ThirdPressAtOnce, Unchecking, Closing, Confirming };
 
 } // namespace
 
@@ -218,6 +218,7 @@ private slots:
     {
         QTest::addColumn<Ending>("ending");
         QTest::newRow("second press") << Ending::SecondPress;
+        QTest::newRow("third press before the check unwound") << Ending::ThirdPressAtOnce;
         QTest::newRow("unchecking the box") << Ending::Unchecking;
         QTest::newRow("closing the dialog") << Ending::Closing;
         QTest::newRow("confirming the dialog") << Ending::Confirming;
@@ -243,6 +244,12 @@ private slots:
             switch (ending) {
             case Ending::SecondPress:
                 testButton(*dialog)->click();
+                break;
+            case Ending::ThirdPressAtOnce:
+                // The first Connect is still on the stack: the press starts no second one.
+                testButton(*dialog)->click();
+                testButton(*dialog)->click();
+                QVERIFY(memo(*dialog)->isHidden());
                 break;
             case Ending::Unchecking:
                 control<QCheckBox>(*dialog, "ckbMailCheck")->click();
@@ -282,9 +289,11 @@ private slots:
             QVERIFY(!dialog->isVisible());
             break;
         case Ending::SecondPress:
+        case Ending::ThirdPressAtOnce:
             QVERIFY(dialog->isVisible());
             break;
         }
+        QCOMPARE(peer.connections, 1);
         // Confirming writes the settings as they stand; the ended test changes none.
         QCOMPARE(stored("StartNo"), ending == Ending::Confirming ? QStringLiteral("0") : QStringLiteral("<absent>"));
 
