@@ -487,8 +487,8 @@ void TSetupForm::popMailStatus(QObject *, const QString &Status)
 
 void TSetupForm::edtURLClick()
 {
-    // The shell of the system this was made for took "URL:" and the address; the
-    // desktop's opener takes the address alone.
+    // The desktop's opener takes the plain address; the link text's "URL" and space
+    // are only shown.
     platform().openUrl(kWebPageAddress);
 }
 
