@@ -4,6 +4,7 @@
 #include "JapaneseFonts.h"
 #include "Main.h"
 #include "PreviewParent.h"
+#include "SettingsText.h"
 #include "TerminationSignal.h"
 #include "X11Window.h"
 
@@ -17,6 +18,17 @@ int runShowMode(int &argc, char **argv)
     installJapaneseFontSubstitutions();
     // The show window decides when the program ends: it closes, then the loop ends.
     app.setQuitOnLastWindowClosed(false);
+
+    // Screen-saver daemons (XScreenSaver, xfce4-screensaver, mate-screensaver) start the
+    // saver with "-root" or nothing and name the window to draw into in
+    // XSCREENSAVER_WINDOW. That window is then the preview parent: the saver draws into
+    // it at its own scale and leaves input and locking to the daemon.
+    if (previewParent() == 0) {
+        const QString daemonWindow = qEnvironmentVariable("XSCREENSAVER_WINDOW").trimmed();
+        const quint32 window = quint32(parseIntegerOr(daemonWindow, 0));
+        if (window != 0 && x11WindowSize(window))
+            setPreviewParent(window);
+    }
 
     std::unique_ptr<TPantelForm> form;
     std::unique_ptr<TerminationSignal> termination;

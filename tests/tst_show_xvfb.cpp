@@ -109,9 +109,11 @@ private:
     QTemporaryDir m_home;
     QString m_binary;
 
-    void startSaver(QProcess &process, const QStringList &arguments)
+    void startSaver(QProcess &process, const QStringList &arguments, const QString &daemonWindow = QString())
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!daemonWindow.isEmpty())
+            environment.insert(QStringLiteral("XSCREENSAVER_WINDOW"), daemonWindow);
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path());
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(environment);
@@ -136,15 +138,27 @@ private slots:
                           QStringLiteral("450,60000,1,20,10,clWhite,") + m_home.path() + QStringLiteral("/pictures,"));
     }
 
+    void previewInsideAWindow_data()
+    {
+        QTest::addColumn<bool>("daemon");
+        QTest::newRow("/p <window id>") << false;
+        // Screen-saver daemons pass "-root" and the window in XSCREENSAVER_WINDOW, in hex.
+        QTest::newRow("XSCREENSAVER_WINDOW") << true;
+    }
+
     void previewInsideAWindow()
     {
+        QFETCH(bool, daemon);
         auto owned = std::make_unique<Host>();
         Host &host = *owned;
         host.setGeometry(100, 100, 200, 150);
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
         QProcess saver;
-        startSaver(saver, {QStringLiteral("/p"), QString::number(host.winId())});
+        if (daemon)
+            startSaver(saver, {QStringLiteral("-root")}, QStringLiteral("0x%1").arg(host.winId(), 0, 16));
+        else
+            startSaver(saver, {QStringLiteral("/p"), QString::number(host.winId())});
         // Scale 200 / 1024: a 87-pixel frame, golden, with a white bevel, and the black
         // ground covering the whole host.
         const QRect area(host.mapToGlobal(QPoint(0, 0)), host.size());
