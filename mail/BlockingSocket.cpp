@@ -574,9 +574,10 @@ void TBlockingSocket::Connect()
     m_canceled = false;
     if (m_connected)
         throw ESockError(QStringLiteral("Already connected"));
-    // A socket whose connect failed (refused, timed out) cannot connect again: the next
-    // attempt starts on a fresh one, or every check after one failure would fail too.
-    if (m_connectTried && m_socket != kNoSocket) {
+    // A socket whose connect has failed (refused, unreachable) cannot connect again: the
+    // next attempt starts on a fresh one, or every check after one failure would fail
+    // too. An attempt that is still pending after a time-out keeps its socket.
+    if (m_connectTried && !m_connectPending && m_socket != kNoSocket) {
         ForgetSocket();
         ::close(m_socket);
         m_socket = MakeSocket(false);
