@@ -461,21 +461,30 @@ private slots:
     void closingDuringWaitingCheck_data()
     {
         QTest::addColumn<bool>("destroy");
-        QTest::newRow("key closes the window") << false;
-        QTest::newRow("window destroyed") << true;
+        QTest::addColumn<PeerScript>("script");
+        QTest::addColumn<QString>("lastLine");
+        // The server greets, then never answers the login.
+        const PeerScript login = greetingSequence() + C("USER alice");
+        // The server never answers the QUIT of the connect event.
+        const PeerScript quit = loginSequence() + statSequence("+OK 2 100") + C("QUIT");
+        QTest::newRow("key closes the window during the login") << false << login << QStringLiteral("USER alice");
+        QTest::newRow("window destroyed during the login") << true << login << QStringLiteral("USER alice");
+        QTest::newRow("key closes the window during the QUIT") << false << quit << QStringLiteral("QUIT");
+        QTest::newRow("window destroyed during the QUIT") << true << quit << QStringLiteral("QUIT");
     }
 
     void closingDuringWaitingCheck()
     {
         QFETCH(bool, destroy);
+        QFETCH(PeerScript, script);
+        QFETCH(QString, lastLine);
         writeSettings(true);
         ScriptedPeer start(mailbox(0));
         std::unique_ptr<TPantelForm> form = makeForm(start.port());
         QVERIFY(start.finished());
         QTRY_VERIFY(start.clientClosed);
 
-        // This server greets, then never answers the login.
-        ScriptedPeer silent(greetingSequence() + C("USER alice"));
+        ScriptedPeer silent(script);
         form->popMail->Port = silent.port();
         QPointer<TPop3Client> client = form->popMail;
         int slideSteps = 0;
@@ -498,7 +507,7 @@ private slots:
         QTimer watcher;
         watcher.setInterval(5);
         connect(&watcher, &QTimer::timeout, this, [&] {
-            if (acted || !silent.received.contains(QStringLiteral("USER alice")))
+            if (acted || !silent.received.contains(lastLine))
                 return;
             if (stepsAtStart < 0) {
                 stepsAtStart = slideSteps;
