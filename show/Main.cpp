@@ -26,6 +26,8 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QScreen>
 #include <QThread>
 #include <QTime>
@@ -404,6 +406,16 @@ void TPantelForm::timStayTimer()
 
 void TPantelForm::timMoveTimer()
 {
+    // A mail tick served inside this step waits until the step is over (see
+    // timMailCheckTimer), and its check runs right after it.
+    m_moveStepRunning = true;
+    const auto stepOver = qScopeGuard([this] {
+        m_moveStepRunning = false;
+        if (m_mailCheckDue) {
+            m_mailCheckDue = false;
+            QTimer::singleShot(0, this, [this] { runGuarded([this] { runMailCheck(true); }); });
+        }
+    });
     // Input and the clock run between the steps.
     QCoreApplication::processEvents();
     if (MoveAmount != 0) {
@@ -466,6 +478,12 @@ void TPantelForm::timCheckTimer()
 
 void TPantelForm::timMailCheckTimer()
 {
+    // A tick served from a move step's own event processing would hold that step, and
+    // with it the move, until the check has ended: the check waits for the step.
+    if (m_moveStepRunning) {
+        m_mailCheckDue = true;
+        return;
+    }
     runMailCheck(true);
 }
 

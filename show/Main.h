@@ -164,6 +164,9 @@ private:
     // The frame panel's own colour, seen again when the talk look ends.
     QColor m_baseColor;
     bool m_mailCheckRunning = false;
+    // A move step serves the event queue; a mail tick that comes meanwhile is due after it.
+    bool m_moveStepRunning = false;
+    bool m_mailCheckDue = false;
     // The window is being destroyed: no new mail check starts.
     bool m_mailEnded = false;
 

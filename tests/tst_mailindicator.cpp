@@ -554,6 +554,28 @@ private slots:
         QCOMPARE(silent.connections, 1);
     }
 
+    // A move step serves the event queue between its steps; a mail tick served there
+    // would hold the move until the check ends, so its check runs right after the step.
+    void mailTickDuringMoveStepWaitsForIt()
+    {
+        writeSettings(true);
+        auto form = makeForm(closedPort());
+        ScriptedPeer peer(mailbox(3));
+        form->popMail->Port = peer.port();
+        form->timSlide->setEnabled(false);
+        form->timStayTimer();
+        QVERIFY(form->timMove->enabled());
+        form->timMailCheck->setInterval(1);
+        QTest::qSleep(5);  // the mail tick is due; the move step's event processing serves it
+        form->timMoveTimer();
+        form->timMailCheck->setInterval(3600000);
+        QCOMPARE(form->moveCount(), 1);
+        QVERIFY(!form->mailWaiting());
+        QCOMPARE(peer.connections, 0);
+        QTRY_VERIFY(form->mailWaiting());
+        QVERIFY(!errorShown(*form));
+    }
+
     // A connection still open when the window goes (here: one the test opened by hand)
     // is ended with QUIT.
     void destroyEndsOpenConnection()
