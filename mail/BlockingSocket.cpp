@@ -574,6 +574,17 @@ void TBlockingSocket::Connect()
     m_canceled = false;
     if (m_connected)
         throw ESockError(QStringLiteral("Already connected"));
+    // A socket whose connect has failed (refused, unreachable) cannot connect again: the
+    // next attempt starts on a fresh one, or every check after one failure would fail
+    // too. An attempt that is still pending after a time-out keeps its socket.
+    if (m_connectTried && !m_connectPending && m_socket != kNoSocket) {
+        ForgetSocket();
+        ::close(m_socket);
+        m_socket = MakeSocket(false);
+        if (m_socket != kNoSocket)
+            WatchSocket();
+    }
+    m_connectTried = false;
 
     int attempts = 0;
     for (;;) {
@@ -607,6 +618,7 @@ void TBlockingSocket::Connect()
     if (m_socket == kNoSocket) {
         m_wsaLastError = 10038;
     } else {
+        m_connectTried = true;
         result = ::connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address);
         if (result == 0) {
             m_readNotifier->setEnabled(true);
@@ -670,6 +682,7 @@ void TBlockingSocket::RequestCloseSocket()
     }
     // The fresh socket is there before OnDisconnect runs, so that a failing handler
     // cannot leave the component without one.
+    m_connectTried = false;
     if (!m_destroying) {
         m_socket = MakeSocket(false);
         if (m_socket != kNoSocket)

@@ -168,6 +168,7 @@ private:
     quint64 m_socketSerial = 0;   // names the current socket in its messages
     quint64 m_lookupSerial = 0;   // names the running lookup in its answer
     bool m_connectPending = false;
+    bool m_connectTried = false;  // the current socket was given to connect already
     bool m_writable = false;
     bool m_closedByPeer = false;  // the last socket was replaced after the peer closed it
     QSocketNotifier *m_readNotifier = nullptr;

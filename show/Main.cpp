@@ -4,10 +4,12 @@
 #include "ColorText.h"
 #include "ErrorReport.h"
 #include "ImageView.h"
+#include "MailIndicator.h"
 #include "Panel.h"
 #include "Platform.h"
 #include "PictureCatalogue.h"
 #include "PictureLoader.h"
+#include "Pop3Client.h"
 #include "PreviewParent.h"
 #include "SettingsStore.h"
 #include "SettingsText.h"
@@ -24,6 +26,9 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QScreen>
 #include <QThread>
 #include <QTime>
@@ -40,6 +45,11 @@ QFont pixelFont(const QString &family, int pixels)
     QFont font(family);
     font.setPixelSize(pixels);
     return font;
+}
+
+QString currentClockText()
+{
+    return clockText(QTime::currentTime(), timeSeparator(QLocale::system()));
 }
 
 } // namespace
@@ -81,6 +91,7 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     setAutoFillBackground(true);
     lblTime->setFont(pixelFont(QStringLiteral("ＭＳ ゴシック"), 12));
     imgDummy->setImage(builtInFramePicture());
+    m_baseColor = pnlBase->color();
     // The frame and its parts take no input: mouse events reach the form with the
     // form's coordinates, and the form sees every key.
     for (QWidget *part : {static_cast<QWidget *>(pnlBase), static_cast<QWidget *>(imgGaku),
@@ -104,6 +115,19 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     timCheck->setEnabled(true);
     timMailCheck = new Timer(this);
     timMailCheck->setInterval(900000);
+    // The mail check: POP3 on port 110, 30 s for each step, no status texts.
+    popMail = new TPop3Client(this);
+    popMail->setObjectName(QStringLiteral("popMail"));
+    popMail->Port = m_environment.mailPort.value_or(mailPortFrom(qEnvironmentVariable("PANTEL_POP3_PORT")));
+    popMail->TimeOut = 30000;
+    popMail->ReportLevel = 0;
+    popMail->Parse = false;
+    popMail->DeleteOnRead = false;
+    // The event comes from inside Connect, which may outlive the window.
+    popMail->OnConnect = [window = QPointer<TPantelForm>(this)](QObject *) {
+        if (window)
+            window->popMailConnect();
+    };
     auto guarded = [this](void (TPantelForm::*handler)()) {
         return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
     };
@@ -187,9 +211,6 @@ void TPantelForm::FormCreate()
     FolderRotation = settings.orderF;
     FolderIndex = qint8(settings.slotIndex());
     configureMail(settings);
-    timMailCheck->setInterval(int(qBound(qint64(0), qint64(settings.roundTime) * 60000,
-                                                 qint64(std::numeric_limits<int>::max()))));
-    timMailCheck->setEnabled(settings.mailCheckF);
 
     // 6. The folder of each slot.
     FolderPaths = settings.folderPaths();
@@ -214,18 +235,11 @@ void TPantelForm::FormCreate()
     ClockColor = slot.clockColor;
     FramePicture = slot.framePicture;
 
-    // 10. The frame picture: the built-in golden bar, a picture file, or none.
-    if (trimControl(FramePicture).isEmpty())
-        imgGaku->setPicture(imgDummy->picture());
-    else if (QFileInfo::exists(FramePicture))
-        imgGaku->setPicture(loadPicture(FramePicture));
-    else
-        imgGaku->clear();
+    // 10. The frame picture.
+    showFramePicture();
 
     // 11. The clock's colour.
-    QPalette clock = lblTime->palette();
-    clock.setColor(QPalette::WindowText, toQColor(clockColorOf(ClockColor)));
-    lblTime->setPalette(clock);
+    setClockColor(toQColor(clockColorOf(ClockColor)));
 
     // 12 and 13. The frame geometry, scaled down in the preview.
     m_layout = frameLayout(FrameSize, FrameWidth, MoveAmount, Scale);
@@ -301,6 +315,24 @@ void TPantelForm::FormCreate()
     Busy = false;
 }
 
+void TPantelForm::showFramePicture()
+{
+    // The built-in golden bar, a picture file, or none.
+    if (trimControl(FramePicture).isEmpty())
+        imgGaku->setPicture(imgDummy->picture());
+    else if (QFileInfo::exists(FramePicture))
+        imgGaku->setPicture(loadPicture(FramePicture));
+    else
+        imgGaku->clear();
+}
+
+void TPantelForm::setClockColor(const QColor &color)
+{
+    QPalette clock = lblTime->palette();
+    clock.setColor(QPalette::WindowText, color);
+    lblTime->setPalette(clock);
+}
+
 int TPantelForm::clockPoints() const
 {
     // The 12-pixel font's size in points at the screen's resolution (9 at 96 dpi).
@@ -364,6 +396,16 @@ void TPantelForm::timStayTimer()
 
 void TPantelForm::timMoveTimer()
 {
+    // A mail tick served inside this step waits until the step is over (see
+    // timMailCheckTimer), and its check runs right after it.
+    m_moveStepRunning = true;
+    const auto stepOver = qScopeGuard([this] {
+        m_moveStepRunning = false;
+        if (m_mailCheckDue) {
+            m_mailCheckDue = false;
+            QTimer::singleShot(0, this, [this] { runGuarded([this] { runMailCheck(true); }); });
+        }
+    });
     // Input and the clock run between the steps.
     QCoreApplication::processEvents();
     if (MoveAmount != 0) {
@@ -417,7 +459,7 @@ void TPantelForm::timCheckTimer()
 {
     if (!TalkShown) {
         if (FrameWidth > 5)
-            lblTime->setText(clockText(QTime::currentTime(), timeSeparator(QLocale::system())));
+            lblTime->setText(currentClockText());
         talkStartTest();
     } else {
         talkEndTest();
@@ -426,32 +468,137 @@ void TPantelForm::timCheckTimer()
 
 void TPantelForm::timMailCheckTimer()
 {
-    // The periodic mail check comes with the mail client.
+    // A tick served from a move step's own event processing would hold that step, and
+    // with it the move, until the check has ended: the check waits for the step.
+    if (m_moveStepRunning) {
+        m_mailCheckDue = true;
+        return;
+    }
+    runMailCheck(true);
 }
 
-void TPantelForm::configureMail(const StoredSettings &)
+void TPantelForm::popMailConnect()
 {
-    // The mail client takes Host, UserID and Password here once it exists.
+    // The window may not be shown yet (the start-up check), so the panel's own state
+    // counts, not whether it can be seen.
+    if (!pnlError->isHidden())
+        pnlError->hide();
+    const QPointer<TPantelForm> alive(this);
+    TPop3Client *client = popMail;
+    client->Disconnect();
+    if (!alive)
+        return;
+    MailWaiting = client->MessageCount() != 0;
+}
+
+void TPantelForm::runMailCheck(bool disconnectAfterFailure)
+{
+    // One check at a time: a tick that comes while a check waits for the server (the
+    // waits serve the event queue) is skipped.
+    if (m_mailCheckRunning || m_mailEnded || Closing || !popMail)
+        return;
+    m_mailCheckRunning = true;
+    // Input can close and destroy the window while the client waits. The window then
+    // leaves its client to this check, which frees it once the wait has returned.
+    const QPointer<TPantelForm> alive(this);
+    TPop3Client *client = popMail;
+    const auto windowGone = [&alive, client] {
+        if (alive)
+            return false;
+        delete client;
+        return true;
+    };
+    bool failed = false;
+    try {
+        client->Connect();
+    } catch (...) {
+        // Whatever failed, the check only shows the error mark; the show goes on.
+        failed = true;
+    }
+    if (windowGone())
+        return;
+    if (failed) {
+        pnlError->show();
+        if (disconnectAfterFailure && client->Connected()) {
+            try {
+                client->Disconnect();
+            } catch (...) {
+            }
+            if (windowGone())
+                return;
+        }
+    }
+    m_mailCheckRunning = false;
+}
+
+void TPantelForm::configureMail(const StoredSettings &settings)
+{
+    popMail->Host = settings.host;
+    popMail->UserID = settings.userId;
+    popMail->Password = settings.password;
+    timMailCheck->setInterval(mailCheckInterval(settings.roundTime));
+    timMailCheck->setEnabled(settings.mailCheckF);
 }
 
 void TPantelForm::startMailAndCompanion()
 {
-    // The companion test and the first mail check come with the mail client.
+    CompanionRunning = platform().globalAtomExists(CompanionAtom);
+    if (timMailCheck->enabled())
+        runMailCheck(false);
 }
 
 void TPantelForm::talkStartTest()
 {
-    // The talk marker comes with the mail indicator.
+    if (!CompanionRunning && !timMailCheck->enabled())
+        return;
+    if (!platform().globalAtomExists(TalkedAtom) && !MailWaiting)
+        return;
+    TalkShown = true;
+    imgGaku->clear();
+    setClockColor(Qt::black);
+    pnlBase->setColor(QColor(255, 255, 0));
+    lblTime->setText(TalkText);
 }
 
 void TPantelForm::talkEndTest()
 {
-    // The talk marker comes with the mail indicator.
+    if (platform().globalAtomExists(TalkedAtom) || MailWaiting)
+        return;
+    TalkShown = false;
+    showFramePicture();
+    // The frame panel takes its own colour again, so that a frame picture that is
+    // missing or not a picture leaves the frame as it was at start.
+    pnlBase->setColor(m_baseColor);
+    setClockColor(toQColor(clockColorOf(ClockColor)));
+    // Without a clock nothing would ever replace the marker, so it goes.
+    if (FrameWidth > 5)
+        lblTime->setText(currentClockText());
+    else
+        lblTime->clear();
 }
 
 void TPantelForm::endMailConnection()
 {
-    // An open mail connection is ended here once the mail client exists.
+    m_mailEnded = true;
+    timMailCheck->setEnabled(false);
+    if (!popMail)
+        return;
+    if (m_mailCheckRunning) {
+        // A check waits for the server in a handler further down the stack: it is
+        // cancelled, and the client goes to that check, which frees it when its wait
+        // returns (freeing it here would pull it away from under that wait).
+        popMail->Cancel();
+        popMail->setParent(nullptr);
+        popMail = nullptr;
+        return;
+    }
+    if (popMail->Connected()) {
+        try {
+            popMail->Disconnect();
+        } catch (...) {
+            // The connection is dropped all the same; nothing is left to report to.
+        }
+    }
 }
 
 void TPantelForm::askToClose()
@@ -529,6 +676,10 @@ void TPantelForm::FormClose()
     timMove->setEnabled(false);
     timSlide->setEnabled(false);
     timCheck->setEnabled(false);
+    // A mail check waiting for the server would keep the program alive until its
+    // time-out: it is cancelled, so the program ends right after.
+    if (m_mailCheckRunning && popMail)
+        popMail->Cancel();
     // A load or slide step in progress may finish first; events are not served here.
     for (int i = 0; i < 5 && Busy; ++i)
         QThread::msleep(100);

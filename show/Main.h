@@ -14,6 +14,7 @@
 
 class ImageView;
 class Panel;
+class TPop3Client;
 class QLabel;
 class Timer;
 struct StoredSettings;
@@ -41,6 +42,9 @@ public:
         std::function<std::optional<QSize>(quint32)> previewParentSize;
         // Puts the window inside the preview parent; false when that is not possible.
         std::function<bool(QWidget *, quint32)> embed;
+        // Port of the mail check; empty: PANTEL_POP3_PORT when it names a port, else
+        // the POP3 port 110.
+        std::optional<int> mailPort;
     };
 
     explicit TPantelForm(Environment environment = {}, QWidget *parent = nullptr);
@@ -63,6 +67,7 @@ public:
     Timer *timSlide = nullptr;
     Timer *timCheck = nullptr;
     Timer *timMailCheck = nullptr;
+    TPop3Client *popMail = nullptr;
 
     // Handlers.
     void FormCreate();
@@ -80,6 +85,7 @@ public:
     void timSlideTimer();
     void timCheckTimer();
     void timMailCheckTimer();
+    void popMailConnect();
     void JpgFileSearch();
     void ImageLoad();
 
@@ -110,6 +116,11 @@ public:
     double scale() const { return Scale; }
     bool busy() const { return Busy; }
     bool closing() const { return Closing; }
+    bool companionRunning() const { return CompanionRunning; }
+    bool talkShown() const { return TalkShown; }
+    bool mailWaiting() const { return MailWaiting; }
+    // A mail check is waiting for the server.
+    bool mailCheckRunning() const { return m_mailCheckRunning; }
     const FrameLayout &layout() const { return m_layout; }
     // The client-coordinate left edge of a picture panel inside pnlBack.
     int panelLeft(const Panel *panel) const;
@@ -136,6 +147,12 @@ private:
     void talkStartTest();
     void talkEndTest();
     void endMailConnection();
+    // One mail check; after a failure the periodic check also ends a connection that
+    // is still open. Skipped while another check runs or the window closes.
+    void runMailCheck(bool disconnectAfterFailure);
+    // The frame picture as the slot names it: built-in, a picture file, or none.
+    void showFramePicture();
+    void setClockColor(const QColor &color);
 
     std::unique_ptr<Ui::TPantelForm> ui;
     Environment m_environment;
@@ -144,6 +161,14 @@ private:
     QWidget *m_slideArea = nullptr;
     bool m_preview = false;
     bool m_skipPrompt = false;
+    // The frame panel's own colour, seen again when the talk look ends.
+    QColor m_baseColor;
+    bool m_mailCheckRunning = false;
+    // A move step serves the event queue; a mail tick that comes meanwhile is due after it.
+    bool m_moveStepRunning = false;
+    bool m_mailCheckDue = false;
+    // The window is being destroyed: no new mail check starts.
+    bool m_mailEnded = false;
 
     // The window's own fields.
     qint32 LastMouseX = -1;

@@ -1,5 +1,7 @@
 #pragma once
 
+// A real POP3 server for tests: Dovecot on 127.0.0.1 (a free port) with a configuration,
+// mailbox and password file of its own in a temporary folder. Header only.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -7,39 +9,41 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
-// A real POP3 server for tests: Dovecot on 127.0.0.1 with a configuration, a mailbox of
-// user "alice" (password "secret") holding three messages and a password file of its
-// own in a temporary folder. start() gives an empty text when the server accepts
-// connections, the reason otherwise; skipReason() is set when Dovecot is not installed.
 class DovecotServer
 {
 public:
+    static constexpr const char *User = "alice";
+    static constexpr const char *Password = "secret";
+
     DovecotServer() = default;
     DovecotServer(const DovecotServer &) = delete;
     DovecotServer &operator=(const DovecotServer &) = delete;
     ~DovecotServer() { stop(); }
 
-    quint16 port() const { return m_port; }
-    QString skipReason() const { return m_skipReason; }
-
-    QString start()
+    // The dovecot program, empty when it is not installed (Debian package dovecot-pop3d).
+    static QString binary()
     {
-        m_binary = QStandardPaths::findExecutable(QStringLiteral("dovecot"), {"/usr/sbin", "/usr/local/sbin", "/sbin"});
-        if (m_binary.isEmpty())
-            m_binary = QStandardPaths::findExecutable(QStringLiteral("dovecot"));
-        if (m_binary.isEmpty()) {
-            m_skipReason = QStringLiteral("the dovecot binary is not installed (Debian package dovecot-pop3d)");
-            return m_skipReason;
-        }
+        QString found = QStandardPaths::findExecutable(QStringLiteral("dovecot"), {"/usr/sbin", "/usr/local/sbin", "/sbin"});
+        if (found.isEmpty())
+            found = QStandardPaths::findExecutable(QStringLiteral("dovecot"));
+        return found;
+    }
+
+    // Starts the server with `messages` messages in the mailbox of alice (password
+    // "secret"); returns what went wrong, empty when it accepts connections.
+    QString start(int messages)
+    {
+        const QString program = binary();
+        if (program.isEmpty())
+            return QStringLiteral("the dovecot binary is not installed");
         if (!m_dir.isValid())
             return QStringLiteral("no temporary folder");
-
         const QString root = m_dir.path();
         QFile::setPermissions(root, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                         | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
@@ -52,7 +56,7 @@ public:
             if (!QDir().mkpath(maildir + QLatin1Char('/') + QLatin1String(sub)))
                 return QStringLiteral("cannot make the mailbox");
         }
-        for (int i = 1; i <= 3; ++i) {
+        for (int i = 1; i <= messages; ++i) {
             QFile message(maildir + QStringLiteral("/new/%1.M%1P1.pantel").arg(1700000000 + i));
             if (!message.open(QIODevice::WriteOnly))
                 return QStringLiteral("cannot write a message");
@@ -61,14 +65,13 @@ public:
                               .arg(i)
                               .toLatin1());
         }
-        // Dovecot runs no mail process as root, so as root the mailbox belongs to "nobody".
         if (::geteuid() == 0 && !chownTree(root + QStringLiteral("/mail"), owner.uid, owner.gid))
-            return QStringLiteral("cannot hand the mailbox to its owner");
+            return QStringLiteral("cannot hand the mailbox to %1").arg(owner.user);
 
         QFile passwords(root + QStringLiteral("/passwd"));
         if (!passwords.open(QIODevice::WriteOnly))
             return QStringLiteral("cannot write the password file");
-        passwords.write("alice:{PLAIN}secret::::::\n");
+        passwords.write(QByteArray(User) + ":{PLAIN}" + Password + "::::::\n");
         passwords.close();
 
         m_port = freePort();
@@ -104,7 +107,7 @@ public:
         config.close();
 
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(m_binary, {QStringLiteral("-F"), QStringLiteral("-c"), config.fileName()});
+        m_process.start(program, {QStringLiteral("-F"), QStringLiteral("-c"), config.fileName()});
         if (!m_process.waitForStarted())
             return m_process.errorString();
         bool accepting = false;
@@ -115,27 +118,30 @@ public:
             if (!accepting)
                 QTest::qWait(100);
         }
-        if (!accepting) {
-            QFile log(root + QStringLiteral("/dovecot.log"));
-            log.open(QIODevice::ReadOnly);
-            return QStringLiteral("dovecot does not accept: %1 %2")
-                .arg(QString::fromLocal8Bit(m_process.readAll()), QString::fromLocal8Bit(log.readAll()));
-        }
-        return {};
+        if (accepting)
+            return {};
+        QFile log(root + QStringLiteral("/dovecot.log"));
+        log.open(QIODevice::ReadOnly);
+        return QStringLiteral("dovecot does not accept: %1 %2")
+            .arg(QString::fromLocal8Bit(m_process.readAll()), QString::fromLocal8Bit(log.readAll()));
     }
 
     void stop()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(10000)) {
-                m_process.kill();
-                m_process.waitForFinished(5000);
-            }
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
         }
     }
 
+    quint16 port() const { return m_port; }
+
 private:
+    // Owner of the mailbox: Dovecot runs no mail process as root, so when the test runs
+    // as root the mailbox belongs to "nobody".
     struct MailUser
     {
         QString user;
@@ -143,13 +149,6 @@ private:
         uid_t uid;
         gid_t gid;
     };
-
-    static quint16 freePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        return probe.serverPort();
-    }
 
     static MailUser mailUser()
     {
@@ -168,6 +167,13 @@ private:
 
     static bool userExists(const char *name) { return ::getpwnam(name) != nullptr; }
 
+    static quint16 freePort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        return probe.serverPort();
+    }
+
     static bool chownTree(const QString &path, uid_t uid, gid_t gid)
     {
         if (::chown(QFile::encodeName(path).constData(), uid, gid) != 0)
@@ -184,6 +190,4 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
-    QString m_binary;
-    QString m_skipReason;
 };

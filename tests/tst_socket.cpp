@@ -101,6 +101,7 @@ private slots:
     void unresolvableNameGivesNullRemoteAddress();
     void invalidHostHandlerAskedOnce();
     void refusedPortGivesConnectionFailed();
+    void connectAfterARefusal();
     void pendingConnectTimesOut();
     void pendingConnectCanceled();
     void startUpFailure();
@@ -420,6 +421,28 @@ void TestSocket::refusedPortGivesConnectionFailed()
     // The refusal arrives as a notification; LastError keeps the would-block of the call.
     QCOMPARE(socket.LastError(), 10035);
     QVERIFY(!socket.Connected());
+}
+
+void TestSocket::connectAfterARefusal()
+{
+    quint16 closed = 0;
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        closed = server.serverPort();
+    }
+    TBlockingSocket socket;
+    socket.TimeOut = 5000;
+    socket.Host = QStringLiteral("127.0.0.1");
+    socket.Port = closed;
+    QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("Connection Failed"));
+    // The next attempt, to a server that listens, connects.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    socket.Port = server.serverPort();
+    QCOMPARE(failureOf([&] { socket.Connect(); }), QString());
+    QVERIFY(socket.Connected());
+    QTRY_VERIFY(server.hasPendingConnections());
 }
 
 void TestSocket::pendingConnectTimesOut()
