@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(b.exitCode(), 0);
         SettingsStore store;
         QStringList lost;
-        for (const QString prefix : {QStringLiteral("A"), QStringLiteral("B")}) {
+        for (const QString &prefix : {QStringLiteral("A"), QStringLiteral("B")}) {
             for (int i = 0; i < kSaves; ++i) {
                 const QString name = prefix + QString::number(i);
                 if (store.ReadString("Config", name, QString()) != QStringLiteral("%1 value %2").arg(prefix).arg(i))
