@@ -222,7 +222,10 @@ void TPop3Client::Connect()
             const QString stat = Transaction(QStringLiteral("STAT"));
             if (!IsPositiveReply(stat))
                 throw Exception(replyFailureText(stat));
-            m_messageCount = IntegerOr(ReplyWord(stat, QLatin1Char(' '), 2), 0);
+            // A mailbox cannot hold fewer than no messages: a negative count is no valid
+            // count either, and would otherwise read as mail waiting.
+            const int count = IntegerOr(ReplyWord(stat, QLatin1Char(' '), 2), 0);
+            m_messageCount = count < 0 ? 0 : count;
         } catch (const ESockError &) {
             // The socket failed under the conversation (a reply cut off, too long, a
             // time-out): the replies are out of step, so a QUIT would only read a stray

@@ -24,6 +24,11 @@ constexpr quint64 kMaxPixels = 256ull * 1000 * 1000;
 // four bytes a pixel, so that the pixel limit is what decides.
 constexpr int kBmpAllocationLimitMB = int(kMaxPixels * 4 / (1024 * 1024)) + 1;
 
+// A BMP may claim up to this many pixels whatever its file size; beyond it, at most this
+// many pixels for each byte of the file.
+constexpr quint64 kBmpFreePixels = 1024 * 1024;
+constexpr quint64 kBmpPixelsPerByte = 1024;
+
 enum class PictureFormat { Bmp, Jpeg, Other };
 
 // By the extension only, the text from the name's last "." on, upper-cased in ASCII;
@@ -218,9 +223,17 @@ std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible
     reader.setAutoDetectImageFormat(false);
     reader.setDecideFormatFromContent(false);
     reader.setAllocationLimit(kBmpAllocationLimitMB);
-    // The header's claim is checked before anything is decoded.
+    // The header's claim is checked before anything is decoded. Qt decodes a BMP whole,
+    // making the full picture before it reads a row, so a few bytes of header claiming a
+    // hundred megapixels would cost hundreds of megabytes. A file cannot describe many
+    // more pixels than it has bytes (a run-length coded one does at most a few hundred
+    // per byte), so beyond a megapixel the claim must keep within 1024 pixels a byte.
     const QSize claimed = reader.size();
-    if (!claimed.isValid() || quint64(claimed.width()) * quint64(claimed.height()) > kMaxPixels)
+    if (!claimed.isValid())
+        return std::nullopt;
+    const quint64 claimedPixels = quint64(claimed.width()) * quint64(claimed.height());
+    const quint64 fileBytes = quint64(qMax<qint64>(device.size(), 0));
+    if (claimedPixels > kMaxPixels || (claimedPixels > kBmpFreePixels && claimedPixels > fileBytes * kBmpPixelsPerByte))
         return std::nullopt;
     QImage image;
     if (!reader.read(&image) || image.isNull())

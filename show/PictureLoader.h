@@ -32,7 +32,8 @@ struct Picture
 //
 // Empty result for an invalid picture: undecodable or truncated-beyond-use data, a file
 // that is missing, unreadable or not a regular file (FIFOs and folders are never opened),
-// a header claiming more than 256 megapixels (256,000,000 pixels), a progressive JPEG of
+// a header claiming more than 256 megapixels (256,000,000 pixels), a BMP claiming more
+// than a megapixel and more than 1024 pixels for each byte of its file, a progressive JPEG of
 // more than 100 scans or needing more than 512 MB to decode, a 12-bit JPEG. A JPEG that
 // ends early shows the rows decoded before its end; the rest is black. CMYK JPEGs are
 // shown, taken as Adobe's inverted CMYK. A symbolic link is followed to a regular file.

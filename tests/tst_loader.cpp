@@ -859,6 +859,13 @@ void TestLoader::malformedBmps_data()
     hugeClaim.height = 30000;
     QTest::newRow("claims 900 megapixels") << bmpFile(hugeClaim) << false;
 
+    // 49 x 2,424,841 (119 megapixels, within the pixel limit) in a file of under 100
+    // bytes: refused before Qt makes the whole picture.
+    BmpParts tallClaim = plain;
+    tallClaim.width = 49;
+    tallClaim.height = 2424841;
+    QTest::newRow("claims 119 megapixels in under 100 bytes") << bmpFile(tallClaim) << false;
+
     BmpParts paletted;
     paletted.width = 4;
     paletted.height = 2;

@@ -1,0 +1,277 @@
+// The mail check against hostile or broken POP3 servers: odd line lengths, slow and split
+// replies, zero bytes, wrong letter case, absurd counts, silence and resets. Each check
+// must end (by its time-out at the latest) with a clear outcome and no socket left open.
+#include "Exception.h"
+#include "Pop3Client.h"
+#include "ScriptedPeer.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <sys/socket.h>
+
+namespace {
+
+template<typename Work>
+QString failureOf(Work work)
+{
+    try {
+        work();
+    } catch (const Exception &e) {
+        return e.message();
+    }
+    return {};
+}
+
+// A reply line of exactly `length` bytes, CR LF included, starting with `head`.
+QByteArray lineOfLength(const QByteArray &head, int length)
+{
+    QByteArray line = head + ' ';
+    line += QByteArray(length - 2 - line.size(), 'x');
+    return line;
+}
+
+// `bytes` sent one at a time, `gap` ms apart.
+PeerScript trickle(const QByteArray &bytes, int gap)
+{
+    PeerScript script;
+    for (const char c : bytes)
+        script += raw(QByteArray(1, c)) + pauseFor(gap);
+    return script;
+}
+
+} // namespace
+
+class TestPop3Hostile : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Check
+    {
+        explicit Check(const ScriptedPeer &peer, int timeOut = 3000)
+        {
+            client.Host = QStringLiteral("127.0.0.1");
+            client.Port = peer.port();
+            client.TimeOut = timeOut;
+            client.UserID = QStringLiteral("alice");
+            client.Password = QStringLiteral("secret");
+            client.OnConnect = [this](QObject *) {
+                ++connects;
+                client.Disconnect();
+            };
+        }
+        TPop3Client client;
+        int connects = 0;
+    };
+
+private slots:
+    void lineLengths_data();
+    void lineLengths();
+    void megabyteWithoutLineEnd();
+    void oneByteAtATime_data();
+    void oneByteAtATime();
+    void lineEndSplitAcrossReads();
+    void zeroBytes_data();
+    void zeroBytes();
+    void lowerCaseOk();
+    void statCounts_data();
+    void statCounts();
+    void bigGreeting();
+    void silence_data();
+    void silence();
+    void resetInTheMiddleOfAReply();
+};
+
+void TestPop3Hostile::lineLengths_data()
+{
+    QTest::addColumn<int>("length");
+    for (const int length : {511, 512, 513, 2049})
+        QTest::addRow("%d bytes", length) << length;
+}
+
+void TestPop3Hostile::lineLengths()
+{
+    // Lines longer than a classic 512-byte buffer are whole lines all the same.
+    QFETCH(int, length);
+    const QByteArray greeting = lineOfLength("+OK", length);
+    const QByteArray stat = lineOfLength("+OK 7", length);
+    QCOMPARE(greeting.size() + 2, length);
+    ScriptedPeer peer(S(greeting) + C("USER alice") + S(lineOfLength("+OK", length)) + C("PASS secret")
+                      + S(lineOfLength("+OK", length)) + statSequence(stat) + quitSequence());
+    Check check(peer);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.connects, 1);
+    QCOMPARE(check.client.MessageCount(), 7);
+    QVERIFY(peer.mismatches.isEmpty());
+}
+
+void TestPop3Hostile::megabyteWithoutLineEnd()
+{
+    ScriptedPeer peer(greetingSequence() + C("USER alice") + raw(QByteArray(1024 * 1024, '+')));
+    Check check(peer);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(failureOf([&] { check.client.Connect(); }),
+             QStringLiteral("Reply line too long (no line end within 65536 bytes)"));
+    QVERIFY(clock.elapsed() < 3000);  // refused as soon as the limit is passed, no time-out
+    QCOMPARE(check.connects, 0);
+    QVERIFY(!check.client.Connected());
+    QTRY_VERIFY(peer.clientClosed);
+}
+
+void TestPop3Hostile::oneByteAtATime_data()
+{
+    QTest::addColumn<int>("timeOut");
+    QTest::addColumn<QString>("failure");
+    // The time-out bounds a whole line, not the gap between two bytes: a server that
+    // drips its greeting slower than that cannot hold the check open for ever.
+    QTest::newRow("within the time-out") << 5000 << QString();
+    QTest::newRow("slower than the time-out") << 400 << QStringLiteral("Socket readln aborted");
+}
+
+void TestPop3Hostile::oneByteAtATime()
+{
+    QFETCH(int, timeOut);
+    QFETCH(QString, failure);
+    ScriptedPeer peer(trickle("+OK slow\r\n", 100) + C("USER alice") + S("+OK") + C("PASS secret") + S("+OK")
+                      + statSequence("+OK 2 10") + quitSequence());
+    Check check(peer, timeOut);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), failure);
+    if (failure.isEmpty()) {
+        QCOMPARE(check.client.MessageCount(), 2);
+    } else {
+        QVERIFY(clock.elapsed() < timeOut + 2000);
+        QCOMPARE(check.connects, 0);
+    }
+    QVERIFY(!check.client.Connected());
+}
+
+void TestPop3Hostile::lineEndSplitAcrossReads()
+{
+    ScriptedPeer peer(raw("+OK ready\r") + pauseFor(150) + raw("\n") + C("USER alice") + raw("+OK") + pauseFor(50)
+                      + raw("\r") + pauseFor(50) + raw("\n") + C("PASS secret") + S("+OK") + C("STAT")
+                      + raw("+OK 4 40\r") + pauseFor(100) + raw("\n") + quitSequence());
+    Check check(peer);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.client.MessageCount(), 4);
+    QVERIFY2(peer.mismatches.isEmpty(), qPrintable(peer.mismatches.join(u'\n')));
+}
+
+void TestPop3Hostile::zeroBytes_data()
+{
+    QTest::addColumn<QByteArray>("stat");
+    QTest::addColumn<int>("count");
+    QTest::newRow("in the text") << QByteArray("+OK 5 1\0\0 z", 11) << 5;
+    QTest::newRow("in the count") << QByteArray("+OK 5\0 1", 8) << 0;
+    QTest::newRow("before the count") << QByteArray("+OK \0005 1", 9) << 0;
+}
+
+void TestPop3Hostile::zeroBytes()
+{
+    QFETCH(QByteArray, stat);
+    QFETCH(int, count);
+    ScriptedPeer peer(S(QByteArray("+OK \0hello\0", 11)) + C("USER alice") + S("+OK") + C("PASS secret") + S("+OK")
+                      + statSequence(stat) + quitSequence());
+    Check check(peer);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.client.MessageCount(), count);
+    QCOMPARE(peer.received, (QStringList{"USER alice", "PASS secret", "STAT", "QUIT"}));
+}
+
+void TestPop3Hostile::lowerCaseOk()
+{
+    // RFC 1939 writes its status indicators in upper case; "+ok" is not one.
+    ScriptedPeer peer(S("+ok ready") + quitSequence());
+    Check check(peer);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("+ok ready\r\n"));
+    QCOMPARE(check.connects, 0);
+    QVERIFY(!peer.received.contains(QStringLiteral("USER alice")));
+}
+
+void TestPop3Hostile::statCounts_data()
+{
+    QTest::addColumn<QByteArray>("stat");
+    QTest::addColumn<int>("count");
+    // A mailbox cannot hold fewer than no messages: a negative count is no count.
+    QTest::newRow("-1") << QByteArray("+OK -1 x") << 0;
+    QTest::newRow("20 digits") << QByteArray("+OK 12345678901234567890 1") << 0;
+    QTest::newRow("20 digits, negative") << QByteArray("+OK -12345678901234567890 1") << 0;
+    QTest::newRow("one past 32 bits") << QByteArray("+OK 2147483648 1") << 0;
+    QTest::newRow("hexadecimal") << QByteArray("+OK $10 1") << 16;
+}
+
+void TestPop3Hostile::statCounts()
+{
+    QFETCH(QByteArray, stat);
+    QFETCH(int, count);
+    ScriptedPeer peer(loginSequence() + statSequence(stat) + quitSequence());
+    Check check(peer);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.client.MessageCount(), count);
+    QCOMPARE(check.connects, 1);
+}
+
+void TestPop3Hostile::bigGreeting()
+{
+    ScriptedPeer peer(S("+OK " + QByteArray(10 * 1024, 'g')) + C("USER alice") + S("+OK") + C("PASS secret")
+                      + S("+OK") + statSequence("+OK 1 1") + quitSequence());
+    Check check(peer);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.client.MessageCount(), 1);
+}
+
+void TestPop3Hostile::silence_data()
+{
+    QTest::addColumn<PeerScript>("script");
+    QTest::addColumn<QStringList>("said");
+    QTest::newRow("after the greeting") << greetingSequence() << QStringList{"USER alice"};
+    QTest::newRow("after PASS") << (greetingSequence() + C("USER alice") + S("+OK"))
+                                << QStringList{"USER alice", "PASS secret"};
+}
+
+void TestPop3Hostile::silence()
+{
+    QFETCH(PeerScript, script);
+    QFETCH(QStringList, said);
+    ScriptedPeer peer(script);
+    Check check(peer, 300);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Socket readln aborted"));
+    QVERIFY(clock.elapsed() < 3000);
+    QCOMPARE(check.connects, 0);
+    QVERIFY(!check.client.Connected());
+    QTRY_VERIFY(peer.clientClosed);
+    QCOMPARE(peer.received, said);  // no QUIT into a conversation out of step
+}
+
+void TestPop3Hostile::resetInTheMiddleOfAReply()
+{
+    ScriptedPeer peer(loginSequence() + C("STAT") + raw("+OK 3 12"));
+    Check check(peer);
+    // Once half the STAT reply is out, the server resets the connection (RST, not FIN).
+    QTimer reset;
+    QObject::connect(&reset, &QTimer::timeout, [&] {
+        if (!peer.finished() || !peer.client())
+            return;
+        reset.stop();
+        peer.client()->flush();
+        const linger hard{1, 0};
+        ::setsockopt(int(peer.client()->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        peer.client()->abort();
+    });
+    reset.start(20);
+    const QString failure = failureOf([&] { check.client.Connect(); });
+    QVERIFY2(failure == QLatin1String("10054:Connection reset by peer")
+                 || failure == QLatin1String("Connection closed in the middle of a line"),
+             qPrintable(failure));
+    QCOMPARE(check.connects, 1);  // the login had succeeded
+    QCOMPARE(check.client.MessageCount(), 0);
+    QVERIFY(!check.client.Connected());
+}
+
+QTEST_GUILESS_MAIN(TestPop3Hostile)
+#include "tst_pop3_hostile.moc"

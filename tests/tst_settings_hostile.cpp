@@ -1,0 +1,201 @@
+// The settings store under awkward values, two writing processes at once, and a place
+// where nothing can be saved.
+#include "ErrorReport.h"
+#include "Exception.h"
+#include "FakePlatform.h"
+#include "JapaneseFonts.h"
+#include "Main.h"
+#include "PreviewParent.h"
+#include "SettingsStore.h"
+#include "SlotSettings.h"
+#include "Timer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+class TestSettingsHostile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    QStringList m_errors;
+
+    // Runs `work` with the file unable to grow past `bytes`, the way a full disk or a
+    // read-only file stops a save (root ignores file modes).
+    template<typename Work>
+    static void withFileSizeLimit(rlim_t bytes, Work work)
+    {
+        struct sigaction ignore{};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction previous{};
+        sigaction(SIGXFSZ, &ignore, &previous);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limit = old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        work();
+        setrlimit(RLIMIT_FSIZE, &old);
+        sigaction(SIGXFSZ, &previous, nullptr);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        installJapaneseFontSubstitutions();
+        setErrorSink([this](const QString &text) { m_errors << text; });
+    }
+
+    void init()
+    {
+        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
+        QFile::remove(SettingsStore::filePath());
+        m_errors.clear();
+    }
+
+    void awkwardValuesRoundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        for (const char *special : {",", ";", "=", "\"", "@", "\\", "#", "[", "]"}) {
+            const QString s = QString::fromLatin1(special);
+            QTest::addRow("%s alone", special) << s;
+            QTest::addRow("%s first", special) << s + QStringLiteral("abc");
+            QTest::addRow("%s last", special) << QStringLiteral("abc") + s;
+            QTest::addRow("%s twice inside", special) << QStringLiteral("a") + s + s + QStringLiteral("b");
+        }
+        QTest::newRow("leading blanks") << "   /pictures";
+        QTest::newRow("trailing blanks") << "/pictures   ";
+        QTest::newRow("only blanks") << "   ";
+        QTest::newRow("tab first") << "\t/pictures";
+        QTest::newRow("quoted") << "\"quoted\"";
+        QTest::newRow("variant look-alike") << "@Variant(\\0\\0\\0\\x7f)";
+        QTest::newRow("byte array look-alike") << "@ByteArray(x)";
+        QTest::newRow("invalid look-alike") << "@Invalid()";
+        QTest::newRow("backslash escapes") << "C:\\new\\table\\x41";
+        QTest::newRow("all of them") << " ,;=\"@\\ mixed, \"a=b\"; c@d\\e ";
+        QTest::newRow("slot with every kind")
+            << JoinSlot(450, 5000, 100, 20, 10, " clRed", QStringLiteral("  /p;q=\"r\"@s\\t"), "\\\\host\\f.bmp");
+        QTest::newRow("line break") << "a\nb\r\nc";
+        QTest::newRow("japanese") << "写真;フォルダ=\"一\"";
+    }
+
+    void awkwardValuesRoundTrip()
+    {
+        QFETCH(QString, value);
+        {
+            SettingsStore store;
+            store.WriteString("Config", "Host", value);
+            store.WriteString("Config", "UserID", QStringLiteral("after"));
+        }
+        SettingsStore store;
+        QCOMPARE(store.ReadString("Config", "Host", "missing"), value);
+        QCOMPARE(store.ReadString("Config", "UserID", "missing"), QStringLiteral("after"));
+    }
+
+    void twoProcessesLoseNothing()
+    {
+        const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer");
+        QVERIFY(QFile::exists(helper));
+        constexpr int kSaves = 500;
+        QProcess a;
+        QProcess b;
+        a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        b.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        a.start(helper, {QStringLiteral("A"), QString::number(kSaves)});
+        b.start(helper, {QStringLiteral("B"), QString::number(kSaves)});
+        QVERIFY(a.waitForFinished(240000));
+        QVERIFY(b.waitForFinished(240000));
+        QCOMPARE(a.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(b.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        SettingsStore store;
+        QStringList lost;
+        for (const QString &prefix : {QStringLiteral("A"), QStringLiteral("B")}) {
+            for (int i = 0; i < kSaves; ++i) {
+                const QString name = prefix + QString::number(i);
+                if (store.ReadString("Config", name, QString()) != QStringLiteral("%1 value %2").arg(prefix).arg(i))
+                    lost << name;
+            }
+        }
+        QVERIFY2(lost.isEmpty(), qPrintable(QStringLiteral("lost: ") + lost.join(u' ')));
+        QCOMPARE(QFileInfo(SettingsStore::filePath()).permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser);
+    }
+
+    void nowhereToSaveGivesTheStoreMessage_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("folder that cannot exist") << "/proc/self/no-such-place";
+        QTest::newRow("file name taken by a folder") << "folder-as-file";
+    }
+
+    void nowhereToSaveGivesTheStoreMessage()
+    {
+        QFETCH(QString, where);
+        QString home = where;
+        if (!where.startsWith(QLatin1Char('/'))) {
+            home = m_home.path() + QLatin1Char('/') + where;
+            QVERIFY(QDir().mkpath(home + QStringLiteral("/Brightwel/Pantel.conf")));
+        }
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home));
+        QString message;
+        try {
+            SettingsStore store;
+            store.WriteBool("Config", "OrderF", true);
+        } catch (const Exception &e) {
+            message = e.message();
+        }
+        QCOMPARE(message, QStringLiteral("キー Config の作成に失敗しました"));
+        // Nothing can be read there either: the saver starts on the defaults and runs.
+        FakePlatform::installFake();
+        setPreviewParent(0);
+        TPantelForm::Environment environment;
+        environment.seed = 1;
+        TPantelForm form(environment);
+        QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(u'\n')));
+        QCOMPARE(form.frameSize(), 450);
+        QCOMPARE(form.stayTime(), 5000);
+        QCOMPARE(form.slideInterval(), 100);
+        QCOMPARE(form.moveAmount(), 20);
+        QCOMPARE(form.frameWidth(), 10);
+        QVERIFY(!form.closing());
+        form.FormKeyDown();
+        QTRY_VERIFY(form.closing());
+    }
+
+    void rotationWithAFullDiskReportsAndRuns()
+    {
+        // Folder rotation saves the next slot at every start. When that save fails the
+        // store's message is shown, and the saver still comes up.
+        {
+            SettingsStore store;
+            store.WriteBool("Config", "OrderF", true);
+            store.WriteString("Config", "Folder2", "450,5000,100,20,10,clWhite,/nowhere,");
+        }
+        const qint64 size = QFileInfo(SettingsStore::filePath()).size();
+        FakePlatform::installFake();
+        setPreviewParent(0);
+        std::unique_ptr<TPantelForm> form;
+        withFileSizeLimit(rlim_t(size / 2), [&] {
+            TPantelForm::Environment environment;
+            environment.seed = 1;
+            form = std::make_unique<TPantelForm>(environment);
+        });
+        QCOMPARE(m_errors, QStringList{QStringLiteral("'StartNo' の設定に失敗しました")});
+        QVERIFY(!form->closing());
+        QCOMPARE(form->folderIndex(), 2);
+        form->FormKeyDown();
+        QTRY_VERIFY(form->closing());
+        m_errors.clear();
+    }
+};
+
+QTEST_MAIN(TestSettingsHostile)
+#include "tst_settings_hostile.moc"
