@@ -72,9 +72,14 @@ int main(int argc, char **argv)
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     const double percent = 100.0 * cpu / seconds;
 
-    std::printf("check ended with: \"%s\" after %.1f s (time-out %d ms)\n", qPrintable(failure), seconds, timeOut);
-    std::printf("reference polling wait: %.1f%% of one core\n", referencePercent);
-    std::printf("silent-server wait: %.3f%% of one core (%.3f s processor time)  goal < %.0f%%  %s\n", percent, cpu,
-                goalPercent, percent < goalPercent ? "met" : "not met");
-    return percent < goalPercent ? 0 : 1;
+    // The rest goes to stderr; the row goes to bench/run's table.
+    std::fprintf(stderr, "check ended with: \"%s\" after %.1f s (time-out %d ms)\n", qPrintable(failure), seconds,
+                 timeOut);
+    if (failure.isEmpty()) {
+        std::fprintf(stderr, "bench_mailwait: the check did not wait for its time-out\n");
+        return 1;
+    }
+    std::printf("bench:mail check waiting %.0f s on a silent server (%% of one core)\t%.3f (a polling wait: %.1f)\t< %.0f\t%s\n",
+                seconds, percent, referencePercent, goalPercent, percent < goalPercent ? "met" : "not met");
+    return 0;
 }

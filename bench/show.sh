@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The show window's benchmarks, under Xvfb: the cost of one slide step (bench
-# program slide_step) and the CPU that the saver uses at rest over 20 s (goal: below
-# 0.5 % of one core). Prints bench: rows for bench/run. Usage: bench/show.sh [build]
+# program slide_step), the start-up to the first frame on screen (startup_time) and the
+# CPU that the saver uses at rest over 20 s (goal: below 0.5 % of one core). Prints
+# bench: rows for bench/run. Usage: bench/show.sh [build]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -13,6 +14,7 @@ trap 'rm -rf "$home"' EXIT
 mkdir -p "$home/Brightwel"
 # A long rest: after the first slide the saver only waits for its timers.
 printf '[Config]\nFolder0="450,60000,10,20,10,clWhite,%s/resources/samples,"\n' "$root" >"$home/Brightwel/Pantel.conf"
+XDG_CONFIG_HOME=$home xvfb-run -a -s "-screen 0 1024x768x24" "$build/bench/startup_time" "$build/pantel"
 XDG_CONFIG_HOME=$home xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   "$1" /s & pid=$!
   sleep 3

@@ -5,6 +5,8 @@
 #include <QCollator>
 #include <QDir>
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 bool isPictureFileName(const QString &name)
 {
@@ -30,9 +32,19 @@ QStringList listPictureFiles(const QString &folder)
         if (isPictureFileName(name))
             pictures << folder + QLatin1Char('/') + name;
     }
+    // One sort key a path, made once, instead of the locale's comparison over and over
+    // (a folder of 20,000 pictures would call it some 300,000 times).
     QCollator collator;  // the user's locale
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(pictures.begin(), pictures.end(),
-                     [&collator](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
-    return pictures;
+    std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
+    keys.reserve(size_t(pictures.size()));
+    for (qsizetype i = 0; i < pictures.size(); ++i)
+        keys.emplace_back(collator.sortKey(pictures[i]), i);
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto &a, const auto &b) { return a.first.compare(b.first) < 0; });
+    QStringList sorted;
+    sorted.reserve(pictures.size());
+    for (const auto &key : keys)
+        sorted << pictures[key.second];
+    return sorted;
 }

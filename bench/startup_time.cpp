@@ -1,0 +1,181 @@
+// Start-up to the first frame on screen: the time from starting `pantel /s` until the
+// X server's screen shows the picture frame, read back from the server itself (the
+// root window's image, which holds whatever the server has drawn). The reference, in the
+// same run, is the same measurement of a bare Qt program that shows one full-screen
+// window with a square in it: the part of the time that any Qt program pays.
+// Run by bench/show.sh under Xvfb; prints bench: rows for bench/run.
+//
+// startup_time PANTEL      measures both and prints the rows
+// startup_time --bare      (internal) the reference program
+
+#include <QApplication>
+#include <QPainter>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+constexpr int kRuns = 9;
+constexpr double kGoalMs = 150.0;
+using Clock = std::chrono::steady_clock;
+
+class BareWindow : public QWidget
+{
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::black);
+        painter.fillRect(QRect(0, 0, 450, 450).translated(rect().center() - QPoint(225, 225)), QColor(200, 160, 40));
+    }
+};
+
+int runBare(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    BareWindow window;
+    window.showFullScreen();
+    return app.exec();
+}
+
+struct Screen
+{
+    xcb_connection_t *connection = nullptr;
+    xcb_window_t root = 0;
+    uint16_t width = 0;
+    uint16_t height = 0;
+};
+
+// Whether anything but black is on the screen, looking at every fourth pixel of every
+// fourth row (the frame and its mat are far wider than that).
+bool screenShowsSomething(const Screen &screen)
+{
+    xcb_get_image_cookie_t cookie = xcb_get_image(screen.connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen.root, 0, 0,
+                                                  screen.width, screen.height, ~0u);
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(screen.connection, cookie, nullptr);
+    if (!reply)
+        return false;
+    const auto *data = reinterpret_cast<const uint32_t *>(xcb_get_image_data(reply));
+    const int pixels = xcb_get_image_data_length(reply) / 4;
+    bool something = false;
+    for (int y = 0; y < screen.height && !something; y += 4) {
+        for (int x = 0; x < screen.width; x += 4) {
+            const int i = y * screen.width + x;
+            if (i < pixels && (data[i] & 0xFFFFFF) != 0) {
+                something = true;
+                break;
+            }
+        }
+    }
+    std::free(reply);
+    return something;
+}
+
+bool waitFor(const Screen &screen, bool something, Clock::time_point deadline)
+{
+    while (Clock::now() < deadline) {
+        if (screenShowsSomething(screen) == something)
+            return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return false;
+}
+
+// Milliseconds from spawning `arguments` until something shows on the black screen, or
+// a negative number when nothing shows within ten seconds.
+double timeToFirstFrame(const Screen &screen, const std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    const Clock::time_point start = Clock::now();
+    pid_t child = 0;
+    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    const bool shown = waitFor(screen, true, start + std::chrono::seconds(10));
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    // The next run starts on a black screen again.
+    waitFor(screen, false, Clock::now() + std::chrono::seconds(5));
+    return shown ? ms : -1;
+}
+
+double medianRun(const Screen &screen, const std::vector<std::string> &arguments)
+{
+    timeToFirstFrame(screen, arguments);  // warms the file cache and the font cache
+    std::vector<double> times;
+    for (int run = 0; run < kRuns; ++run) {
+        const double ms = timeToFirstFrame(screen, arguments);
+        if (ms < 0)
+            return -1;
+        times.push_back(ms);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], "--bare") == 0)
+        return runBare(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: startup_time PANTEL\n");
+        return 2;
+    }
+
+    Screen screen;
+    screen.connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(screen.connection)) {
+        std::fprintf(stderr, "startup_time needs an X server (run it through bench/show.sh)\n");
+        return 1;
+    }
+    const xcb_screen_t *first = xcb_setup_roots_iterator(xcb_get_setup(screen.connection)).data;
+    screen.root = first->root;
+    screen.width = first->width_in_pixels;
+    screen.height = first->height_in_pixels;
+    if (first->root_depth != 24) {
+        std::fprintf(stderr, "startup_time needs a 24-bit screen\n");
+        return 1;
+    }
+    // A black root, so that anything else on the screen is a program's window.
+    const uint32_t black = first->black_pixel;
+    xcb_change_window_attributes(screen.connection, screen.root, XCB_CW_BACK_PIXEL, &black);
+    xcb_clear_area(screen.connection, 0, screen.root, 0, 0, 0, 0);
+    xcb_flush(screen.connection);
+
+    char self[4096] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return 1;
+    const double bare = medianRun(screen, {std::string(self, size_t(length)), "--bare"});
+    const double pantel = medianRun(screen, {argv[1], "/s"});
+    xcb_disconnect(screen.connection);
+    if (bare < 0 || pantel < 0) {
+        std::fprintf(stderr, "startup_time: nothing showed on the screen (bare %.0f, pantel %.0f)\n", bare, pantel);
+        return 1;
+    }
+    std::printf("bench:start-up to the first frame on screen (ms)\t%.0f (%.2fx a bare Qt window's %.0f ms)\t<= %.0f\t%s\n",
+                pantel, pantel / bare, bare, kGoalMs, pantel <= kGoalMs ? "met" : "not met");
+    return 0;
+}
