@@ -32,10 +32,18 @@ QStringList listPictureFiles(const QString &folder)
         if (isPictureFileName(name))
             pictures << folder + QLatin1Char('/') + name;
     }
-    // One sort key a path, made once, instead of the locale's comparison over and over
-    // (a folder of 20,000 pictures would call it some 300,000 times).
     QCollator collator;  // the user's locale
     collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // In the C locale the collator compares case-folded UTF-16 code units, but its sort
+    // keys would not fold the case; compare directly there.
+    if (collator.locale().language() == QLocale::C) {
+        std::stable_sort(pictures.begin(), pictures.end(), [](const QString &a, const QString &b) {
+            return a.compare(b, Qt::CaseInsensitive) < 0;
+        });
+        return pictures;
+    }
+    // Elsewhere one sort key a path, made once, instead of the locale's comparison over
+    // and over (a folder of 20,000 pictures would call it some 300,000 times).
     std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
     keys.reserve(size_t(pictures.size()));
     for (qsizetype i = 0; i < pictures.size(); ++i)
