@@ -34,14 +34,6 @@ PeerScript mailbox(int messages)
     return loginSequence() + statSequence("+OK " + QByteArray::number(messages) + " 900") + quitSequence();
 }
 
-// A local port where nothing listens: a check there fails at once.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 int pixelsOf(const QImage &image, const QRect &area, bool (*test)(QRgb))
 {
     int n = 0;

@@ -201,12 +201,8 @@ private slots:
 
     void refusedConnectionIsReported()
     {
-        quint16 port = 0;
-        {
-            QTcpServer closed;
-            QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-            port = closed.serverPort();
-        }
+        const quint16 port = closedPort();
+        QVERIFY(port != 0);
         const auto dialog = openDialog(port);
         testButton(*dialog)->click();
         QCOMPARE(m_errors, QStringList{"Connection Failed"});
