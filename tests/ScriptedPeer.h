@@ -33,6 +33,15 @@ inline PeerScript loginSequence(const QByteArray &user = "alice", const QByteArr
 inline PeerScript statSequence(const QByteArray &reply = "+OK 3 1200") { return C("STAT") + S(reply); }
 inline PeerScript quitSequence() { return C("QUIT") + S("+OK bye") + closeConnection(); }
 
+// A port on 127.0.0.1 where nothing listens (it was free a moment ago): connecting there
+// is refused at once. 0 when no port could be had.
+inline quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
 // A POP3 server on 127.0.0.1 (any free port) that plays a script to the first client
 // and records what the client said. It runs on the test's own thread: the client serves
 // the event queue while it waits, and so drives the peer.

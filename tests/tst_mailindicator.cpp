@@ -1,16 +1,13 @@
 // The show window's mail indicator: the companion's atoms, the mail checks against a
 // scripted POP3 peer, the talk look and the error mark, and closing during a check.
-#include "ErrorReport.h"
-#include "FakePlatform.h"
 #include "ImageView.h"
-#include "JapaneseFonts.h"
 #include "MailIndicator.h"
 #include "Main.h"
 #include "Panel.h"
 #include "Pop3Client.h"
-#include "PreviewParent.h"
 #include "ScriptedPeer.h"
 #include "SettingsStore.h"
+#include "ShowFixture.h"
 #include "Timer.h"
 
 #include <QLabel>
@@ -34,14 +31,6 @@ PeerScript mailbox(int messages)
     return loginSequence() + statSequence("+OK " + QByteArray::number(messages) + " 900") + quitSequence();
 }
 
-// A local port where nothing listens: a check there fails at once.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 int pixelsOf(const QImage &image, const QRect &area, bool (*test)(QRgb))
 {
     int n = 0;
@@ -53,16 +42,11 @@ int pixelsOf(const QImage &image, const QRect &area, bool (*test)(QRgb))
 
 } // namespace
 
-class TestMailIndicator : public QObject
+class TestMailIndicator : public ShowFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
-    QString m_pictures;
-    FakePlatform *m_platform = nullptr;
-    QStringList m_errors;
-
     // Slot 0 with the given frame width, a white clock and the folder of two pictures
     // (a folder without pictures would put its hint into the clock label at start); the
     // mail check as given.
@@ -112,8 +96,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
+        QVERIFY2(setUpProgram(), "no temporary folder for the settings");
         m_pictures = m_home.path() + QStringLiteral("/pictures");
         QDir().mkpath(m_pictures);
         for (const char *name : {"a.bmp", "b.bmp"}) {
@@ -122,16 +105,9 @@ private slots:
             QVERIFY(image.save(m_pictures + QLatin1Char('/') + QLatin1String(name), "BMP"));
         }
         qunsetenv("PANTEL_POP3_PORT");
-        installJapaneseFontSubstitutions();
-        setErrorSink([this](const QString &text) { m_errors << text; });
     }
 
-    void init()
-    {
-        m_platform = &FakePlatform::installFake();
-        m_errors.clear();
-        setPreviewParent(0);
-    }
+    void init() { setUpTest(); }
 
     void cleanup() { QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n')))); }
 

@@ -24,14 +24,18 @@ private:
         return {};
     }
 
-    // A client for `peer` set up as both forms of the program set theirs up; its OnConnect
-    // handler disconnects, as theirs do.
+    // A client for `peer` (or a bare local port) set up as both forms of the program set
+    // theirs up; its OnConnect handler disconnects, as theirs do.
     struct Check
     {
         explicit Check(const ScriptedPeer &peer)
+            : Check(peer.port())
+        {
+        }
+        explicit Check(quint16 port)
         {
             client.Host = QStringLiteral("127.0.0.1");
-            client.Port = peer.port();
+            client.Port = port;
             client.TimeOut = 30000;
             client.UserID = QStringLiteral("alice");
             client.Password = QStringLiteral("secret");
@@ -448,23 +452,13 @@ void TestPop3::abortSendsNoQuit()
 
 void TestPop3::socketFailureSkipsDisconnect()
 {
-    quint16 port = 0;
-    {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        port = server.serverPort();
-    }
-    TPop3Client client;
-    client.Host = QStringLiteral("127.0.0.1");
-    client.Port = port;
-    client.TimeOut = 5000;
-    client.UserID = QStringLiteral("alice");
-    client.Password = QStringLiteral("secret");
-    int connects = 0;
-    client.OnConnect = [&](QObject *) { ++connects; };
-    QCOMPARE(failureOf([&] { client.Connect(); }), QStringLiteral("Connection Failed"));
-    QCOMPARE(connects, 0);
-    QVERIFY(!client.InOperation());
+    const quint16 port = closedPort();
+    QVERIFY(port != 0);
+    Check check(port);
+    check.client.TimeOut = 5000;
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Connection Failed"));
+    QCOMPARE(check.connects, 0);
+    QVERIFY(!check.client.InOperation());
 }
 
 QTEST_GUILESS_MAIN(TestPop3)

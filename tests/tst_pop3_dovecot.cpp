@@ -13,7 +13,17 @@ private:
     DovecotServer m_dovecot;
     quint16 m_port = 0;
 
-    QString failureOf(TPop3Client &client)
+    // Aims `client` at the server's account, with the password given.
+    void setUp(TPop3Client &client, const QString &password) const
+    {
+        client.Host = QStringLiteral("127.0.0.1");
+        client.Port = m_port;
+        client.TimeOut = 30000;
+        client.UserID = QString::fromLatin1(DovecotServer::User);
+        client.Password = password;
+    }
+
+    static QString failureOf(TPop3Client &client)
     {
         try {
             client.Connect();
@@ -47,11 +57,7 @@ void TestPop3Dovecot::cleanupTestCase()
 void TestPop3Dovecot::mailboxWithThreeMessages()
 {
     TPop3Client client;
-    client.Host = QStringLiteral("127.0.0.1");
-    client.Port = m_port;
-    client.TimeOut = 30000;
-    client.UserID = QStringLiteral("alice");
-    client.Password = QStringLiteral("secret");
+    setUp(client, QString::fromLatin1(DovecotServer::Password));
     client.ReportLevel = 3;
     QStringList replies;
     client.OnStatus = [&](QObject *, const QString &status) { replies << status; };
@@ -72,11 +78,7 @@ void TestPop3Dovecot::mailboxWithThreeMessages()
 void TestPop3Dovecot::wrongPassword()
 {
     TPop3Client client;
-    client.Host = QStringLiteral("127.0.0.1");
-    client.Port = m_port;
-    client.TimeOut = 30000;
-    client.UserID = QStringLiteral("alice");
-    client.Password = QStringLiteral("not the secret");
+    setUp(client, QStringLiteral("not the secret"));
     int connects = 0;
     client.OnConnect = [&](QObject *) { ++connects; };
     QCOMPARE(failureOf(client), QStringLiteral("Authentication failed"));

@@ -1,12 +1,8 @@
-#include "ErrorReport.h"
-#include "FakePlatform.h"
 #include "ImageView.h"
-#include "JapaneseFonts.h"
 #include "Main.h"
 #include "Panel.h"
 #include "Sample.h"
-#include "SettingsStore.h"
-#include "Setup.h"
+#include "SetupFixture.h"
 #include "SetupRules.h"
 
 #include <QFile>
@@ -21,21 +17,6 @@
 #include <QtTest>
 
 namespace {
-
-class NoDialogs final : public SetupDialogs
-{
-public:
-    std::optional<QString> chooseFramePicture(QWidget *, const QString &) override { return std::nullopt; }
-    std::optional<QColor> chooseColor(QWidget *, const QColor &) override { return std::nullopt; }
-    std::optional<QString> chooseFolder(QWidget *) override { return std::nullopt; }
-    void showMessage(QWidget *, const QString &) override {}
-};
-
-void store(const QString &name, const QString &text)
-{
-    SettingsStore s;
-    s.WriteString(SettingNames::Section, name, text);
-}
 
 // A slot's packed text.
 QString slotText(int frameSize, int frameWidth, const QString &clockColor, const QString &folder,
@@ -54,15 +35,6 @@ QString writePicture(const QString &path, QSize size, QColor color)
     return path;
 }
 
-template <typename T>
-T *control(const QWidget &dialog, const char *name)
-{
-    T *found = dialog.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
 // The colour at the centre of the sample's picture area, as drawn.
 QColor pictureAreaCentre(TSampleForm &sample)
 {
@@ -75,22 +47,18 @@ QColor pictureAreaCentre(TSampleForm &sample)
 
 // The sample window and the dialog's side of it: the picture stepping, the sliders that
 // redraw it and the frame it draws.
-class TestSample : public QObject
+class TestSample : public SetupFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
-    QStringList m_errors;
     QPointer<TSampleForm> m_sample;
 
     std::unique_ptr<TSetupForm> openDialog()
     {
         m_sample = new TSampleForm;
         m_sample->show();
-        auto dialog = std::make_unique<TSetupForm>(std::make_unique<NoDialogs>(), nullptr, m_sample);
-        dialog->show();
-        return dialog;
+        return showDialog(std::make_unique<NoDialogs>(), m_sample);
     }
 
     // Three pictures a (red), b (green), c (blue) in a folder of their own.
@@ -102,20 +70,9 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        installJapaneseFontSubstitutions();
-        setErrorSink([this](const QString &text) { m_errors << text; });
-    }
+    void initTestCase() { setUpProgram(); }
 
-    void init()
-    {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
-        QFile::remove(SettingsStore::filePath());
-        FakePlatform::installFake();
-        m_errors.clear();
-    }
+    void init() { QVERIFY2(setUpTest(), "no temporary folder for the settings"); }
 
     void cleanup()
     {

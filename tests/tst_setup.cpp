@@ -1,10 +1,6 @@
 #include "ColorText.h"
-#include "ErrorReport.h"
-#include "FakePlatform.h"
 #include "Folder.h"
-#include "JapaneseFonts.h"
-#include "SettingsStore.h"
-#include "Setup.h"
+#include "SetupFixture.h"
 #include "SetupRules.h"
 
 #include <QCheckBox>
@@ -67,33 +63,12 @@ private:
     }
 };
 
-QString stored(const QString &name)
-{
-    const SettingsStore store;
-    return store.ReadString(SettingNames::Section, name, QStringLiteral("<absent>"));
-}
-
-void store(const QString &name, const QString &text)
-{
-    SettingsStore s;
-    s.WriteString(SettingNames::Section, name, text);
-}
-
 QByteArray rawFile()
 {
     QFile file(SettingsStore::filePath());
     if (!file.open(QIODevice::ReadOnly))
         return QByteArrayLiteral("<no file>");
     return file.readAll();
-}
-
-template <typename T>
-T *control(const QWidget &dialog, const char *name)
-{
-    T *found = dialog.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
 }
 
 QList<int> sliderPositions(const QWidget &dialog)
@@ -122,19 +97,13 @@ void click(QAbstractButton *button)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-const char *const kMailControls[] = {"lblHost", "lblUserID", "lblPassword", "lblRoundTime", "edtHost",
-                                     "edtUserID", "medPassword", "speRoundTime", "btnMailCheck"};
-
 } // namespace
 
-class TestSetup : public QObject
+class TestSetup : public SetupFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
-    FakePlatform *m_platform = nullptr;
-    QStringList m_errors;
     FakeDialogs *m_dialogs = nullptr;
     QString m_startDirectory;
 
@@ -142,26 +111,19 @@ private:
     {
         auto dialogs = std::make_unique<FakeDialogs>();
         m_dialogs = dialogs.get();
-        auto dialog = std::make_unique<TSetupForm>(std::move(dialogs));
-        dialog->show();
-        return dialog;
+        return showDialog(std::move(dialogs));
     }
 
 private slots:
     void initTestCase()
     {
-        installJapaneseFontSubstitutions();
+        setUpProgram();
         m_startDirectory = QDir::currentPath();
-        setErrorSink([this](const QString &text) { m_errors << text; });
     }
 
     void init()
     {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
-        QFile::remove(SettingsStore::filePath());
-        m_platform = &FakePlatform::installFake();
-        m_errors.clear();
+        QVERIFY2(setUpTest(), "no temporary folder for the settings");
         QDir::setCurrent(m_startDirectory);
     }
 

@@ -1,11 +1,7 @@
 #include "DovecotServer.h"
-#include "ErrorReport.h"
-#include "FakePlatform.h"
-#include "JapaneseFonts.h"
 #include "Pop3Client.h"
 #include "ScriptedPeer.h"
-#include "SettingsStore.h"
-#include "Setup.h"
+#include "SetupFixture.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -21,40 +17,6 @@
 
 namespace {
 
-// The settings dialog opens no modal dialog of its own in these tests.
-class NoDialogs final : public SetupDialogs
-{
-public:
-    std::optional<QString> chooseFramePicture(QWidget *, const QString &) override { return std::nullopt; }
-    std::optional<QColor> chooseColor(QWidget *, const QColor &) override { return std::nullopt; }
-    std::optional<QString> chooseFolder(QWidget *) override { return std::nullopt; }
-    void showMessage(QWidget *, const QString &) override {}
-};
-
-QString stored(const QString &name)
-{
-    const SettingsStore store;
-    return store.ReadString(SettingNames::Section, name, QStringLiteral("<absent>"));
-}
-
-void store(const QString &name, const QString &text)
-{
-    SettingsStore s;
-    s.WriteString(SettingNames::Section, name, text);
-}
-
-template <typename T>
-T *control(const QWidget &dialog, const char *name)
-{
-    T *found = dialog.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
-const char *const kMailControls[] = {"lblHost", "lblUserID", "lblPassword", "lblRoundTime", "edtHost",
-                                     "edtUserID", "medPassword", "speRoundTime", "btnMailCheck"};
-
 const QString kStartCaption = QStringLiteral("メールチェックテスト");
 const QString kEndCaption = QStringLiteral("テスト終了");
 
@@ -67,15 +29,11 @@ Q_DECLARE_METATYPE(Ending)
 
 // The mail group of the settings dialog: enabling, the test against a scripted server and
 // a real Dovecot, ending a test while it waits, the period field and the link.
-class TestSetupMail : public QObject
+class TestSetupMail : public SetupFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
-    FakePlatform *m_platform = nullptr;
-    QStringList m_errors;
-
     // A dialog with the mail check on and the given account, its client aimed at `port`.
     std::unique_ptr<TSetupForm> openDialog(quint16 port, const QString &user = QStringLiteral("alice"),
                                            const QString &password = QStringLiteral("secret"))
@@ -84,9 +42,8 @@ private:
         store("Host", "127.0.0.1");
         store("UserID", user);
         store("Password", password);
-        auto dialog = std::make_unique<TSetupForm>(std::make_unique<NoDialogs>());
+        auto dialog = showDialog();
         dialog->mailClient().Port = port;
-        dialog->show();
         return dialog;
     }
 
@@ -100,20 +57,9 @@ private:
     static QPlainTextEdit *memo(const QWidget &dialog) { return control<QPlainTextEdit>(dialog, "memStatus"); }
 
 private slots:
-    void initTestCase()
-    {
-        installJapaneseFontSubstitutions();
-        setErrorSink([this](const QString &text) { m_errors << text; });
-    }
+    void initTestCase() { setUpProgram(); }
 
-    void init()
-    {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
-        QFile::remove(SettingsStore::filePath());
-        m_platform = &FakePlatform::installFake();
-        m_errors.clear();
-    }
+    void init() { QVERIFY2(setUpTest(), "no temporary folder for the settings"); }
 
     void clientIsSetUpForTheTest()
     {
@@ -201,12 +147,8 @@ private slots:
 
     void refusedConnectionIsReported()
     {
-        quint16 port = 0;
-        {
-            QTcpServer closed;
-            QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-            port = closed.serverPort();
-        }
+        const quint16 port = closedPort();
+        QVERIFY(port != 0);
         const auto dialog = openDialog(port);
         testButton(*dialog)->click();
         QCOMPARE(m_errors, QStringList{"Connection Failed"});
@@ -378,8 +320,7 @@ private slots:
         store("UserID", "carol");
         store("Password", "pa ss");
         store("RoundTime", "45");
-        const auto dialog = std::make_unique<TSetupForm>(std::make_unique<NoDialogs>());
-        dialog->show();
+        const auto dialog = showDialog();
         for (const char *name : kMailControls)
             QVERIFY2(!control<QWidget>(*dialog, name)->isEnabled(), name);
         control<QPushButton>(*dialog, "OKBtn")->click();

@@ -1,13 +1,10 @@
 // The show window on the offscreen platform: its geometry to the pixel, the catalogue
 // and loading, the phases driven tick by tick, input, closing and the password paths.
-#include "ErrorReport.h"
-#include "FakePlatform.h"
-#include "JapaneseFonts.h"
 #include "ImageView.h"
 #include "Main.h"
 #include "Panel.h"
-#include "PreviewParent.h"
 #include "SettingsStore.h"
+#include "ShowFixture.h"
 #include "SlideMove.h"
 #include "Timer.h"
 
@@ -30,16 +27,11 @@ bool isBlack(QRgb c) { return (c & 0xFFFFFF) == 0; }
 
 } // namespace
 
-class TestShowWindow : public QObject
+class TestShowWindow : public ShowFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
-    QString m_pictures;
-    FakePlatform *m_platform = nullptr;
-    QStringList m_errors;
-
     void writeSettings(const QString &folder0, const QMap<QString, QString> &more = {})
     {
         QFile::remove(SettingsStore::filePath());
@@ -97,19 +89,11 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
-        installJapaneseFontSubstitutions();
-        setErrorSink([this](const QString &text) { m_errors << text; });
-    }
+    void initTestCase() { QVERIFY2(setUpProgram(), "no temporary folder for the settings"); }
 
     void init()
     {
-        m_platform = &FakePlatform::installFake();
-        m_errors.clear();
-        setPreviewParent(0);
+        setUpTest();
         m_pictures = m_home.path() + QStringLiteral("/pictures-") + QString::fromLatin1(QTest::currentTestFunction())
             + QLatin1Char('-') + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'));
         QDir().mkpath(m_pictures);

@@ -6,15 +6,12 @@
 //   PANTEL_SOAK_CHANGES (default 300), PANTEL_SOAK_CHECKS (default 50),
 //   PANTEL_SOAK_MAIL_MS (time between two mail checks, default 200)
 // scripts/soak runs 10,000 changes and 2,000 checks a second apart.
-#include "ErrorReport.h"
 #include "Exception.h"
-#include "FakePlatform.h"
-#include "JapaneseFonts.h"
 #include "Main.h"
 #include "Pop3Client.h"
-#include "PreviewParent.h"
 #include "ScriptedPeer.h"
 #include "SettingsStore.h"
+#include "ShowFixture.h"
 #include "SlotSettings.h"
 #include "Timer.h"
 
@@ -62,15 +59,11 @@ double megabytes(qint64 bytes) { return double(bytes) / (1024.0 * 1024.0); }
 
 } // namespace
 
-class TestSoak : public QObject
+class TestSoak : public ShowFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
-    QString m_pictures;
-    QStringList m_errors;
-
     // 200 pictures, a few pixels to a few hundred, BMP and JPEG; every 20th is broken
     // in one of several ways.
     void makePictures()
@@ -112,10 +105,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
-        installJapaneseFontSubstitutions();
-        setErrorSink([this](const QString &text) { m_errors << text; });
+        QVERIFY2(setUpProgram(), "no temporary folder for the settings");
         m_pictures = m_home.path() + QStringLiteral("/pictures");
         QVERIFY(QDir().mkpath(m_pictures));
         makePictures();
@@ -131,8 +121,7 @@ private slots:
             store.WriteString(SettingNames::Section, SettingNames::folder(0),
                               JoinSlot(300, 10, 1, 1, 10, QStringLiteral("clWhite"), m_pictures, QString()));
         }
-        FakePlatform::installFake();
-        setPreviewParent(0);
+        setUpTest();
 
         TPantelForm::Environment environment;
         environment.seed = 7;

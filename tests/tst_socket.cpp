@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <limits>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -73,12 +74,33 @@ private:
         return {};
     }
 
+    static void aimAt(TBlockingSocket &socket, quint16 port, int timeOut)
+    {
+        socket.TimeOut = timeOut;
+        socket.Host = QStringLiteral("127.0.0.1");
+        socket.Port = port;
+    }
+
     static void connectTo(TBlockingSocket &socket, const ScriptedPeer &peer)
     {
         socket.Host = QStringLiteral("127.0.0.1");
         socket.Port = peer.port();
         socket.Connect();
     }
+
+    // A socket whose connect attempt stays pending at a full listener, counting the
+    // attempts that failed.
+    struct PendingConnect
+    {
+        explicit PendingConnect(int timeOut)
+        {
+            aimAt(socket, listener.port, timeOut);
+            socket.OnConnectionFailed = [this](QObject *) { ++failed; };
+        }
+        FullListener listener;
+        TBlockingSocket socket;
+        int failed = 0;
+    };
 
 private slots:
     void errorText_data();
@@ -88,8 +110,8 @@ private slots:
     void systemErrorNumbers();
 
     void timerNeedsIntervalAndHandler();
-    void timerEnabledTwiceArmsOnce();
-    void timerDisableEnableRestartsPeriod();
+    void timerEnablePeriod_data();
+    void timerEnablePeriod();
     void timerExceptionIsReportedAndTimerGoesOn();
 
     void startUpInfoAndUserCount();
@@ -210,27 +232,23 @@ void TestSocket::timerNeedsIntervalAndHandler()
     QVERIFY(!timer.isArmed());
 }
 
-void TestSocket::timerEnabledTwiceArmsOnce()
+void TestSocket::timerEnablePeriod_data()
 {
-    TThreadTimer timer;
-    timer.setEnabled(false);
-    timer.setInterval(400);
-    QElapsedTimer clock;
-    qint64 firedAt = -1;
-    timer.setOnTimer([&](QObject *) {
-        if (firedAt < 0)
-            firedAt = clock.elapsed();
-    });
-    clock.start();
-    timer.setEnabled(true);
-    QTest::qWait(250);
-    timer.setEnabled(true);  // no change: the running period goes on
-    QTRY_VERIFY_WITH_TIMEOUT(firedAt >= 0, 2000);
-    QVERIFY2(firedAt < 600, qPrintable(QStringLiteral("fired after %1 ms").arg(firedAt)));
+    // A 400 ms timer is enabled, and 250 ms later enabled again, with or without being
+    // disabled in between; the first firing shows whether the period started anew.
+    QTest::addColumn<bool>("disableFirst");
+    QTest::addColumn<qint64>("notBefore");
+    QTest::addColumn<qint64>("before");
+    QTest::newRow("enabled twice arms once: the running period goes on") << false << qint64(0) << qint64(600);
+    QTest::newRow("disable and enable: a full period from there")
+        << true << qint64(250 + 370) << std::numeric_limits<qint64>::max();
 }
 
-void TestSocket::timerDisableEnableRestartsPeriod()
+void TestSocket::timerEnablePeriod()
 {
+    QFETCH(bool, disableFirst);
+    QFETCH(qint64, notBefore);
+    QFETCH(qint64, before);
     TThreadTimer timer;
     timer.setEnabled(false);
     timer.setInterval(400);
@@ -243,10 +261,12 @@ void TestSocket::timerDisableEnableRestartsPeriod()
     clock.start();
     timer.setEnabled(true);
     QTest::qWait(250);
-    timer.setEnabled(false);
-    timer.setEnabled(true);  // a full period from here
+    if (disableFirst)
+        timer.setEnabled(false);
+    timer.setEnabled(true);
     QTRY_VERIFY_WITH_TIMEOUT(firedAt >= 0, 2000);
-    QVERIFY2(firedAt >= 250 + 370, qPrintable(QStringLiteral("fired after %1 ms").arg(firedAt)));
+    QVERIFY2(firedAt >= notBefore, qPrintable(QStringLiteral("fired after %1 ms").arg(firedAt)));
+    QVERIFY2(firedAt < before, qPrintable(QStringLiteral("fired after %1 ms").arg(firedAt)));
 }
 
 void TestSocket::timerExceptionIsReportedAndTimerGoesOn()
@@ -404,16 +424,10 @@ void TestSocket::invalidHostHandlerAskedOnce()
 
 void TestSocket::refusedPortGivesConnectionFailed()
 {
-    quint16 port = 0;
-    {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        port = server.serverPort();
-    }
+    const quint16 port = closedPort();
+    QVERIFY(port != 0);
     TBlockingSocket socket;
-    socket.TimeOut = 5000;
-    socket.Host = QStringLiteral("127.0.0.1");
-    socket.Port = port;
+    aimAt(socket, port, 5000);
     int failed = 0;
     socket.OnConnectionFailed = [&](QObject *) { ++failed; };
     QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("Connection Failed"));
@@ -425,16 +439,10 @@ void TestSocket::refusedPortGivesConnectionFailed()
 
 void TestSocket::connectAfterARefusal()
 {
-    quint16 closed = 0;
-    {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        closed = server.serverPort();
-    }
+    const quint16 closed = closedPort();
+    QVERIFY(closed != 0);
     TBlockingSocket socket;
-    socket.TimeOut = 5000;
-    socket.Host = QStringLiteral("127.0.0.1");
-    socket.Port = closed;
+    aimAt(socket, closed, 5000);
     QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("Connection Failed"));
     // The next attempt, to a server that listens, connects.
     QTcpServer server;
@@ -447,34 +455,24 @@ void TestSocket::connectAfterARefusal()
 
 void TestSocket::pendingConnectTimesOut()
 {
-    FullListener listener;
-    TBlockingSocket socket;
-    socket.TimeOut = 300;
-    socket.Host = QStringLiteral("127.0.0.1");
-    socket.Port = listener.port;
-    int failed = 0;
-    socket.OnConnectionFailed = [&](QObject *) { ++failed; };
+    PendingConnect pending(300);
+    TBlockingSocket &socket = pending.socket;
     QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("Connection Timed out"));
-    QCOMPARE(failed, 1);
+    QCOMPARE(pending.failed, 1);
     QVERIFY(socket.TimedOut());
     // The attempt was not withdrawn: a second one finds it still pending.
     QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("10037:Operation already in progress"));
-    QCOMPARE(failed, 1);
+    QCOMPARE(pending.failed, 1);
     QCOMPARE(socket.LastError(), 10037);
 }
 
 void TestSocket::pendingConnectCanceled()
 {
-    FullListener listener;
-    TBlockingSocket socket;
-    socket.TimeOut = 0;
-    socket.Host = QStringLiteral("127.0.0.1");
-    socket.Port = listener.port;
-    int failed = 0;
-    socket.OnConnectionFailed = [&](QObject *) { ++failed; };
+    PendingConnect pending(0);
+    TBlockingSocket &socket = pending.socket;
     QTimer::singleShot(100, [&] { socket.Cancel(); });
     QCOMPARE(failureOf([&] { socket.Connect(); }), QStringLiteral("Connection Canceled"));
-    QCOMPARE(failed, 1);
+    QCOMPARE(pending.failed, 1);
     QVERIFY(socket.Canceled());
 }
 
@@ -651,9 +649,7 @@ void TestSocket::sendThatCannotProgressTimesOut()
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     server.pauseAccepting();
     TBlockingSocket socket;
-    socket.TimeOut = 300;
-    socket.Host = QStringLiteral("127.0.0.1");
-    socket.Port = server.serverPort();
+    aimAt(socket, server.serverPort(), 300);
     socket.Connect();
     const QString block(60000, QLatin1Char('x'));
     QElapsedTimer clock;
