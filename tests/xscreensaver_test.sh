@@ -4,6 +4,9 @@
 # ends within a second of deactivation. XScreenSaver refuses to start savers as root, so
 # the daemon runs as an unprivileged user made for this test.
 set -euo pipefail
+# The daemon's savers inherit this environment: they must draw on its X server, whatever
+# platform the test run chose for the other tests.
+unset QT_QPA_PLATFORM
 build=$1
 samples=$2
 skip() { echo "SKIP: $*"; exit 77; }
