@@ -8,6 +8,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <functional>
+
 // One step of a conversation the peer plays: send a line ("S:"), expect a line from the
 // client ("C:"), send raw bytes, pause, or close the connection.
 struct PeerStep
@@ -55,10 +57,24 @@ public:
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             QTcpSocket *client = m_server.nextPendingConnection();
             ++connections;
+            if (m_client && m_series && m_client->state() == QAbstractSocket::UnconnectedState) {
+                // A series: the last client has gone, so this one gets a fresh script.
+                m_client->deleteLater();
+                m_client = nullptr;
+                m_script = m_series(connections - 1);
+                m_position = 0;
+                m_paused = false;
+                m_pending.clear();
+                m_lines.clear();
+                received.clear();
+                clientClosed = false;
+            }
             if (m_client) {
                 client->abort();
                 return;
             }
+            if (m_series && connections == 1)
+                m_script = m_series(0);
             m_client = client;
             QObject::connect(m_client, &QTcpSocket::readyRead, m_client, [this] {
                 m_pending += m_client->readAll();
@@ -75,6 +91,16 @@ public:
             QObject::connect(m_client, &QTcpSocket::disconnected, m_client, [this] { clientClosed = true; });
             play();
         });
+    }
+
+    // A peer for a client that comes back again and again, one connection at a time: the
+    // n-th connection (from 0) is played series(n). A connection that comes while the
+    // last one is still open is refused. received holds the latest connection's lines,
+    // mismatches those of all.
+    explicit ScriptedPeer(std::function<PeerScript(int)> series)
+        : ScriptedPeer(PeerScript{})
+    {
+        m_series = std::move(series);
     }
 
     quint16 port() const { return m_server.serverPort(); }
@@ -122,6 +148,7 @@ private:
 
     QTcpServer m_server;
     QTcpSocket *m_client = nullptr;
+    std::function<PeerScript(int)> m_series;
     PeerScript m_script;
     qsizetype m_position = 0;
     bool m_paused = false;

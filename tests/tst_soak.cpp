@@ -1,14 +1,13 @@
 // Soak: the show window changing pictures as fast as its settings allow (stay 10 ms,
 // slide steps 1 ms apart, a move of 1 pixel) over 200 small pictures of which 10 are
-// broken, while a mail check runs against a scripted POP3 peer on a timer, as the saver
-// does. Resident memory after the first tenth of the changes, and the open file
+// broken, while the window's own mail check runs on its timer against a scripted POP3
+// peer, and what the window shows after each check is read. Resident memory after the first tenth of the changes, and the open file
 // descriptors, must stay flat. Sizes come from the environment:
 //   PANTEL_SOAK_CHANGES (default 300), PANTEL_SOAK_CHECKS (default 50),
 //   PANTEL_SOAK_MAIL_MS (time between two mail checks, default 200)
 // scripts/soak runs 10,000 changes and 2,000 checks a second apart.
-#include "Exception.h"
 #include "Main.h"
-#include "Pop3Client.h"
+#include "Panel.h"
 #include "ScriptedPeer.h"
 #include "SettingsStore.h"
 #include "ShowFixture.h"
@@ -120,65 +119,70 @@ private slots:
             SettingsStore store;
             store.WriteString(SettingNames::Section, SettingNames::folder(0),
                               JoinSlot(300, 10, 1, 1, 10, QStringLiteral("clWhite"), m_pictures, QString()));
+            store.WriteString(SettingNames::Section, SettingNames::Host, QStringLiteral("127.0.0.1"));
+            store.WriteString(SettingNames::Section, SettingNames::UserID, QStringLiteral("alice"));
+            store.WriteString(SettingNames::Section, SettingNames::Password, QStringLiteral("secret"));
+            store.WriteBool(SettingNames::Section, SettingNames::MailCheckF, true);
         }
         setUpTest();
+
+        // The window's own mail check, on its timer, against a server that plays each
+        // check its part: every tenth check meets a mailbox that is locked, every tenth
+        // a server that hangs up after its greeting, the rest find 0 to 3 messages.
+        const auto fails = [](int n) { return n % 10 == 3 || n % 10 == 7; };
+        TPantelForm *window = nullptr;
+        int checks = 0;  // checks ended and their indicator read
+        int mailFound = 0;
+        int mailFailures = 0;
+        int indicatorWrong = 0;
+        // What the window shows once check n has ended, read when the next begins: the
+        // error mark after a failure, else no mark and mail waiting as the count said.
+        const auto readIndicator = [&](int n) {
+            const bool errorShown = !window->pnlError->isHidden();
+            const bool waiting = window->mailWaiting();
+            const bool right = fails(n) ? errorShown : !errorShown && waiting == (n % 4 != 0);
+            mailFailures += errorShown;
+            mailFound += !errorShown && waiting;
+            if (!right && ++indicatorWrong <= 5)
+                qWarning("soak: after mail check %d the window shows error %d, mail waiting %d", n, errorShown, waiting);
+            ++checks;
+        };
+        ScriptedPeer server([&](int n) -> PeerScript {
+            if (n > 0 && n <= checksWanted)
+                readIndicator(n - 1);
+            if (n >= checksWanted)
+                window->timMailCheck->setEnabled(false);  // this one runs, and is the last
+            if (n % 10 == 3)
+                return loginSequence() + statSequence("-ERR mailbox locked") + quitSequence();
+            if (n % 10 == 7)
+                return greetingSequence() + closeConnection();
+            return loginSequence() + statSequence("+OK " + QByteArray::number(n % 4) + " 100") + quitSequence();
+        });
 
         TPantelForm::Environment environment;
         environment.seed = 7;
         environment.screenSize = QSize(1024, 768);
-        TPantelForm form(environment);
+        environment.mailPort = server.port();
+        TPantelForm form(environment);  // its start-up check is check 0
+        window = &form;
         QCOMPARE(form.pictureCount(), 200);
         QCOMPARE(form.stayTime(), 10);
         QCOMPARE(form.slideInterval(), 1);
         QCOMPARE(form.moveAmount(), 1);
+        QVERIFY(form.timMailCheck->enabled());
+        form.timMailCheck->setInterval(mailInterval);
         // The move timer has a fixed 100 ms period; at 1 ms the move of one pixel between
         // two pictures takes no longer than a slide step, so the changes come as fast as
         // the stay and slide settings allow.
         form.timMove->setInterval(1);
+        // The clock ticks every half second instead of every 30, so that the talk look
+        // comes and goes many times in a run.
+        form.timCheck->setInterval(500);
 
         int changes = 0;
         QObject::connect(form.timStay, &Timer::timeout, &form, [&changes] { ++changes; });
-
-        // The mail check: one client for the whole run, as the saver keeps one; every
-        // tenth check meets a server that refuses or hangs up, the rest find mail.
-        TPop3Client client;
-        client.Host = QStringLiteral("127.0.0.1");
-        client.TimeOut = 2000;
-        client.UserID = QStringLiteral("alice");
-        client.Password = QStringLiteral("secret");
-        client.OnConnect = [&client](QObject *) { client.Disconnect(); };
-        int checks = 0;
-        int mailFound = 0;
-        int mailFailures = 0;
-        bool checking = false;
-        QTimer mailTimer;
-        QObject::connect(&mailTimer, &QTimer::timeout, &form, [&] {
-            if (checking || checks >= checksWanted)
-                return;
-            checking = true;
-            const int n = checks;
-            PeerScript script;
-            if (n % 10 == 3)
-                script = loginSequence() + statSequence("-ERR mailbox locked") + quitSequence();
-            else if (n % 10 == 7)
-                script = greetingSequence() + closeConnection();
-            else
-                script = loginSequence() + statSequence("+OK " + QByteArray::number(n % 4) + " 100") + quitSequence();
-            ScriptedPeer peer(script);
-            client.Port = peer.port();
-            try {
-                client.Connect();
-                if (client.MessageCount() != 0)
-                    ++mailFound;
-            } catch (const Exception &) {
-                ++mailFailures;
-            }
-            if (client.Connected())
-                client.Disconnect();
-            ++checks;
-            checking = false;
-        });
-        mailTimer.start(mailInterval);
+        int samples = 0;
+        int talkSamples = 0;
 
         const int warmUp = qMax(1, changesWanted / 10);
         qint64 rssBase = -1;
@@ -199,6 +203,8 @@ private slots:
                 rssBase = residentBytes();
                 fdBase = openDescriptors();
             }
+            ++samples;
+            talkSamples += form.talkShown();
             if (rssBase >= 0) {
                 rssMax = qMax(rssMax, residentBytes());
                 fdMax = qMax(fdMax, openDescriptors());
@@ -207,22 +213,30 @@ private slots:
         sampler.start(250);
 
         loop.exec();
-        mailTimer.stop();
+        form.timMailCheck->setEnabled(false);
         sampler.stop();
+        // The last check may still be talking to the server.
+        QTRY_VERIFY_WITH_TIMEOUT(!form.mailCheckRunning(), 10000);
         QCoreApplication::processEvents();
         const qint64 rssEnd = residentBytes();
         const int fdEnd = openDescriptors();
         const double seconds = clock.elapsed() / 1000.0;
 
-        qInfo("soak: %d picture changes (%.1f a second), %d mail checks (%d found mail, %d failed) in %.1f s",
-              changes, changes / seconds, checks, mailFound, mailFailures, seconds);
+        qInfo("soak: %d picture changes (%.1f a second), %d mail checks (%d found mail, %d failed) in %.1f s; "
+              "the talk look in %d of %d samples",
+              changes, changes / seconds, checks, mailFound, mailFailures, seconds, talkSamples, samples);
         qInfo("soak: resident memory after %d changes %.1f MB, at the end %.1f MB (growth %.2f MB, peak %.1f MB)",
               warmUp, megabytes(rssBase), megabytes(rssEnd), megabytes(rssEnd - rssBase), megabytes(rssMax));
         qInfo("soak: open file descriptors after %d changes %d, at the end %d, peak %d", warmUp, fdBase, fdEnd, fdMax);
 
         QVERIFY2(changes >= changesWanted, "the show stalled");
         QVERIFY2(checks >= checksWanted, "the mail checks stalled");
+        QCOMPARE(indicatorWrong, 0);
         QCOMPARE(mailFailures, checksWanted / 10 * 2 + (checksWanted % 10 > 3) + (checksWanted % 10 > 7));
+        QVERIFY(server.mismatches.isEmpty());
+        // Mail waits after most checks, so the frame takes the talk look at clock ticks.
+        if (seconds > 5)
+            QVERIFY(talkSamples > 0 && talkSamples < samples);
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(u'\n')));
         QVERIFY(rssBase > 0 && fdBase > 0);
         // Descriptors: the same count at the end; a check or a picture may be open at a
