@@ -69,7 +69,7 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::newRow("empty text") << QString();
         QTest::newRow("missing folder") << QStringLiteral("/nonexistent/pantel/pictures");
-        QTest::newRow("a file, not a folder") << QStringLiteral("/etc/hostname");
+        QTest::newRow("a file, not a folder") << QCoreApplication::applicationFilePath();
     }
 
     void folderListNothing()
