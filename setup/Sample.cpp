@@ -3,6 +3,7 @@
 
 #include "BuiltInFrame.h"
 #include "ColorText.h"
+#include "FrameLayout.h"
 #include "ImageView.h"
 #include "Panel.h"
 #include "PictureLoader.h"
@@ -10,9 +11,6 @@
 #include "SetupRules.h"
 
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QScreen>
-#include <cmath>
 
 namespace {
 
@@ -69,13 +67,6 @@ void TSampleForm::FormCreate()
     fitToContent();
 }
 
-int TSampleForm::clockPoints()
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
-    return int(std::lround(12.0 * 72.0 / dpi));
-}
-
 void TSampleForm::setFields(const SampleFields &fields)
 {
     edtGakuS->setText(fields.edtGakuS);
@@ -92,7 +83,7 @@ SampleFields TSampleForm::fields() const
 
 void TSampleForm::SetDisp()
 {
-    const SampleGeometry g = sampleGeometry(edtGakuS->text(), edtGakuW->text(), clockPoints());
+    const SampleGeometry g = sampleGeometry(edtGakuS->text(), edtGakuW->text(), clockFontPoints());
 
     // 1 to 5: the frame square, the mat inside it and the clock between their lower edges.
     lblTime->setVisible(g.clockVisible);

@@ -34,9 +34,6 @@ public:
     // Redraws the sample from the five text fields.
     void SetDisp();
 
-    // The clock font's size in points at the screen's resolution (9 at 96 dpi).
-    static int clockPoints();
-
     Panel *pnlBase = nullptr;
     ImageView *imgGaku = nullptr;
     QLabel *lblTime = nullptr;

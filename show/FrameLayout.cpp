@@ -1,5 +1,10 @@
 #include "FrameLayout.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <cmath>
+
 FrameLayout frameLayout(int frameSize, int frameWidth, int moveAmount, double scale)
 {
     FrameLayout l;
@@ -22,4 +27,11 @@ FrameLayout frameLayout(int frameSize, int frameWidth, int moveAmount, double sc
         l.errorSize = QSize(int(153 * scale), int(17 * scale));
     }
     return l;
+}
+
+int clockFontPoints()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+    return int(std::lround(12.0 * 72.0 / dpi));
 }

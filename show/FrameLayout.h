@@ -27,3 +27,7 @@ struct FrameLayout
 };
 
 FrameLayout frameLayout(int frameSize, int frameWidth, int moveAmount, double scale);
+
+// The clock's 12-pixel font in points at the primary screen's resolution (9 at 96 dpi):
+// the size that clockTop and the sample's clock position reckon with.
+int clockFontPoints();

@@ -32,7 +32,6 @@
 #include <QScreen>
 #include <QThread>
 #include <QTime>
-#include <cmath>
 #include <limits>
 
 namespace {
@@ -236,7 +235,8 @@ void TPantelForm::FormCreate()
     FramePicture = slot.framePicture;
 
     // 10. The frame picture.
-    showFramePicture();
+    m_framePicture = loadFramePicture();
+    imgGaku->setPicture(m_framePicture);
 
     // 11. The clock's colour.
     setClockColor(toQColor(clockColorOf(ClockColor)));
@@ -281,7 +281,6 @@ void TPantelForm::FormCreate()
     timCheckTimer();
 
     // 20. The catalogue and a random first picture.
-    PictureList.clear();
     JpgFileSearch();
     PictureIndex = random(PictureCount);
 
@@ -296,7 +295,7 @@ void TPantelForm::FormCreate()
         activateWindow();
     }
     const int bevel = m_layout.frameBevel;
-    lblTime->setGeometry(bevel, m_layout.clockTop(clockPoints()), pnlBase->width() - 2 * bevel, 12);
+    lblTime->setGeometry(bevel, m_layout.clockTop(clockFontPoints()), pnlBase->width() - 2 * bevel, 12);
 
     // 24. Panel A waits out of sight to the left; panel B stands at rest.
     SlideWidth = pnlA->width();
@@ -315,15 +314,14 @@ void TPantelForm::FormCreate()
     Busy = false;
 }
 
-void TPantelForm::showFramePicture()
+std::optional<Picture> TPantelForm::loadFramePicture() const
 {
     // The built-in golden bar, a picture file, or none.
     if (trimControl(FramePicture).isEmpty())
-        imgGaku->setPicture(imgDummy->picture());
-    else if (QFileInfo::exists(FramePicture))
-        imgGaku->setPicture(loadPicture(FramePicture));
-    else
-        imgGaku->clear();
+        return imgDummy->picture();
+    if (QFileInfo::exists(FramePicture))
+        return loadPicture(FramePicture);
+    return std::nullopt;
 }
 
 void TPantelForm::setClockColor(const QColor &color)
@@ -331,14 +329,6 @@ void TPantelForm::setClockColor(const QColor &color)
     QPalette clock = lblTime->palette();
     clock.setColor(QPalette::WindowText, color);
     lblTime->setPalette(clock);
-}
-
-int TPantelForm::clockPoints() const
-{
-    // The 12-pixel font's size in points at the screen's resolution (9 at 96 dpi).
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
-    return int(std::lround(12.0 * 72.0 / dpi));
 }
 
 int TPantelForm::random(int n)
@@ -362,8 +352,6 @@ void TPantelForm::setPanelLeft(Panel *panel, int left)
 void TPantelForm::JpgFileSearch()
 {
     Busy = true;
-    PictureList.clear();
-    PictureCount = 0;
     PictureList = listPictureFiles(FolderPaths[size_t(FolderIndex)]);
     PictureCount = int(PictureList.size());
     if (PictureCount < PictureIndex + 1)
@@ -565,7 +553,7 @@ void TPantelForm::talkEndTest()
     if (platform().globalAtomExists(TalkedAtom) || MailWaiting)
         return;
     TalkShown = false;
-    showFramePicture();
+    imgGaku->setPicture(m_framePicture);
     // The frame panel takes its own colour again, so that a frame picture that is
     // missing or not a picture leaves the frame as it was at start.
     pnlBase->setColor(m_baseColor);

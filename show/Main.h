@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FrameLayout.h"
+#include "PictureLoader.h"
 #include "SlotSettings.h"
 
 #include <QSize>
@@ -139,7 +140,6 @@ protected:
 private:
     void setPanelLeft(Panel *panel, int left);
     int random(int n);
-    int clockPoints() const;
     // Later parts of the window hook in here: the mail client's account, the companion
     // and mail start-up, the talk tests on the clock tick, the end of a mail connection.
     void configureMail(const StoredSettings &settings);
@@ -151,7 +151,7 @@ private:
     // is still open. Skipped while another check runs or the window closes.
     void runMailCheck(bool disconnectAfterFailure);
     // The frame picture as the slot names it: built-in, a picture file, or none.
-    void showFramePicture();
+    std::optional<Picture> loadFramePicture() const;
     void setClockColor(const QColor &color);
 
     std::unique_ptr<Ui::TPantelForm> ui;
@@ -163,6 +163,8 @@ private:
     bool m_skipPrompt = false;
     // The frame panel's own colour, seen again when the talk look ends.
     QColor m_baseColor;
+    // The frame picture as read at start, shown again when the talk look ends.
+    std::optional<Picture> m_framePicture;
     bool m_mailCheckRunning = false;
     // A move step serves the event queue; a mail tick that comes meanwhile is due after it.
     bool m_moveStepRunning = false;
