@@ -56,9 +56,8 @@ public:
     int lineWidth() const { return m_borderLine ? 1 : 0; }
     // The client area (inside line, bevels and border width) in widget coordinates.
     QRect clientRect() const;
-    // Client coordinates to widget coordinates and back.
+    // Client coordinates to widget coordinates.
     QPoint clientToWidget(QPoint client) const { return client + QPoint(lineWidth(), lineWidth()); }
-    QPoint widgetToClient(QPoint widget) const { return widget - QPoint(lineWidth(), lineWidth()); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
