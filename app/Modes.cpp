@@ -1,8 +1,8 @@
-#include "Modes.h"
+#include "app/Modes.h"
 
-#include "Platform.h"
-#include "PreviewParent.h"
-#include "SettingsText.h"
+#include "platform/Platform.h"
+#include "platform/PreviewParent.h"
+#include "settings/SettingsText.h"
 
 namespace {
 

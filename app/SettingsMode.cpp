@@ -1,8 +1,8 @@
-#include "Modes.h"
+#include "app/Modes.h"
 
-#include "JapaneseFonts.h"
-#include "Sample.h"
-#include "Setup.h"
+#include "platform/JapaneseFonts.h"
+#include "setup/Sample.h"
+#include "setup/Setup.h"
 
 #include <QApplication>
 #include <QPointer>

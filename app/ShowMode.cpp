@@ -1,12 +1,12 @@
-#include "Modes.h"
+#include "app/Modes.h"
 
-#include "ErrorReport.h"
-#include "JapaneseFonts.h"
-#include "Main.h"
-#include "PreviewParent.h"
-#include "SettingsText.h"
-#include "TerminationSignal.h"
-#include "X11Window.h"
+#include "platform/ErrorReport.h"
+#include "platform/JapaneseFonts.h"
+#include "show/Main.h"
+#include "platform/PreviewParent.h"
+#include "settings/SettingsText.h"
+#include "platform/TerminationSignal.h"
+#include "platform/X11Window.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "Modes.h"
+#include "app/Modes.h"
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 int main(int argc, char **argv)
 {

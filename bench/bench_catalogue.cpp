@@ -3,7 +3,7 @@
 // the same folder in the same locale, in the same run. Prints a table row for bench/run:
 //   bench:<figure><TAB><value><TAB><goal><TAB><met|not met>
 
-#include "PictureCatalogue.h"
+#include "show/PictureCatalogue.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -7,7 +7,7 @@
 // bench_loader --load F   (internal) loads F once in a fresh process and prints the
 //                         peak resident memory before and after, in KiB
 
-#include "PictureLoader.h"
+#include "show/PictureLoader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -5,8 +5,8 @@
 //
 // Usage: bench_mailwait [time-out in ms, default 30000]
 
-#include "Exception.h"
-#include "Pop3Client.h"
+#include "platform/Exception.h"
+#include "mail/Pop3Client.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,12 +2,12 @@
 // once) for 400- and 1000-pixel panels, on a real X server. Each step is followed by a
 // round trip to the server, so the time includes the server drawing it. Run by
 // bench/show.sh under Xvfb; prints bench: rows for bench/run.
-#include "JapaneseFonts.h"
-#include "ImageView.h"
-#include "Main.h"
-#include "Panel.h"
-#include "SettingsStore.h"
-#include "Timer.h"
+#include "platform/JapaneseFonts.h"
+#include "show/ImageView.h"
+#include "show/Main.h"
+#include "show/Panel.h"
+#include "settings/SettingsStore.h"
+#include "show/Timer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,10 +3,10 @@
 // client has said its next line. The peer closes the connection when the pieces run out.
 // A check may fail in any way the client reports (an Exception); it must not crash, hang
 // past its time-out, or leave a socket behind.
-#include "ErrorReport.h"
-#include "Exception.h"
-#include "Pop3Client.h"
-#include "ScriptedPeer.h"
+#include "platform/ErrorReport.h"
+#include "platform/Exception.h"
+#include "mail/Pop3Client.h"
+#include "tests/ScriptedPeer.h"
 
 #include <QCoreApplication>
 

@@ -1,9 +1,9 @@
 // The settings texts: the integer parse, field splitting, both slot readers, the colour
 // texts, and the round trips that must hold (a colour value through its text; a slot
 // through JoinSlot and back when its texts hold no comma).
-#include "ColorText.h"
-#include "SettingsText.h"
-#include "SlotSettings.h"
+#include "settings/ColorText.h"
+#include "settings/SettingsText.h"
+#include "settings/SlotSettings.h"
 
 #include <QString>
 

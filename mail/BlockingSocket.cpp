@@ -1,7 +1,7 @@
-#include "BlockingSocket.h"
+#include "mail/BlockingSocket.h"
 
-#include "NotifyWindow.h"
-#include "ThreadTimer.h"
+#include "mail/NotifyWindow.h"
+#include "mail/ThreadTimer.h"
 
 #include <QCoreApplication>
 #include <QHostInfo>

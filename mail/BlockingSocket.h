@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Exception.h"
-#include "MailEvents.h"
+#include "platform/Exception.h"
+#include "mail/MailEvents.h"
 
 #include <QByteArray>
 #include <QObject>

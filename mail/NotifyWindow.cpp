@@ -1,6 +1,6 @@
-#include "NotifyWindow.h"
+#include "mail/NotifyWindow.h"
 
-#include "BlockingSocket.h"
+#include "mail/BlockingSocket.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "Pop3Client.h"
+#include "mail/Pop3Client.h"
 
 #include <cctype>
 #include <limits>

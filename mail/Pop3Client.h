@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BlockingSocket.h"
+#include "mail/BlockingSocket.h"
 
 #include <QList>
 #include <QObject>

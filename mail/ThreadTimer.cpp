@@ -1,7 +1,7 @@
-#include "ThreadTimer.h"
+#include "mail/ThreadTimer.h"
 
-#include "ErrorReport.h"
-#include "Exception.h"
+#include "platform/ErrorReport.h"
+#include "platform/Exception.h"
 
 #include <QTimerEvent>
 #include <limits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MailEvents.h"
+#include "mail/MailEvents.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
-#include "ErrorReport.h"
+#include "platform/ErrorReport.h"
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 #include <QApplication>
 #include <QFileInfo>

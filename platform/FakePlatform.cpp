@@ -1,4 +1,4 @@
-#include "FakePlatform.h"
+#include "platform/FakePlatform.h"
 
 namespace {
 

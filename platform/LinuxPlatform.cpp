@@ -2,7 +2,7 @@
 // the desktop's screen locker owns the password, so the window itself never prompts, and
 // the Windows 9x password libraries do not exist, which makes their callers take the
 // "library could not be loaded" branch.
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QCursor>

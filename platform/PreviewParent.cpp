@@ -1,4 +1,4 @@
-#include "PreviewParent.h"
+#include "platform/PreviewParent.h"
 
 namespace {
 quint32 g_previewParent = 0;

@@ -1,6 +1,6 @@
-#include "ColorText.h"
+#include "settings/ColorText.h"
 
-#include "SettingsText.h"
+#include "settings/SettingsText.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
-#include "Exception.h"
-#include "SettingsText.h"
+#include "platform/Exception.h"
+#include "settings/SettingsText.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SlotSettings.h"
+#include "settings/SlotSettings.h"
 
 #include <QString>
 #include <array>

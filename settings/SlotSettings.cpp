@@ -1,6 +1,6 @@
-#include "SlotSettings.h"
+#include "settings/SlotSettings.h"
 
-#include "SettingsText.h"
+#include "settings/SettingsText.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
-#include "Folder.h"
+#include "setup/Folder.h"
 #include "ui_Folder.h"
 
-#include "ErrorReport.h"
+#include "platform/ErrorReport.h"
 
 #include <QCollator>
 #include <QDir>

@@ -1,14 +1,14 @@
-#include "Sample.h"
+#include "setup/Sample.h"
 #include "ui_Sample.h"
 
-#include "BuiltInFrame.h"
-#include "ColorText.h"
-#include "FrameLayout.h"
-#include "ImageView.h"
-#include "Panel.h"
-#include "PictureLoader.h"
-#include "SettingsText.h"
-#include "SetupRules.h"
+#include "show/BuiltInFrame.h"
+#include "settings/ColorText.h"
+#include "show/FrameLayout.h"
+#include "show/ImageView.h"
+#include "show/Panel.h"
+#include "show/PictureLoader.h"
+#include "settings/SettingsText.h"
+#include "setup/SetupRules.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SampleFields.h"
+#include "setup/SampleFields.h"
 
 #include <QWidget>
 #include <memory>

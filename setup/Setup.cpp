@@ -1,15 +1,15 @@
-#include "Setup.h"
+#include "setup/Setup.h"
 #include "ui_Setup.h"
 
-#include "ErrorReport.h"
-#include "Folder.h"
-#include "PictureCatalogue.h"
-#include "Platform.h"
-#include "Pop3Client.h"
-#include "Sample.h"
-#include "SettingsStore.h"
-#include "SettingsText.h"
-#include "SetupRules.h"
+#include "platform/ErrorReport.h"
+#include "setup/Folder.h"
+#include "show/PictureCatalogue.h"
+#include "platform/Platform.h"
+#include "mail/Pop3Client.h"
+#include "setup/Sample.h"
+#include "settings/SettingsStore.h"
+#include "settings/SettingsText.h"
+#include "setup/SetupRules.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ColorText.h"
-#include "SampleFields.h"
-#include "SetupDialogs.h"
-#include "SlotSettings.h"
+#include "settings/ColorText.h"
+#include "setup/SampleFields.h"
+#include "setup/SetupDialogs.h"
+#include "settings/SlotSettings.h"
 
 #include <QDialog>
 #include <QPointer>

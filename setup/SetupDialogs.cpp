@@ -1,7 +1,7 @@
-#include "SetupDialogs.h"
+#include "setup/SetupDialogs.h"
 
-#include "ErrorReport.h"
-#include "Folder.h"
+#include "platform/ErrorReport.h"
+#include "setup/Folder.h"
 
 #include <QColorDialog>
 #include <QFileDialog>

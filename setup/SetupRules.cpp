@@ -1,7 +1,7 @@
-#include "SetupRules.h"
+#include "setup/SetupRules.h"
 
-#include "SettingsText.h"
-#include "SlotSettings.h"
+#include "settings/SettingsText.h"
+#include "settings/SlotSettings.h"
 
 bool folderTextAcceptable(const QString &folderText)
 {

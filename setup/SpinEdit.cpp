@@ -1,6 +1,6 @@
-#include "SpinEdit.h"
+#include "setup/SpinEdit.h"
 
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

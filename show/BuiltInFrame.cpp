@@ -1,4 +1,4 @@
-#include "BuiltInFrame.h"
+#include "show/BuiltInFrame.h"
 
 // The picture is compiled into this static library; its resources are registered before
 // the first use.

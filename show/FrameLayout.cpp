@@ -1,4 +1,4 @@
-#include "FrameLayout.h"
+#include "show/FrameLayout.h"
 
 #include <QGuiApplication>
 #include <QScreen>

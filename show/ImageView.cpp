@@ -1,4 +1,4 @@
-#include "ImageView.h"
+#include "show/ImageView.h"
 
 #include <QPainter>
 

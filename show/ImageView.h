@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PictureLoader.h"
+#include "show/PictureLoader.h"
 
 #include <QWidget>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "JpegDecoder.h"
+#include "show/JpegDecoder.h"
 
 #include <errno.h>
 #include <setjmp.h>

@@ -1,4 +1,4 @@
-#include "MailIndicator.h"
+#include "show/MailIndicator.h"
 
 #include <QtGlobal>
 #include <limits>

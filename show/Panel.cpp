@@ -1,4 +1,4 @@
-#include "Panel.h"
+#include "show/Panel.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
-#include "PictureCatalogue.h"
+#include "show/PictureCatalogue.h"
 
-#include "SettingsText.h"
+#include "settings/SettingsText.h"
 
 #include <QCollator>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "PictureLoader.h"
+#include "show/PictureLoader.h"
 
-#include "JpegDecoder.h"
-#include "SettingsText.h"
+#include "show/JpegDecoder.h"
+#include "settings/SettingsText.h"
 
 #include <QFile>
 #include <QImageReader>

@@ -1,7 +1,5 @@
-#include "SlideMove.h"
+#include "show/SlideMove.h"
 
-#include <QRegularExpression>
-#include <cstdlib>
 
 int slideStep(int left, int slideWidth, int border)
 {
@@ -29,31 +27,4 @@ MoveState moveStep(MoveState state, QSize frame, QSize window)
     if (state.top + frame.height() >= window.height())
         state.down = !state.down;
     return state;
-}
-
-QString clockText(QTime time, const QString &separator)
-{
-    return QString::number(time.hour()) + separator + QStringLiteral("%1").arg(time.minute(), 2, 10, QLatin1Char('0'));
-}
-
-QString timeSeparator(const QLocale &locale)
-{
-    const QString format = locale.timeFormat(QLocale::ShortFormat);
-    const qsizetype hour = format.indexOf(QRegularExpression(QStringLiteral("[hH]")));
-    if (hour < 0)
-        return QStringLiteral(":");
-    qsizetype i = hour;
-    while (i < format.size() && (format.at(i) == QLatin1Char('h') || format.at(i) == QLatin1Char('H')))
-        ++i;
-    const qsizetype minute = format.indexOf(QLatin1Char('m'), i);
-    if (minute <= i)
-        return QStringLiteral(":");
-    QString separator = format.mid(i, minute - i);
-    separator.remove(QLatin1Char('\''));
-    return separator.isEmpty() ? QStringLiteral(":") : separator;
-}
-
-bool mouseMoveCloses(QPoint first, QPoint now)
-{
-    return std::abs(first.x() - now.x()) > 5 || std::abs(first.y() - now.y()) > 5;
 }

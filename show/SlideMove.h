@@ -3,11 +3,7 @@
 // The arithmetic of the show window's animation, without any window: the timers call it
 // and the tests call it directly. All divisions truncate toward zero.
 
-#include <QLocale>
-#include <QPoint>
 #include <QSize>
-#include <QString>
-#include <QTime>
 #include <QtGlobal>
 
 // One slide tick. The incoming panel's left edge is `left` (client coordinates of the
@@ -44,23 +40,6 @@ int randomFramePosition(int window, int frame, Random &&random)
     const int room = qMax(0, window - frame - 20);
     return (room > 0 ? int(random(room)) : 0) + 10;
 }
-
-// The clock: hour on the 24-hour clock without a leading zero, the separator, two-digit
-// minutes ("9:05").
-QString clockText(QTime time, const QString &separator);
-
-// The time separator of a locale: what its short time format puts between hours and
-// minutes; ":" when the format has none.
-QString timeSeparator(const QLocale &locale);
-
-// A mouse movement asks to close when the pointer is more than 5 pixels away from the
-// first position seen, on either axis.
-bool mouseMoveCloses(QPoint first, QPoint now);
-
-// The screen-save system command: only the whole value 0xF140 is answered (as handled,
-// result 1); every other command, flag bits included, goes to the default handling.
-constexpr quint32 ScScreenSave = 0xF140;
-constexpr bool handlesSystemCommand(quint32 command) { return command == ScScreenSave; }
 
 // A rest or slide interval of 0 or less would never fire and stop the show for ever;
 // such values run as the shortest ones the settings dialog offers.

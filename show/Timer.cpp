@@ -1,4 +1,4 @@
-#include "Timer.h"
+#include "show/Timer.h"
 
 Timer::Timer(QObject *parent)
     : QObject(parent)

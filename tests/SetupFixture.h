@@ -3,11 +3,11 @@
 // What the settings dialog's test programs share: a settings file of their own in a
 // temporary folder, the fake platform, errors collected instead of shown, the dialog
 // opened and shown, and its controls found by their names. Header only.
-#include "ErrorReport.h"
-#include "FakePlatform.h"
-#include "JapaneseFonts.h"
-#include "SettingsStore.h"
-#include "Setup.h"
+#include "platform/ErrorReport.h"
+#include "platform/FakePlatform.h"
+#include "platform/JapaneseFonts.h"
+#include "settings/SettingsStore.h"
+#include "setup/Setup.h"
 
 #include <QFile>
 #include <QStringList>

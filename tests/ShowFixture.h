@@ -3,10 +3,10 @@
 // What the show window's test programs share: settings in a temporary folder of the
 // program's own, the Japanese captions with a font, errors collected instead of shown,
 // and each test on a fresh fake platform with no preview parent. Header only.
-#include "ErrorReport.h"
-#include "FakePlatform.h"
-#include "JapaneseFonts.h"
-#include "PreviewParent.h"
+#include "platform/ErrorReport.h"
+#include "platform/FakePlatform.h"
+#include "platform/JapaneseFonts.h"
+#include "platform/PreviewParent.h"
 
 #include <QByteArray>
 #include <QStringList>

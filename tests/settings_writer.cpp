@@ -1,8 +1,8 @@
 // Helper for tst_settings_hostile: saves `count` values named <prefix>0, <prefix>1, ...
 // through the settings store, one store and one save each, as a separate process would.
 // Exits 0 when every save succeeded, else prints the failure and exits 1.
-#include "Exception.h"
-#include "SettingsStore.h"
+#include "platform/Exception.h"
+#include "settings/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

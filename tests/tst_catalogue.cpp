@@ -1,6 +1,6 @@
 // The picture catalogue: which names count as pictures, what a folder's list holds and
 // the order it comes in (the locale's, without regard to case).
-#include "PictureCatalogue.h"
+#include "show/PictureCatalogue.h"
 
 #include <QCollator>
 #include <QDir>

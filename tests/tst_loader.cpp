@@ -1,4 +1,4 @@
-#include "PictureLoader.h"
+#include "show/PictureLoader.h"
 
 #include <QDir>
 #include <QElapsedTimer>

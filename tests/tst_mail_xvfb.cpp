@@ -1,8 +1,8 @@
 // The real program under a real X server with the mail check on: against a Dovecot
 // mailbox holding mail the frame turns yellow and carries the marker; against a stopped
 // server the dark-red error mark shows. Needs xvfb-run (a 1024 x 768 screen) and dovecot.
-#include "DovecotServer.h"
-#include "SettingsStore.h"
+#include "tests/DovecotServer.h"
+#include "settings/SettingsStore.h"
 
 #include <QGuiApplication>
 #include <QProcess>

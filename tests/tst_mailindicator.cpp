@@ -1,14 +1,14 @@
 // The show window's mail indicator: the companion's atoms, the mail checks against a
 // scripted POP3 peer, the talk look and the error mark, and closing during a check.
-#include "ImageView.h"
-#include "MailIndicator.h"
-#include "Main.h"
-#include "Panel.h"
-#include "Pop3Client.h"
-#include "ScriptedPeer.h"
-#include "SettingsStore.h"
-#include "ShowFixture.h"
-#include "Timer.h"
+#include "show/ImageView.h"
+#include "show/MailIndicator.h"
+#include "show/Main.h"
+#include "show/Panel.h"
+#include "mail/Pop3Client.h"
+#include "tests/ScriptedPeer.h"
+#include "settings/SettingsStore.h"
+#include "tests/ShowFixture.h"
+#include "show/Timer.h"
 
 #include <QLabel>
 #include <QPointer>

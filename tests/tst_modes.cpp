@@ -1,6 +1,6 @@
-#include "FakePlatform.h"
-#include "Modes.h"
-#include "PreviewParent.h"
+#include "platform/FakePlatform.h"
+#include "app/Modes.h"
+#include "platform/PreviewParent.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -1,7 +1,7 @@
-#include "ErrorReport.h"
-#include "Exception.h"
-#include "Pop3Client.h"
-#include "ScriptedPeer.h"
+#include "platform/ErrorReport.h"
+#include "platform/Exception.h"
+#include "mail/Pop3Client.h"
+#include "tests/ScriptedPeer.h"
 
 #include <QtTest>
 

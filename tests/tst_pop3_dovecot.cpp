@@ -1,6 +1,6 @@
-#include "DovecotServer.h"
-#include "Exception.h"
-#include "Pop3Client.h"
+#include "tests/DovecotServer.h"
+#include "platform/Exception.h"
+#include "mail/Pop3Client.h"
 
 #include <QtTest>
 

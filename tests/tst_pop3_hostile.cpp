@@ -1,9 +1,9 @@
 // The mail check against hostile or broken POP3 servers: odd line lengths, slow and split
 // replies, zero bytes, wrong letter case, absurd counts, silence and resets. Each check
 // must end (by its time-out at the latest) with a clear outcome and no socket left open.
-#include "Exception.h"
-#include "Pop3Client.h"
-#include "ScriptedPeer.h"
+#include "platform/Exception.h"
+#include "mail/Pop3Client.h"
+#include "tests/ScriptedPeer.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

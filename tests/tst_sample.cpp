@@ -1,9 +1,9 @@
-#include "ImageView.h"
-#include "Main.h"
-#include "Panel.h"
-#include "Sample.h"
-#include "SetupFixture.h"
-#include "SetupRules.h"
+#include "show/ImageView.h"
+#include "show/Main.h"
+#include "show/Panel.h"
+#include "setup/Sample.h"
+#include "tests/SetupFixture.h"
+#include "setup/SetupRules.h"
 
 #include <QFile>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "ColorText.h"
-#include "Exception.h"
-#include "SettingsStore.h"
-#include "SettingsText.h"
-#include "SlotSettings.h"
+#include "settings/ColorText.h"
+#include "platform/Exception.h"
+#include "settings/SettingsStore.h"
+#include "settings/SettingsText.h"
+#include "settings/SlotSettings.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,14 +1,14 @@
 // The settings store under awkward values, two writing processes at once, and a place
 // where nothing can be saved.
-#include "ErrorReport.h"
-#include "Exception.h"
-#include "FakePlatform.h"
-#include "JapaneseFonts.h"
-#include "Main.h"
-#include "PreviewParent.h"
-#include "SettingsStore.h"
-#include "SlotSettings.h"
-#include "Timer.h"
+#include "platform/ErrorReport.h"
+#include "platform/Exception.h"
+#include "platform/FakePlatform.h"
+#include "platform/JapaneseFonts.h"
+#include "show/Main.h"
+#include "platform/PreviewParent.h"
+#include "settings/SettingsStore.h"
+#include "settings/SlotSettings.h"
+#include "show/Timer.h"
 
 #include <QFile>
 #include <QProcess>

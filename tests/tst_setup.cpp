@@ -1,7 +1,7 @@
-#include "ColorText.h"
-#include "Folder.h"
-#include "SetupFixture.h"
-#include "SetupRules.h"
+#include "settings/ColorText.h"
+#include "setup/Folder.h"
+#include "tests/SetupFixture.h"
+#include "setup/SetupRules.h"
 
 #include <QCheckBox>
 #include <QColorDialog>

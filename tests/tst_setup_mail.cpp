@@ -1,7 +1,7 @@
-#include "DovecotServer.h"
-#include "Pop3Client.h"
-#include "ScriptedPeer.h"
-#include "SetupFixture.h"
+#include "tests/DovecotServer.h"
+#include "mail/Pop3Client.h"
+#include "tests/ScriptedPeer.h"
+#include "tests/SetupFixture.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // The real program under a real X server: the preview drawn inside a window of our own,
 // and SIGTERM ending the saver. Needs xvfb-run (a 1024 x 768 screen).
-#include "SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <QElapsedTimer>
 #include <QPainter>

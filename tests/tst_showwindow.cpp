@@ -1,12 +1,13 @@
 // The show window on the offscreen platform: its geometry to the pixel, the catalogue
 // and loading, the phases driven tick by tick, input, closing and the password paths.
-#include "ImageView.h"
-#include "Main.h"
-#include "Panel.h"
-#include "SettingsStore.h"
-#include "ShowFixture.h"
-#include "SlideMove.h"
-#include "Timer.h"
+#include "show/ImageView.h"
+#include "show/Main.h"
+#include "show/Panel.h"
+#include "settings/SettingsStore.h"
+#include "tests/ShowFixture.h"
+#include "show/SlideMove.h"
+#include "show/ClockText.h"
+#include "show/Timer.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

@@ -1,6 +1,9 @@
-#include "FrameLayout.h"
-#include "SlideMove.h"
-#include "Timer.h"
+#include "show/FrameLayout.h"
+#include "show/SlideMove.h"
+#include "show/ClockText.h"
+#include "show/MouseMove.h"
+#include "show/SystemCommand.h"
+#include "show/Timer.h"
 
 #include <QtTest>
 

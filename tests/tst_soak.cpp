@@ -6,13 +6,13 @@
 //   PANTEL_SOAK_CHANGES (default 300), PANTEL_SOAK_CHECKS (default 50),
 //   PANTEL_SOAK_MAIL_MS (time between two mail checks, default 200)
 // scripts/soak runs 10,000 changes and 2,000 checks a second apart.
-#include "Main.h"
-#include "Panel.h"
-#include "ScriptedPeer.h"
-#include "SettingsStore.h"
-#include "ShowFixture.h"
-#include "SlotSettings.h"
-#include "Timer.h"
+#include "show/Main.h"
+#include "show/Panel.h"
+#include "tests/ScriptedPeer.h"
+#include "settings/SettingsStore.h"
+#include "tests/ShowFixture.h"
+#include "settings/SlotSettings.h"
+#include "show/Timer.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
-#include "BlockingSocket.h"
-#include "ErrorReport.h"
-#include "Exception.h"
-#include "NotifyWindow.h"
-#include "ScriptedPeer.h"
-#include "ThreadTimer.h"
+#include "mail/BlockingSocket.h"
+#include "platform/ErrorReport.h"
+#include "platform/Exception.h"
+#include "mail/NotifyWindow.h"
+#include "tests/ScriptedPeer.h"
+#include "mail/ThreadTimer.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "TerminationSignal.h"
+#include "platform/TerminationSignal.h"
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 #include <QSocketNotifier>
 
