@@ -11,9 +11,9 @@ enum class Mode { PasswordChange, Settings, Preview, Run };
 
 struct ModeChoice
 {
-    QString modeText;            // first argument upper-cased, or "/C"
+    QString modeText; // first argument upper-cased, or "/C"
     Mode mode = Mode::Settings;
-    quint32 previewParent = 0;   // from the second argument in modes A and P
+    quint32 previewParent = 0; // from the second argument in modes A and P
 };
 
 // `arguments` without the program name.

@@ -2,11 +2,11 @@
 
 #include "platform/ErrorReport.h"
 #include "platform/JapaneseFonts.h"
-#include "show/Main.h"
 #include "platform/PreviewParent.h"
-#include "settings/SettingsText.h"
 #include "platform/TerminationSignal.h"
 #include "platform/X11Window.h"
+#include "settings/SettingsText.h"
+#include "show/Main.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -26,9 +26,9 @@ constexpr double kGoal = 3.0;
 QString entryName(int i)
 {
     static const char *const extensions[] = {".jpg", ".JPG", ".jpeg", ".bmp", ".BMP", ".txt", ".db", ".jpg.part"};
-    static const QString stems[] = {QStringLiteral("IMG_%1"), QStringLiteral("DSC%1"),
-                                    QStringLiteral("Été à la mer %1"), QStringLiteral("旅行 %1"),
-                                    QStringLiteral("scan-%1 copy")};
+    static const QString stems[]
+        = {QStringLiteral("IMG_%1"), QStringLiteral("DSC%1"), QStringLiteral("Été à la mer %1"),
+           QStringLiteral("旅行 %1"), QStringLiteral("scan-%1 copy")};
     const QString stem = stems[i % 5].arg(i * 7919 % 100000, 5, 10, QLatin1Char('0'));
     const int kind = i % 10;
     const char *extension = kind < 8 ? extensions[kind % 5] : extensions[5 + (i / 10) % 3];
@@ -88,8 +88,9 @@ int main(int argc, char **argv)
     }
     const double ratio = median(catalogue) / median(ls);
     const QByteArray locale = qgetenv("LC_ALL").isEmpty() ? qgetenv("LANG") : qgetenv("LC_ALL");
-    std::printf("bench:catalogue of %d entries (%d pictures) vs ls -1, locale %s\t%.2fx (%.1f ms vs %.1f ms)\t<= %.0fx\t%s\n",
-                kEntries, pictures, locale.isEmpty() ? "C" : locale.constData(), ratio, median(catalogue),
-                median(ls), kGoal, ratio <= kGoal ? "met" : "not met");
+    std::printf(
+        "bench:catalogue of %d entries (%d pictures) vs ls -1, locale %s\t%.2fx (%.1f ms vs %.1f ms)\t<= %.0fx\t%s\n",
+        kEntries, pictures, locale.isEmpty() ? "C" : locale.constData(), ratio, median(catalogue), median(ls), kGoal,
+        ratio <= kGoal ? "met" : "not met");
     return 0;
 }

@@ -66,7 +66,8 @@ bool makePicture(const QString &path)
             return false;
     }
     QProcess cjpeg;
-    cjpeg.start(QStringLiteral("cjpeg"), {QStringLiteral("-quality"), QStringLiteral("90"), QStringLiteral("-outfile"), path, source});
+    cjpeg.start(QStringLiteral("cjpeg"),
+                {QStringLiteral("-quality"), QStringLiteral("90"), QStringLiteral("-outfile"), path, source});
     const bool made = cjpeg.waitForFinished(300000) && cjpeg.exitCode() == 0;
     QFile::remove(source);
     return made;
@@ -102,8 +103,8 @@ double loaderMs(const QString &path)
 
 void printRow(const QString &figure, const QString &value, const QString &goal, bool met)
 {
-    QTextStream(stdout) << "bench:" << figure << '\t' << value << '\t' << goal << '\t'
-                        << (met ? "met" : "not met") << Qt::endl;
+    QTextStream(stdout) << "bench:" << figure << '\t' << value << '\t' << goal << '\t' << (met ? "met" : "not met")
+                        << Qt::endl;
 }
 
 int loadOnce(const QString &path)

@@ -5,8 +5,8 @@
 //
 // Usage: bench_mailwait [time-out in ms, default 30000]
 
-#include "platform/Exception.h"
 #include "mail/Pop3Client.h"
+#include "platform/Exception.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -49,7 +49,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
         return 2;
     }
-    QList<QTcpSocket *> silent;  // accepted and never answered
+    QList<QTcpSocket *> silent; // accepted and never answered
     QObject::connect(&server, &QTcpServer::newConnection, [&] { silent << server.nextPendingConnection(); });
 
     TPop3Client client;
@@ -79,7 +79,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_mailwait: the check did not wait for its time-out\n");
         return 1;
     }
-    std::printf("bench:mail check waiting %.0f s on a silent server (%% of one core)\t%.3f (a polling wait: %.1f)\t< %.0f\t%s\n",
+    std::printf("bench:mail check waiting %.0f s on a silent server (%% of one core)\t%.3f (a polling wait: %.1f)\t< "
+                "%.0f\t%s\n",
                 seconds, percent, referencePercent, goalPercent, percent < goalPercent ? "met" : "not met");
     return 0;
 }

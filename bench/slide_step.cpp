@@ -3,10 +3,10 @@
 // round trip to the server, so the time includes the server drawing it. Run by
 // bench/show.sh under Xvfb; prints bench: rows for bench/run.
 #include "platform/JapaneseFonts.h"
+#include "settings/SettingsStore.h"
 #include "show/ImageView.h"
 #include "show/Main.h"
 #include "show/Panel.h"
-#include "settings/SettingsStore.h"
 #include "show/Timer.h"
 
 #include <QApplication>
@@ -18,9 +18,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <numeric>
 #include <vector>
-#include <cstdlib>
 
 namespace {
 

@@ -121,7 +121,7 @@ double timeToFirstFrame(const Screen &screen, const std::vector<std::string> &ar
 
 double medianRun(const Screen &screen, const std::vector<std::string> &arguments)
 {
-    timeToFirstFrame(screen, arguments);  // warms the file cache and the font cache
+    timeToFirstFrame(screen, arguments); // warms the file cache and the font cache
     std::vector<double> times;
     for (int run = 0; run < kRuns; ++run) {
         const double ms = timeToFirstFrame(screen, arguments);
@@ -175,7 +175,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "startup_time: nothing showed on the screen (bare %.0f, pantel %.0f)\n", bare, pantel);
         return 1;
     }
-    std::printf("bench:start-up to the first frame on screen (ms)\t%.0f (%.2fx a bare Qt window's %.0f ms)\t<= %.0f\t%s\n",
-                pantel, pantel / bare, bare, kGoalMs, pantel <= kGoalMs ? "met" : "not met");
+    std::printf(
+        "bench:start-up to the first frame on screen (ms)\t%.0f (%.2fx a bare Qt window's %.0f ms)\t<= %.0f\t%s\n",
+        pantel, pantel / bare, bare, kGoalMs, pantel <= kGoalMs ? "met" : "not met");
     return 0;
 }

@@ -3,9 +3,9 @@
 // client has said its next line. The peer closes the connection when the pieces run out.
 // A check may fail in any way the client reports (an Exception); it must not crash, hang
 // past its time-out, or leave a socket behind.
+#include "mail/Pop3Client.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
-#include "mail/Pop3Client.h"
 #include "tests/ScriptedPeer.h"
 
 #include <QCoreApplication>
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const qsizetype end = input.indexOf('\n', start);
         const qsizetype next = end < 0 ? input.size() : end + 1;
         if (piece > 0)
-            script += C("");  // the client's next line, whatever it is
+            script += C(""); // the client's next line, whatever it is
         script += raw(input.mid(start, next - start));
         start = next;
     }

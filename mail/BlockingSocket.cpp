@@ -134,57 +134,101 @@ int winsockError(int systemError)
     // The socket error numbers are 10000 + the BSD errno values; Linux numbers the same
     // conditions differently, so they are matched by name.
     switch (systemError) {
-    case 0: return 0;
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
+    case 0:
+        return 0;
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
+    case EACCES:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
+    case EMFILE:
+        return 10024;
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
-    case EAGAIN: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
+    case EAGAIN:
+        return 10035;
+    case EINPROGRESS:
+        return 10036;
+    case EALREADY:
+        return 10037;
+    case ENOTSOCK:
+        return 10038;
+    case EDESTADDRREQ:
+        return 10039;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTOTYPE:
+        return 10041;
+    case ENOPROTOOPT:
+        return 10042;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case ESOCKTNOSUPPORT:
+        return 10044;
 #if EOPNOTSUPP != ENOTSUP
     case ENOTSUP:
 #endif
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case EPIPE:  // sending on a connection the peer has closed
-    case ECONNRESET: return 10054;
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    case EUSERS: return 10068;
-    case EDQUOT: return 10069;
-    case ESTALE: return 10070;
-    case EREMOTE: return 10071;
-    default: return 10000 + systemError;
+    case EOPNOTSUPP:
+        return 10045;
+    case EPFNOSUPPORT:
+        return 10046;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return 10049;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return 10051;
+    case ENETRESET:
+        return 10052;
+    case ECONNABORTED:
+        return 10053;
+    case EPIPE: // sending on a connection the peer has closed
+    case ECONNRESET:
+        return 10054;
+    case ENOBUFS:
+        return 10055;
+    case EISCONN:
+        return 10056;
+    case ENOTCONN:
+        return 10057;
+    case ESHUTDOWN:
+        return 10058;
+    case ETOOMANYREFS:
+        return 10059;
+    case ETIMEDOUT:
+        return 10060;
+    case ECONNREFUSED:
+        return 10061;
+    case ELOOP:
+        return 10062;
+    case ENAMETOOLONG:
+        return 10063;
+    case EHOSTDOWN:
+        return 10064;
+    case EHOSTUNREACH:
+        return 10065;
+    case ENOTEMPTY:
+        return 10066;
+    case EUSERS:
+        return 10068;
+    case EDQUOT:
+        return 10069;
+    case ESTALE:
+        return 10070;
+    case EREMOTE:
+        return 10071;
+    default:
+        return 10000 + systemError;
     }
 }
 
@@ -192,8 +236,7 @@ int winsockError(int systemError)
 class TBlockingSocket::WaitTick
 {
 public:
-    explicit WaitTick(TBlockingSocket *socket)
-        : m_socket(socket)
+    explicit WaitTick(TBlockingSocket *socket) : m_socket(socket)
     {
         if (m_socket->m_waits++ == 0)
             m_socket->m_waitTick->start();
@@ -225,8 +268,7 @@ private:
 };
 } // namespace
 
-TBlockingSocket::TBlockingSocket(QObject *owner)
-    : QObject(owner)
+TBlockingSocket::TBlockingSocket(QObject *owner) : QObject(owner)
 {
     ReportStatus(8, QStringLiteral("Create"));
     m_notifyWindow = std::make_unique<TSocketNotifyWindow>(this);
@@ -288,7 +330,7 @@ void TBlockingSocket::InitializeWinsock()
             maxSockets = quint16(files.rlim_cur);
         m_winsockInfo << QStringLiteral("Version= 1.1") << QStringLiteral("High Version= 1.1")
                       << QStringLiteral("Description= ") + QSysInfo::kernelType() + QLatin1String(" sockets ")
-                             + QSysInfo::kernelVersion()
+                + QSysInfo::kernelVersion()
                       << QStringLiteral("System= Running")
                       << QStringLiteral("Max Sockets= ") + QString::number(maxSockets)
                       << QStringLiteral("Max Udp pack size= 65507");
@@ -298,7 +340,7 @@ void TBlockingSocket::InitializeWinsock()
         m_socket = MakeSocket(true);
         if (m_socket == kNoSocket) {
             CheckSocketError(kWouldBlock);
-            failed = true;  // no socket to register
+            failed = true; // no socket to register
         } else {
             WatchSocket();
         }
@@ -402,9 +444,9 @@ void TBlockingSocket::HandleSocketMessage(quint32 message, quint64 wParam, quint
 {
     try {
         if (message == kSocketEventMessage && wParam != m_socketSerial)
-            return;  // a message of a socket that was closed meanwhile
+            return; // a message of a socket that was closed meanwhile
         if (message == kHostLookupMessage && wParam != m_lookupSerial)
-            return;  // the answer of a lookup that was given up
+            return; // the answer of a lookup that was given up
         m_eventOk = (lParam >> 16) == 0;
         if (message == kSocketEventMessage) {
             switch (lParam & 0xffff) {
@@ -675,7 +717,7 @@ void TBlockingSocket::RequestCloseSocket()
     ForgetSocket();
     const int result = ::close(m_socket);
     const int closeError = errno;
-    m_socket = kNoSocket;  // released by the kernel whatever close answered
+    m_socket = kNoSocket; // released by the kernel whatever close answered
     if (result != 0 && closeError != EINTR) {
         m_wsaLastError = winsockError(closeError);
         CheckSocketError(kWouldBlock);
@@ -703,8 +745,8 @@ void TBlockingSocket::SendBuffer(const char *buffer, int length)
             int remaining = length;
             WaitTick tick(this);
             while (remaining > 0 && !m_canceled) {
-                const ssize_t sent = ::send(m_socket, buffer + (length - remaining), size_t(remaining),
-                                            MSG_NOSIGNAL | MSG_DONTWAIT);
+                const ssize_t sent
+                    = ::send(m_socket, buffer + (length - remaining), size_t(remaining), MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (sent == 0)
                     break;
                 if (sent > 0) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Exception.h"
 #include "mail/MailEvents.h"
+#include "platform/Exception.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -52,9 +52,9 @@ public:
 
     // Published properties.
     QString Host;
-    int Port = 0;         // only the low 16 bits are used
-    int TimeOut = 0;      // milliseconds for each blocking step; 0 = no time-out
-    int ReportLevel = 0;  // the highest status level that is reported
+    int Port = 0;        // only the low 16 bits are used
+    int TimeOut = 0;     // milliseconds for each blocking step; 0 = no time-out
+    int ReportLevel = 0; // the highest status level that is reported
     TNotifyEvent OnDisconnect;
     TNotifyEvent OnConnect;
     THandlerEvent OnInvalidHost;
@@ -156,7 +156,7 @@ private:
     int m_bytesRecvd = 0;
     bool m_lookupDone = false;
     quint32 m_remoteAddress = 0;
-    quint32 m_hostEntry = 0;  // the first address of the last lookup's answer
+    quint32 m_hostEntry = 0; // the first address of the last lookup's answer
     QString m_lastReply;
     qint16 m_replyCode = 0;
     int m_socket = kNoSocket;
@@ -164,13 +164,13 @@ private:
     bool m_connected = false;
 
     // What stands in for the asynchronous notifications of the socket.
-    int m_wsaLastError = 0;       // the last error of a socket call
-    quint64 m_socketSerial = 0;   // names the current socket in its messages
-    quint64 m_lookupSerial = 0;   // names the running lookup in its answer
+    int m_wsaLastError = 0;     // the last error of a socket call
+    quint64 m_socketSerial = 0; // names the current socket in its messages
+    quint64 m_lookupSerial = 0; // names the running lookup in its answer
     bool m_connectPending = false;
-    bool m_connectTried = false;  // the current socket was given to connect already
+    bool m_connectTried = false; // the current socket was given to connect already
     bool m_writable = false;
-    bool m_closedByPeer = false;  // the last socket was replaced after the peer closed it
+    bool m_closedByPeer = false; // the last socket was replaced after the peer closed it
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QTimer *m_waitTick = nullptr;

@@ -10,8 +10,7 @@ QEvent::Type SocketMessage::eventType()
     return type;
 }
 
-TSocketNotifyWindow::TSocketNotifyWindow(TBlockingSocket *owner)
-    : m_owner(owner)
+TSocketNotifyWindow::TSocketNotifyWindow(TBlockingSocket *owner) : m_owner(owner)
 {
 }
 

@@ -25,8 +25,7 @@ bool holdsLineBreakOrZero(const QString &text)
 
 } // namespace
 
-TUUProcessor::TUUProcessor(QObject *owner)
-    : QObject(owner)
+TUUProcessor::TUUProcessor(QObject *owner) : QObject(owner)
 {
     Method = uuMime;
 }
@@ -98,8 +97,7 @@ int IntegerOr(const QString &text, int fallback)
     return int(value);
 }
 
-TPop3Client::TPop3Client(QObject *owner)
-    : TBlockingSocket(owner)
+TPop3Client::TPop3Client(QObject *owner) : TBlockingSocket(owner)
 {
     Port = 110;
     m_mailMessage = new TMailMessage;

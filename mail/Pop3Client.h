@@ -10,8 +10,7 @@ class QIODevice;
 
 // A string list; it adds nothing to the plain one here.
 class TExStringList : public QStringList
-{
-};
+{};
 
 // The summary of one message.
 class TSummary
@@ -85,7 +84,7 @@ public:
     QString Password;
     bool Parse = false;
     bool DeleteOnRead = false;
-    TNotifyEvent OnConnect;  // raised once the login succeeded
+    TNotifyEvent OnConnect; // raised once the login succeeded
     THandlerEvent OnAuthenticationNeeded;
     THandlerEvent OnAuthenticationFailed;
     TNotifyEvent OnReset;

@@ -6,8 +6,7 @@
 #include <QTimerEvent>
 #include <limits>
 
-TThreadTimer::TThreadTimer(QObject *owner)
-    : QObject(owner)
+TThreadTimer::TThreadTimer(QObject *owner) : QObject(owner)
 {
     // No system timer yet: the first setter call arms it.
 }

@@ -37,7 +37,7 @@ protected:
 
 private:
     quint32 m_interval = 1000;
-    int m_timerId = 0;  // the system timer; 0 when none runs
+    int m_timerId = 0; // the system timer; 0 when none runs
     TNotifyEvent m_onTimer;
     bool m_enabled = true;
 };

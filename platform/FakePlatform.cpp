@@ -21,10 +21,7 @@ class FakeChanger final : public Platform::PasswordChanger
 {
 public:
     explicit FakeChanger(FakePlatform &owner) : m_owner(owner) {}
-    void change(const QByteArray &, quint32 owner, quint32, quint32) override
-    {
-        m_owner.changeOwners << owner;
-    }
+    void change(const QByteArray &, quint32 owner, quint32, quint32) override { m_owner.changeOwners << owner; }
 
 private:
     FakePlatform &m_owner;

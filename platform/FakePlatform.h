@@ -16,13 +16,13 @@ public:
     std::optional<quint32> id = 2;
     DesktopValue desktop;
     bool verifierLibraryPresent = false;
-    std::function<bool(quint64)> verifyAnswer;  // called for each prompt
+    std::function<bool(quint64)> verifyAnswer; // called for each prompt
     bool changerLibraryPresent = false;
     QSet<QString> atoms;
 
     // Records.
     int cursorCount = 0;
-    QList<int> cursorCalls;            // +1 / -1 in call order
+    QList<int> cursorCalls; // +1 / -1 in call order
     QList<bool> screenSaverRunningCalls;
     QList<quint64> verifyCalls;
     int verifierUnloads = 0;

@@ -46,16 +46,12 @@ public:
             || name == QLatin1String(".."))
             return false;
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-        const QString folder = runtime.isEmpty()
-            ? QStringLiteral("/tmp/global-atoms-%1").arg(getuid())
-            : QString::fromLocal8Bit(runtime) + QStringLiteral("/global-atoms");
+        const QString folder = runtime.isEmpty() ? QStringLiteral("/tmp/global-atoms-%1").arg(getuid())
+                                                 : QString::fromLocal8Bit(runtime) + QStringLiteral("/global-atoms");
         return QFileInfo::exists(folder + QLatin1Char('/') + name);
     }
 
-    void openUrl(const QString &address) override
-    {
-        QDesktopServices::openUrl(QUrl(address));
-    }
+    void openUrl(const QString &address) override { QDesktopServices::openUrl(QUrl(address)); }
 
     void beep() override
     {

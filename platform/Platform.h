@@ -16,8 +16,8 @@ public:
     // What "Control Panel\desktop" gave for "ScreenSaveUsePassword".
     struct DesktopValue
     {
-        bool keyOpened = false;       // false: the key could not be opened for reading
-        std::optional<QString> text;  // the value's text; empty when absent
+        bool keyOpened = false;      // false: the key could not be opened for reading
+        std::optional<QString> text; // the value's text; empty when absent
     };
 
     // The system's screen-saver password prompt ("VerifyScreenSavePwd" of
@@ -35,8 +35,7 @@ public:
     {
     public:
         virtual ~PasswordChanger() = default;
-        virtual void change(const QByteArray &provider, quint32 owner, quint32 reserved1,
-                            quint32 reserved2) = 0;
+        virtual void change(const QByteArray &provider, quint32 owner, quint32 reserved1, quint32 reserved2) = 0;
     };
 
     virtual ~Platform() = default;

@@ -25,8 +25,7 @@ void onTerminate(int)
 
 } // namespace
 
-TerminationSignal::TerminationSignal(QObject *parent)
-    : QObject(parent)
+TerminationSignal::TerminationSignal(QObject *parent) : QObject(parent)
 {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         throw Exception(QStringLiteral("pipe: %1").arg(QString::fromLocal8Bit(strerror(errno))));

@@ -28,8 +28,7 @@ std::optional<QSize> x11WindowSize(quint32 window)
     if (!connection || window == 0)
         return std::nullopt;
     xcb_generic_error_t *error = nullptr;
-    xcb_get_geometry_reply_t *reply =
-        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), &error);
+    xcb_get_geometry_reply_t *reply = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), &error);
     std::free(error);
     if (!reply)
         return std::nullopt;
@@ -45,7 +44,7 @@ bool embedIntoX11Window(QWidget *widget, quint32 parent)
     QWindow *foreign = QWindow::fromWinId(WId(parent));
     if (!foreign)
         return false;
-    widget->winId();  // the native window must exist before it can be re-parented
+    widget->winId(); // the native window must exist before it can be re-parented
     QWindow *own = widget->windowHandle();
     if (!own)
         return false;

@@ -17,6 +17,7 @@ constexpr ColorValue sys(int index)
     return clSystemBase + ColorValue(index);
 }
 
+// clang-format off
 constexpr std::array<NamedColor, 42> kColorNames{{
     {"clBlack", 0x000000},  {"clMaroon", 0x000080},  {"clGreen", 0x008000},
     {"clOlive", 0x008080},  {"clNavy", 0x800000},    {"clPurple", 0x800080},
@@ -39,6 +40,7 @@ constexpr std::array<NamedColor, 42> kColorNames{{
     {"clInfoBk", sys(24)},
     {"clNone", clNone},
 }};
+// clang-format on
 
 // The classic Windows standard scheme, system colour index 0 to 24, as 0xRRGGBB.
 constexpr std::array<QRgb, 25> kClassicScheme{{

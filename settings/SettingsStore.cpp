@@ -145,7 +145,8 @@ void SettingsStore::WriteString(const QString &section, const QString &name, con
     }
     // QSettings replaces the file on every save; keep it private to the user.
     const QByteArray path = QFile::encodeName(filePath());
-    struct stat info{};
+    struct stat info
+    {};
     if (::stat(path.constData(), &info) == 0 && (info.st_mode & 0777) != 0600)
         ::chmod(path.constData(), 0600);
 }

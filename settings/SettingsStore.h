@@ -50,7 +50,7 @@ inline const QString UserID = QStringLiteral("UserID");
 inline const QString Password = QStringLiteral("Password");
 inline const QString RoundTime = QStringLiteral("RoundTime");
 inline const QString MailCheckF = QStringLiteral("MailCheckF");
-QString folder(int slot);  // "Folder0" to "Folder5"
+QString folder(int slot); // "Folder0" to "Folder5"
 
 inline constexpr bool DefaultOrderF = false;
 inline constexpr int DefaultStartNo = 0;
@@ -63,7 +63,7 @@ inline const QString DefaultFolder = QStringLiteral("450,5000,100,20,10,,,");
 struct StoredSettings
 {
     bool orderF = SettingNames::DefaultOrderF;
-    std::array<QString, kSlotCount> folders;  // packed slot texts
+    std::array<QString, kSlotCount> folders; // packed slot texts
     int startNo = SettingNames::DefaultStartNo;
     QString host;
     QString userId;

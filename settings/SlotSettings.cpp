@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+// clang-format off
 const std::array<int, 60> kSliderScale{
     100, 150, 200, 250, 300, 350, 400, 450, 500, 550,
     600, 650, 700, 750, 800, 850, 900, 950, 1000, 1050,
@@ -12,6 +13,7 @@ const std::array<int, 60> kSliderScale{
     1, 10, 20, 30, 50, 70, 100, 200, 300, 500,
     3, 5, 10, 15, 20, 25, 30, 35, 40, 45,
 };
+// clang-format on
 
 QString Split(const QString &packed, int k)
 {
@@ -47,16 +49,21 @@ SlotSettings parseSlot(const QString &packed, SlotReader reader)
 QString JoinSlot(int frameSize, int stayTime, int slideInterval, int moveAmount, int frameWidth,
                  const QString &clockColor, const QString &folderPath, const QString &framePicture)
 {
-    const QStringList fields{QString::number(frameSize), QString::number(stayTime),
-                             QString::number(slideInterval), QString::number(moveAmount),
-                             QString::number(frameWidth), clockColor, folderPath, framePicture};
+    const QStringList fields{QString::number(frameSize),
+                             QString::number(stayTime),
+                             QString::number(slideInterval),
+                             QString::number(moveAmount),
+                             QString::number(frameWidth),
+                             clockColor,
+                             folderPath,
+                             framePicture};
     return fields.join(QLatin1Char(','));
 }
 
 QString JoinSlot(const SlotSettings &slot)
 {
-    return JoinSlot(slot.frameSize, slot.stayTime, slot.slideInterval, slot.moveAmount,
-                    slot.frameWidth, slot.clockColor, slot.folderPath, slot.framePicture);
+    return JoinSlot(slot.frameSize, slot.stayTime, slot.slideInterval, slot.moveAmount, slot.frameWidth,
+                    slot.clockColor, slot.folderPath, slot.framePicture);
 }
 
 int scaleBlockSize(ScaleBlock block)

@@ -31,9 +31,8 @@ QString Split(const QString &packed, int k);
 SlotSettings parseSlot(const QString &packed, SlotReader reader);
 
 // Fields 1 to 5 in decimal, then the colour, folder and frame-picture texts, as given.
-QString JoinSlot(int frameSize, int stayTime, int slideInterval, int moveAmount,
-                 int frameWidth, const QString &clockColor, const QString &folderPath,
-                 const QString &framePicture);
+QString JoinSlot(int frameSize, int stayTime, int slideInterval, int moveAmount, int frameWidth,
+                 const QString &clockColor, const QString &folderPath, const QString &framePicture);
 QString JoinSlot(const SlotSettings &slot);
 
 // The slider scale table: 60 entries turning slider positions into slot values.

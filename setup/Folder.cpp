@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int kIndentPerLevel = 2;  // spaces per level of the path tree
+constexpr int kIndentPerLevel = 2; // spaces per level of the path tree
 constexpr int kPathRole = Qt::UserRole;
 
 // The directory last entered on each file system in this process: choosing a file
@@ -29,8 +29,8 @@ QString volumeRootOf(const QString &path, const QStringList &roots)
 {
     QString best = QStringLiteral("/");
     for (const QString &root : roots) {
-        const bool holds = path == root
-            || path.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
+        const bool holds
+            = path == root || path.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
         if (holds && root.size() > best.size())
             best = root;
     }
@@ -48,9 +48,7 @@ void centreOnScreen(QWidget *window)
     window->move(area.x() + (area.width() - window->width()) / 2, area.y() + (area.height() - window->height()) / 2);
 }
 
-TFolderForm::TFolderForm(QWidget *parent)
-    : QDialog(parent)
-    , ui(std::make_unique<Ui::TFolderForm>())
+TFolderForm::TFolderForm(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TFolderForm>())
 {
     ui->setupUi(this);
     setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::MSWindowsFixedSizeDialogHint);

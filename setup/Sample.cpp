@@ -1,14 +1,14 @@
 #include "setup/Sample.h"
 #include "ui_Sample.h"
 
-#include "show/BuiltInFrame.h"
 #include "settings/ColorText.h"
+#include "settings/SettingsText.h"
+#include "setup/SetupRules.h"
+#include "show/BuiltInFrame.h"
 #include "show/FrameLayout.h"
 #include "show/ImageView.h"
 #include "show/Panel.h"
 #include "show/PictureLoader.h"
-#include "settings/SettingsText.h"
-#include "setup/SetupRules.h"
 
 #include <QFileInfo>
 
@@ -23,8 +23,8 @@ void fill(QWidget *child, const Panel *panel)
 } // namespace
 
 TSampleForm::TSampleForm(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
-    , ui(std::make_unique<Ui::TSampleForm>())
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus),
+      ui(std::make_unique<Ui::TSampleForm>())
 {
     ui->setupUi(this);
     pnlBase = ui->pnlBase;

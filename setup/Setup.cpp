@@ -1,15 +1,15 @@
 #include "setup/Setup.h"
 #include "ui_Setup.h"
 
-#include "platform/ErrorReport.h"
-#include "setup/Folder.h"
-#include "show/PictureCatalogue.h"
-#include "platform/Platform.h"
 #include "mail/Pop3Client.h"
-#include "setup/Sample.h"
+#include "platform/ErrorReport.h"
+#include "platform/Platform.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
+#include "setup/Folder.h"
+#include "setup/Sample.h"
 #include "setup/SetupRules.h"
+#include "show/PictureCatalogue.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -26,11 +26,11 @@ QString headingFor(int slot)
 } // namespace
 
 TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, TSampleForm *sampleForm)
-    : QDialog(parent)
-    , ui(std::make_unique<Ui::TSetupForm>())
-    , m_dialogs(std::move(dialogs))
-    , SampleForm(sampleForm)
-    , popMail(std::make_shared<TPop3Client>())
+    : QDialog(parent),
+      ui(std::make_unique<Ui::TSetupForm>()),
+      m_dialogs(std::move(dialogs)),
+      SampleForm(sampleForm),
+      popMail(std::make_shared<TPop3Client>())
 {
     popMail->Port = 110;
     popMail->TimeOut = 30000;

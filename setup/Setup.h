@@ -1,9 +1,9 @@
 #pragma once
 
 #include "settings/ColorText.h"
+#include "settings/SlotSettings.h"
 #include "setup/SampleFields.h"
 #include "setup/SetupDialogs.h"
-#include "settings/SlotSettings.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -22,11 +22,11 @@ std::optional<int> sampleIndexFor(int count, int index);
 // its slider's scale goes to that slider's reset position.
 struct SliderPositions
 {
-    int gakuS = 0;   // frame size
-    int stayT = 0;   // stay time
-    int slideT = 0;  // slide interval
-    int moveQ = 0;   // move amount
-    int gakuW = 0;   // frame width
+    int gakuS = 0;  // frame size
+    int stayT = 0;  // stay time
+    int slideT = 0; // slide interval
+    int moveQ = 0;  // move amount
+    int gakuW = 0;  // frame width
 
     friend bool operator==(const SliderPositions &, const SliderPositions &) = default;
 };
@@ -38,11 +38,11 @@ SliderPositions resetSliderPositions();
 // text is no integer) and the frame width (10 when it is no integer), at full scale.
 struct SampleGeometry
 {
-    bool clockVisible = false;  // the clock shows on frames wider than 5
-    int frameEdge = 0;          // pnlBase, square
-    int innerOffset = 0;        // pnlInner's left and top inside pnlBase
-    int innerEdge = 0;          // pnlInner, square
-    int clockTop = 0;           // lblTime's top inside pnlBase
+    bool clockVisible = false; // the clock shows on frames wider than 5
+    int frameEdge = 0;         // pnlBase, square
+    int innerOffset = 0;       // pnlInner's left and top inside pnlBase
+    int innerEdge = 0;         // pnlInner, square
+    int clockTop = 0;          // lblTime's top inside pnlBase
 
     // The picture area inside pnlInner: 3 bevel, 1 border line and 8 border each side.
     int pictureEdge() const { return innerEdge - 2 * (3 + 1 + 8); }

@@ -6,8 +6,7 @@
 #include <QLineEdit>
 #include <algorithm>
 
-SpinEdit::SpinEdit(QWidget *parent)
-    : QSpinBox(parent)
+SpinEdit::SpinEdit(QWidget *parent) : QSpinBox(parent)
 {
     setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 }
@@ -15,7 +14,7 @@ SpinEdit::SpinEdit(QWidget *parent)
 bool SpinEdit::isAcceptedCharacter(QChar c) const
 {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+') || c == QLatin1Char('-')
-           || locale().decimalPoint() == QString(c);
+        || locale().decimalPoint() == QString(c);
 }
 
 void SpinEdit::keyPressEvent(QKeyEvent *event)

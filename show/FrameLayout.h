@@ -6,15 +6,15 @@
 // screen). Every product with the scale is truncated toward zero.
 struct FrameLayout
 {
-    int frameWidth = 0;      // width of the frame border; above 5 the clock shows
-    int frameEdge = 0;       // pnlBase, square
-    int frameBevel = 3;      // pnlBase's raised bevel, and the inset of the frame picture
-    int matOffset = 0;       // pnlInner's left and top inside pnlBase
-    int matEdge = 0;         // pnlInner, square
-    int matBevel = 3;        // pnlInner's lowered bevel
-    int pictureBorder = 8;   // pnlBack's border width: the panels' rest position
-    int moveAmount = 0;      // one-pixel steps per move phase
-    QSize errorSize{153, 17};  // pnlError
+    int frameWidth = 0;       // width of the frame border; above 5 the clock shows
+    int frameEdge = 0;        // pnlBase, square
+    int frameBevel = 3;       // pnlBase's raised bevel, and the inset of the frame picture
+    int matOffset = 0;        // pnlInner's left and top inside pnlBase
+    int matEdge = 0;          // pnlInner, square
+    int matBevel = 3;         // pnlInner's lowered bevel
+    int pictureBorder = 8;    // pnlBack's border width: the panels' rest position
+    int moveAmount = 0;       // one-pixel steps per move phase
+    QSize errorSize{153, 17}; // pnlError
 
     // pnlBack fills the mat inside its bevel.
     int pictureAreaEdge() const { return matEdge - 2 * matBevel; }

@@ -2,8 +2,7 @@
 
 #include <QPainter>
 
-ImageView::ImageView(QWidget *parent)
-    : QWidget(parent)
+ImageView::ImageView(QWidget *parent) : QWidget(parent)
 {
 }
 

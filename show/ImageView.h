@@ -37,5 +37,5 @@ protected:
 private:
     std::optional<Picture> m_picture;
     bool m_stretch = false;
-    QImage m_stretched;  // the picture stretched to the widget's size
+    QImage m_stretched; // the picture stretched to the widget's size
 };

@@ -6,8 +6,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 enum { InputBufferSize = 65536 };
 
@@ -22,8 +22,8 @@ struct PantelJpegDecoder
     int failure;
     int fd;
     int anyInput;
-    int endedEarly;      /* the file ended before the picture did */
-    int dataEnded;       /* the entropy-coded data ended, at the file's end or a marker */
+    int endedEarly;         /* the file ended before the picture did */
+    int dataEnded;          /* the entropy-coded data ended, at the file's end or a marker */
     JDIMENSION decodedRows; /* when dataEnded: the rows of the block rows completed before */
     int endScan;            /* when dataEnded: the scan it happened in */
     int headerRead;
@@ -42,8 +42,8 @@ static void errorExit(j_common_ptr cinfo)
     PantelJpegDecoder *decoder = decoderOf(cinfo);
     if (decoder->failure == PANTEL_JPEG_OK) {
         const int code = cinfo->err->msg_code;
-        decoder->failure = (code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE)
-            ? PANTEL_JPEG_NO_MEMORY : PANTEL_JPEG_INVALID;
+        decoder->failure = (code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE) ? PANTEL_JPEG_NO_MEMORY
+                                                                                         : PANTEL_JPEG_INVALID;
     }
     longjmp(decoder->jump, 1);
 }
@@ -205,8 +205,8 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
 }
 
 /* The samplings for which skipping rows and cropping columns give exactly the pixels
- * of a full decode (sequential or multi-scan alike): one component, or three with the chroma at 1x1 and the luma at 1x1,
- * 2x1 or 2x2 (4:4:4, 4:2:2, 4:2:0). Other layouts are decoded in full. */
+ * of a full decode (sequential or multi-scan alike): one component, or three with the chroma at 1x1 and the luma at
+ * 1x1, 2x1 or 2x2 (4:4:4, 4:2:2, 4:2:0). Other layouts are decoded in full. */
 static int plainSampling(j_decompress_ptr cinfo)
 {
     const jpeg_component_info *components = cinfo->comp_info;
@@ -218,9 +218,8 @@ static int plainSampling(j_decompress_ptr cinfo)
         return 0;
     if (!((h == 1 && v == 1) || (h == 2 && v == 1) || (h == 2 && v == 2)))
         return 0;
-    return components[0].h_samp_factor == h && components[0].v_samp_factor == v
-        && components[1].h_samp_factor == 1 && components[1].v_samp_factor == 1
-        && components[2].h_samp_factor == 1 && components[2].v_samp_factor == 1;
+    return components[0].h_samp_factor == h && components[0].v_samp_factor == v && components[1].h_samp_factor == 1
+        && components[1].v_samp_factor == 1 && components[2].h_samp_factor == 1 && components[2].v_samp_factor == 1;
 }
 
 static uint32_t rgbPixel(const JSAMPLE *sample)
@@ -282,8 +281,8 @@ static void decodeInto(PantelJpegDecoder *decoder, const PantelJpegTarget *targe
         if (target->sourceRows[0] > 0)
             jpeg_skip_scanlines(cinfo, (JDIMENSION)target->sourceRows[0]);
     }
-    line = (*cinfo->mem->alloc_sarray)((j_common_ptr)cinfo, JPOOL_IMAGE,
-                                       width * (JDIMENSION)cinfo->output_components, 1);
+    line = (*cinfo->mem->alloc_sarray)((j_common_ptr)cinfo, JPOOL_IMAGE, width * (JDIMENSION)cinfo->output_components,
+                                       1);
 
     /* Once the data has ended, the block row that was being decoded and those after it
      * stay black. A sequential file is decoded as its rows are read, so that happens in

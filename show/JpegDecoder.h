@@ -30,8 +30,7 @@ typedef struct PantelJpegTarget
 } PantelJpegTarget;
 
 /* Outcome of the decoder's calls. */
-enum PantelJpegResult
-{
+enum PantelJpegResult {
     PANTEL_JPEG_OK = 0,
     PANTEL_JPEG_INVALID = 1,   /* libjpeg refused the data */
     PANTEL_JPEG_TOO_LARGE = 2, /* the header claims more pixels than allowed */

@@ -1,24 +1,24 @@
 #include "show/Main.h"
 
-#include "show/BuiltInFrame.h"
-#include "settings/ColorText.h"
-#include "platform/ErrorReport.h"
-#include "show/ImageView.h"
-#include "show/MailIndicator.h"
-#include "show/Panel.h"
-#include "platform/Platform.h"
-#include "show/PictureCatalogue.h"
-#include "show/PictureLoader.h"
 #include "mail/Pop3Client.h"
+#include "platform/ErrorReport.h"
+#include "platform/Platform.h"
 #include "platform/PreviewParent.h"
+#include "platform/X11Window.h"
+#include "settings/ColorText.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
-#include "show/SlideMove.h"
+#include "show/BuiltInFrame.h"
 #include "show/ClockText.h"
+#include "show/ImageView.h"
+#include "show/MailIndicator.h"
 #include "show/MouseMove.h"
+#include "show/Panel.h"
+#include "show/PictureCatalogue.h"
+#include "show/PictureLoader.h"
+#include "show/SlideMove.h"
 #include "show/SystemCommand.h"
 #include "show/Timer.h"
-#include "platform/X11Window.h"
 #include "ui_Main.h"
 
 #include <QCloseEvent>
@@ -31,10 +31,10 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScopeGuard>
-#include <QTimer>
 #include <QScreen>
 #include <QThread>
 #include <QTime>
+#include <QTimer>
 #include <limits>
 
 namespace {
@@ -96,12 +96,11 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     m_baseColor = pnlBase->color();
     // The frame and its parts take no input: mouse events reach the form with the
     // form's coordinates, and the form sees every key.
-    for (QWidget *part : {static_cast<QWidget *>(pnlBase), static_cast<QWidget *>(imgGaku),
-                          static_cast<QWidget *>(lblTime), static_cast<QWidget *>(pnlInner),
-                          static_cast<QWidget *>(pnlBack), static_cast<QWidget *>(pnlA),
-                          static_cast<QWidget *>(imgA), static_cast<QWidget *>(pnlB),
-                          static_cast<QWidget *>(imgB), static_cast<QWidget *>(pnlError),
-                          static_cast<QWidget *>(imgDummy), m_slideArea})
+    for (QWidget *part :
+         {static_cast<QWidget *>(pnlBase), static_cast<QWidget *>(imgGaku), static_cast<QWidget *>(lblTime),
+          static_cast<QWidget *>(pnlInner), static_cast<QWidget *>(pnlBack), static_cast<QWidget *>(pnlA),
+          static_cast<QWidget *>(imgA), static_cast<QWidget *>(pnlB), static_cast<QWidget *>(imgB),
+          static_cast<QWidget *>(pnlError), static_cast<QWidget *>(imgDummy), m_slideArea})
         part->setAttribute(Qt::WA_TransparentForMouseEvents);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -256,8 +255,8 @@ void TPantelForm::FormCreate()
     pnlError->resize(m_layout.errorSize);
     imgGaku->setGeometry(pnlBase->clientRect());
     pnlBack->setGeometry(pnlInner->clientRect());
-    m_slideArea->setGeometry(pnlBack->rect().adjusted(pnlBack->lineWidth(), pnlBack->lineWidth(),
-                                                      -pnlBack->lineWidth(), -pnlBack->lineWidth()));
+    m_slideArea->setGeometry(pnlBack->rect().adjusted(pnlBack->lineWidth(), pnlBack->lineWidth(), -pnlBack->lineWidth(),
+                                                      -pnlBack->lineWidth()));
 
     // 14. The picture panels fill the picture area.
     for (Panel *panel : {pnlA, pnlB})

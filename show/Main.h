@@ -1,8 +1,8 @@
 #pragma once
 
+#include "settings/SlotSettings.h"
 #include "show/FrameLayout.h"
 #include "show/PictureLoader.h"
-#include "settings/SlotSettings.h"
 
 #include <QSize>
 #include <QStringList>

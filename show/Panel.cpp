@@ -28,8 +28,7 @@ void bevelColours(Panel::Bevel bevel, QColor &top, QColor &bottom)
 
 } // namespace
 
-Panel::Panel(QWidget *parent)
-    : QWidget(parent)
+Panel::Panel(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }

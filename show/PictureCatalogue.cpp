@@ -26,20 +26,19 @@ QStringList listPictureFiles(const QString &folder)
     // Every entry, hidden and system ones included; the attributes are not looked at, so
     // a sub-folder named like a picture is listed too (the loader skips it).
     const QDir dir(folder);
-    const QStringList names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                            QDir::Unsorted);
+    const QStringList names
+        = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString &name : names) {
         if (isPictureFileName(name))
             pictures << folder + QLatin1Char('/') + name;
     }
-    QCollator collator;  // the user's locale
+    QCollator collator; // the user's locale
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     // In the C locale the collator compares case-folded UTF-16 code units, but its sort
     // keys would not fold the case; compare directly there.
     if (collator.locale().language() == QLocale::C) {
-        std::stable_sort(pictures.begin(), pictures.end(), [](const QString &a, const QString &b) {
-            return a.compare(b, Qt::CaseInsensitive) < 0;
-        });
+        std::stable_sort(pictures.begin(), pictures.end(),
+                         [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
         return pictures;
     }
     // Elsewhere one sort key a path, made once, instead of the locale's comparison over

@@ -1,7 +1,7 @@
 #include "show/PictureLoader.h"
 
-#include "show/JpegDecoder.h"
 #include "settings/SettingsText.h"
+#include "show/JpegDecoder.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -95,9 +95,9 @@ FileDescriptor openRegularFile(const QString &path)
 // Which source rows (or columns) the visible part of one axis takes.
 struct AxisPlan
 {
-    int size = 0;             // the whole picture's extent after the reduction
-    int first = 0;            // first visible position in the reduced picture
-    std::vector<int> source;  // for each visible position, the source position
+    int size = 0;            // the whole picture's extent after the reduction
+    int first = 0;           // first visible position in the reduced picture
+    std::vector<int> source; // for each visible position, the source position
 };
 
 // The reduced extent of an axis: Trunc(length x scale), cut toward zero; 0 when nothing
@@ -106,7 +106,7 @@ std::optional<int> reducedExtent(int length, double scale)
 {
     const double reduced = scale == 1.0 ? double(length) : std::trunc(double(length) * scale);
     if (!(reduced >= 1.0))
-        return 0;  // NaN or nothing left
+        return 0; // NaN or nothing left
     if (reduced > double(kMaxPixels))
         return std::nullopt;
     return int(reduced);
@@ -258,7 +258,8 @@ std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible
     if (part.isNull())
         return std::nullopt;
     for (int r = 0; r < pixels.height(); ++r) {
-        const auto *in = reinterpret_cast<const QRgb *>(part.constScanLine(plan->rows.source[size_t(r)] - sourceRect.y()));
+        const auto *in
+            = reinterpret_cast<const QRgb *>(part.constScanLine(plan->rows.source[size_t(r)] - sourceRect.y()));
         auto *out = reinterpret_cast<QRgb *>(pixels.scanLine(r));
         for (int c = 0; c < pixels.width(); ++c)
             out[c] = 0xff000000u | in[plan->columns.source[size_t(c)] - sourceRect.x()];

@@ -1,6 +1,5 @@
 #include "show/SlideMove.h"
 
-
 int slideStep(int left, int slideWidth, int border)
 {
     if (left >= border)

@@ -34,8 +34,7 @@ MoveState moveStep(MoveState state, QSize frame, QSize window);
 
 // The frame's start position on one axis: 10 plus a random number below the free room
 // minus 20 (`random(n)` gives 0 to n - 1, and 0 for n = 0).
-template<typename Random>
-int randomFramePosition(int window, int frame, Random &&random)
+template <typename Random> int randomFramePosition(int window, int frame, Random &&random)
 {
     const int room = qMax(0, window - frame - 20);
     return (room > 0 ? int(random(room)) : 0) + 10;
@@ -45,5 +44,11 @@ int randomFramePosition(int window, int frame, Random &&random)
 // such values run as the shortest ones the settings dialog offers.
 constexpr int ShortestStayTime = 10;
 constexpr int ShortestSlideInterval = 1;
-constexpr int usableStayTime(int stayTime) { return stayTime > 0 ? stayTime : ShortestStayTime; }
-constexpr int usableSlideInterval(int interval) { return interval > 0 ? interval : ShortestSlideInterval; }
+constexpr int usableStayTime(int stayTime)
+{
+    return stayTime > 0 ? stayTime : ShortestStayTime;
+}
+constexpr int usableSlideInterval(int interval)
+{
+    return interval > 0 ? interval : ShortestSlideInterval;
+}

@@ -1,7 +1,6 @@
 #include "show/Timer.h"
 
-Timer::Timer(QObject *parent)
-    : QObject(parent)
+Timer::Timer(QObject *parent) : QObject(parent)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &Timer::timeout);

@@ -29,7 +29,8 @@ public:
     // The dovecot program, empty when it is not installed (Debian package dovecot-pop3d).
     static QString binary()
     {
-        QString found = QStandardPaths::findExecutable(QStringLiteral("dovecot"), {"/usr/sbin", "/usr/local/sbin", "/sbin"});
+        QString found
+            = QStandardPaths::findExecutable(QStringLiteral("dovecot"), {"/usr/sbin", "/usr/local/sbin", "/sbin"});
         if (found.isEmpty())
             found = QStandardPaths::findExecutable(QStringLiteral("dovecot"));
         return found;
@@ -45,9 +46,10 @@ public:
         if (!m_dir.isValid())
             return QStringLiteral("no temporary folder");
         const QString root = m_dir.path();
-        QFile::setPermissions(root, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                        | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                                        | QFileDevice::ExeOther);
+        QFile::setPermissions(root,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                  | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                  | QFileDevice::ExeOther);
         const MailUser owner = mailUser();
         if (owner.user.isEmpty())
             return QStringLiteral("no user to own the mailbox");

@@ -21,19 +21,43 @@ struct PeerStep
 };
 using PeerScript = QList<PeerStep>;
 
-inline PeerScript S(const QByteArray &line) { return {{PeerStep::Send, line + "\r\n"}}; }
-inline PeerScript C(const QByteArray &line) { return {{PeerStep::Expect, line}}; }
-inline PeerScript raw(const QByteArray &bytes) { return {{PeerStep::Raw, bytes}}; }
-inline PeerScript pauseFor(int ms) { return {{PeerStep::Pause, {}, ms}}; }
-inline PeerScript closeConnection() { return {{PeerStep::Close, {}}}; }
+inline PeerScript S(const QByteArray &line)
+{
+    return {{PeerStep::Send, line + "\r\n"}};
+}
+inline PeerScript C(const QByteArray &line)
+{
+    return {{PeerStep::Expect, line}};
+}
+inline PeerScript raw(const QByteArray &bytes)
+{
+    return {{PeerStep::Raw, bytes}};
+}
+inline PeerScript pauseFor(int ms)
+{
+    return {{PeerStep::Pause, {}, ms}};
+}
+inline PeerScript closeConnection()
+{
+    return {{PeerStep::Close, {}}};
+}
 
-inline PeerScript greetingSequence() { return S("+OK POP3 ready"); }
+inline PeerScript greetingSequence()
+{
+    return S("+OK POP3 ready");
+}
 inline PeerScript loginSequence(const QByteArray &user = "alice", const QByteArray &password = "secret")
 {
     return greetingSequence() + C("USER " + user) + S("+OK") + C("PASS " + password) + S("+OK logged in");
 }
-inline PeerScript statSequence(const QByteArray &reply = "+OK 3 1200") { return C("STAT") + S(reply); }
-inline PeerScript quitSequence() { return C("QUIT") + S("+OK bye") + closeConnection(); }
+inline PeerScript statSequence(const QByteArray &reply = "+OK 3 1200")
+{
+    return C("STAT") + S(reply);
+}
+inline PeerScript quitSequence()
+{
+    return C("QUIT") + S("+OK bye") + closeConnection();
+}
 
 // A port on 127.0.0.1 where nothing listens (it was free a moment ago): connecting there
 // is refused at once. 0 when no port could be had.
@@ -50,8 +74,7 @@ inline quint16 closedPort()
 class ScriptedPeer
 {
 public:
-    explicit ScriptedPeer(PeerScript script = {})
-        : m_script(std::move(script))
+    explicit ScriptedPeer(PeerScript script = {}) : m_script(std::move(script))
     {
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
@@ -97,8 +120,7 @@ public:
     // n-th connection (from 0) is played series(n). A connection that comes while the
     // last one is still open is refused. received holds the latest connection's lines,
     // mismatches those of all.
-    explicit ScriptedPeer(std::function<PeerScript(int)> series)
-        : ScriptedPeer(PeerScript{})
+    explicit ScriptedPeer(std::function<PeerScript(int)> series) : ScriptedPeer(PeerScript{})
     {
         m_series = std::move(series);
     }
@@ -107,8 +129,8 @@ public:
     bool finished() const { return m_position >= m_script.size(); }
     QTcpSocket *client() const { return m_client; }
 
-    QStringList received;    // every line the client sent, without its line end
-    QStringList mismatches;  // expectations the client did not meet
+    QStringList received;   // every line the client sent, without its line end
+    QStringList mismatches; // expectations the client did not meet
     int connections = 0;
     bool clientClosed = false;
 

@@ -37,8 +37,7 @@ inline void store(const QString &name, const QString &text)
     s.WriteString(SettingNames::Section, name, text);
 }
 
-template <typename T>
-T *control(const QWidget &dialog, const char *name)
+template <typename T> T *control(const QWidget &dialog, const char *name)
 {
     T *found = dialog.findChild<T *>(QLatin1String(name));
     if (!found)
@@ -47,7 +46,7 @@ T *control(const QWidget &dialog, const char *name)
 }
 
 // The mail group's controls: enabled exactly while its check box is on.
-inline const char *const kMailControls[] = {"lblHost", "lblUserID", "lblPassword", "lblRoundTime", "edtHost",
+inline const char *const kMailControls[] = {"lblHost",   "lblUserID",   "lblPassword",  "lblRoundTime", "edtHost",
                                             "edtUserID", "medPassword", "speRoundTime", "btnMailCheck"};
 
 // Base of the settings dialog's test classes. Each test starts from an empty settings

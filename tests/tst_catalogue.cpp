@@ -56,12 +56,13 @@ private slots:
         QVERIFY(folder.isValid());
         for (const char *name : {"b.JPG", "a.jpg", "C.bmp", ".hidden.jpeg", "notes.txt", "x.jpg.part", "noext"})
             QVERIFY(touch(folder.filePath(QString::fromLatin1(name))));
-        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("sub.jpg")));  // listed; the loader skips it
-        QVERIFY(touch(folder.filePath(QStringLiteral("sub.jpg/inner.jpg"))));  // sub-folders are not entered
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("sub.jpg")));        // listed; the loader skips it
+        QVERIFY(touch(folder.filePath(QStringLiteral("sub.jpg/inner.jpg")))); // sub-folders are not entered
 
         const QString base = folder.path() + QLatin1Char('/');
         QCOMPARE(listPictureFiles(folder.path()),
-                 (QStringList{base + ".hidden.jpeg", base + "a.jpg", base + "b.JPG", base + "C.bmp", base + "sub.jpg"}));
+                 (QStringList{base + ".hidden.jpeg", base + "a.jpg", base + "b.JPG", base + "C.bmp",
+                              base + "sub.jpg"}));
     }
 
     void folderListNothing_data()
@@ -84,10 +85,10 @@ private slots:
     {
         QTemporaryDir folder;
         QVERIFY(folder.isValid());
-        const QStringList stems{QStringLiteral("Été"), QStringLiteral("ete"), QStringLiteral("旅行"),
-                                QStringLiteral("りょこう"), QStringLiteral("IMG_10"), QStringLiteral("img_9"),
-                                QStringLiteral("Zebra"), QStringLiteral("zebra 2"), QStringLiteral("_x"),
-                                QStringLiteral("Ärger"), QStringLiteral("arg"), QStringLiteral("0001")};
+        const QStringList stems{QStringLiteral("Été"),      QStringLiteral("ete"),     QStringLiteral("旅行"),
+                                QStringLiteral("りょこう"), QStringLiteral("IMG_10"),  QStringLiteral("img_9"),
+                                QStringLiteral("Zebra"),    QStringLiteral("zebra 2"), QStringLiteral("_x"),
+                                QStringLiteral("Ärger"),    QStringLiteral("arg"),     QStringLiteral("0001")};
         const QStringList extensions{QStringLiteral(".jpg"), QStringLiteral(".BMP"), QStringLiteral(".Jpeg")};
         for (const QString &stem : stems)
             for (const QString &extension : extensions)

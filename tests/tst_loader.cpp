@@ -1,13 +1,13 @@
 #include "show/PictureLoader.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QBuffer>
 #include <QPainter>
-#include <QStandardPaths>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -38,7 +38,8 @@ QImage smoothPicture(int width, int height)
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
             const int ring = ((x - width / 3) * (x - width / 3) + (y - height / 2) * (y - height / 2)) / 97;
-            line[x] = qRgb((x * 255) / qMax(1, width - 1), (ring * 7) & 255, ((x ^ y) & 63) + (y * 190) / qMax(1, height));
+            line[x]
+                = qRgb((x * 255) / qMax(1, width - 1), (ring * 7) & 255, ((x ^ y) & 63) + (y * 190) / qMax(1, height));
         }
     }
     return image;
@@ -107,7 +108,12 @@ QString comparePicks(const Picture &picture, const QImage &source)
             const QRgb want = source.pixel(sx, sy);
             if (got != want)
                 return QStringLiteral("pixel %1,%2 (source %3,%4): %5 instead of %6")
-                    .arg(c).arg(r).arg(sx).arg(sy).arg(got, 8, 16).arg(want, 8, 16);
+                    .arg(c)
+                    .arg(r)
+                    .arg(sx)
+                    .arg(sy)
+                    .arg(got, 8, 16)
+                    .arg(want, 8, 16);
         }
     }
     return {};
@@ -169,14 +175,15 @@ struct BmpParts
     quint16 bitCount = 24;
     quint32 compression = 0;
     quint32 colorsUsed = 0;
-    QByteArray palette;          // colour table entries, 4 bytes each
-    QByteArray pixels;           // the pixel data as stored
-    qint64 pixelOffset = -1;     // -1: right after the headers and table
+    QByteArray palette;      // colour table entries, 4 bytes each
+    QByteArray pixels;       // the pixel data as stored
+    qint64 pixelOffset = -1; // -1: right after the headers and table
 };
 
 QByteArray bmpFile(const BmpParts &parts)
 {
-    const quint32 offset = parts.pixelOffset >= 0 ? quint32(parts.pixelOffset) : quint32(14 + 40 + parts.palette.size());
+    const quint32 offset
+        = parts.pixelOffset >= 0 ? quint32(parts.pixelOffset) : quint32(14 + 40 + parts.palette.size());
     QByteArray data(14 + 40, '\0');
     char *p = data.data();
     p[0] = 'B';
@@ -281,7 +288,8 @@ private slots:
 void TestLoader::initTestCase()
 {
     QVERIFY(m_folder.isValid());
-    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("cjpeg")).isEmpty(), "cjpeg (libjpeg-turbo-progs) is needed");
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("cjpeg")).isEmpty(),
+             "cjpeg (libjpeg-turbo-progs) is needed");
 }
 
 // Geometry on a lossless BMP whose every pixel tells its position.
@@ -291,7 +299,7 @@ void TestLoader::placement_data()
     QTest::addColumn<double>("scale");
     QTest::addColumn<QSize>("area");
     QTest::addColumn<QSize>("size");
-    QTest::addColumn<QRect>("shown");  // in the reduced picture's coordinates
+    QTest::addColumn<QRect>("shown"); // in the reduced picture's coordinates
 
     QTest::newRow("1600x1200 in 400x400 shows columns 600-999, rows 400-799")
         << QSize(1600, 1200) << 1.0 << QSize(400, 400) << QSize(1600, 1200) << QRect(600, 400, 400, 400);
@@ -305,8 +313,7 @@ void TestLoader::placement_data()
         << QSize(401, 403) << 1.0 << QSize(400, 400) << QSize(401, 403) << QRect(0, 1, 400, 400);
     QTest::newRow("smaller than the area: whole")
         << QSize(123, 45) << 1.0 << QSize(400, 400) << QSize(123, 45) << QRect(0, 0, 123, 45);
-    QTest::newRow("no area: whole")
-        << QSize(700, 20) << 1.0 << QSize() << QSize(700, 20) << QRect(0, 0, 700, 20);
+    QTest::newRow("no area: whole") << QSize(700, 20) << 1.0 << QSize() << QSize(700, 20) << QRect(0, 0, 700, 20);
     QTest::newRow("preview scale, odd sizes")
         << QSize(1001, 777) << 0.1484375 << QSize(59, 59) << QSize(148, 115) << QRect(44, 28, 59, 59);
 }
@@ -337,7 +344,9 @@ void TestLoader::placement()
         QImage whole(size, QImage::Format_RGB32);
         for (int y = 0; y < size.height(); ++y)
             for (int x = 0; x < size.width(); ++x)
-                whole.setPixel(x, y, image.pixel(sourceOf(x, source.width(), size.width()), sourceOf(y, source.height(), size.height())));
+                whole.setPixel(x, y,
+                               image.pixel(sourceOf(x, source.width(), size.width()),
+                                           sourceOf(y, source.height(), size.height())));
         QImage expected(area, QImage::Format_RGB32);
         QImage got(area, QImage::Format_RGB32);
         expected.fill(Qt::black);
@@ -374,24 +383,22 @@ void TestLoader::jpegMatchesFullDecode_data()
         const char *name;
         QStringList options;
     } codings[] = {
-        {"4:2:0", {"-sample", "2x2"}},
-        {"4:2:2", {"-sample", "2x1"}},
-        {"4:4:4", {"-sample", "1x1"}},
-        {"4:4:0", {"-sample", "1x2"}},
-        {"gray", {"-grayscale"}},
-        {"progressive", {"-progressive"}},
-        {"restarts", {"-restart", "1"}},
-        {"arithmetic", {"-arithmetic"}},
+        {"4:2:0", {"-sample", "2x2"}},   {"4:2:2", {"-sample", "2x1"}},   {"4:4:4", {"-sample", "1x1"}},
+        {"4:4:0", {"-sample", "1x2"}},   {"gray", {"-grayscale"}},        {"progressive", {"-progressive"}},
+        {"restarts", {"-restart", "1"}}, {"arithmetic", {"-arithmetic"}},
     };
     for (const auto &coding : codings) {
         QTest::addRow("%s 1600x1200 in 400x400", coding.name) << QSize(1600, 1200) << coding.options << 1.0 << area;
         QTest::addRow("%s 1601x1203 in 400x400", coding.name) << QSize(1601, 1203) << coding.options << 1.0 << area;
-        QTest::addRow("%s 1603x997 at 0.1484375 in 59x59", coding.name) << QSize(1603, 997) << coding.options << 0.1484375 << QSize(59, 59);
+        QTest::addRow("%s 1603x997 at 0.1484375 in 59x59", coding.name)
+            << QSize(1603, 997) << coding.options << 0.1484375 << QSize(59, 59);
     }
     QTest::newRow("4:2:0 1024x768 at 0.3") << QSize(1024, 768) << QStringList{"-sample", "2x2"} << 0.3 << area;
     QTest::newRow("4:2:0 whole") << QSize(333, 217) << QStringList{"-sample", "2x2"} << 1.0 << QSize();
-    QTest::newRow("4:2:0 narrow band at the right") << QSize(2000, 300) << QStringList{"-sample", "2x2"} << 1.0 << QSize(17, 400);
-    QTest::newRow("4:2:2 one row, one column") << QSize(501, 303) << QStringList{"-sample", "2x1"} << 1.0 << QSize(1, 1);
+    QTest::newRow("4:2:0 narrow band at the right")
+        << QSize(2000, 300) << QStringList{"-sample", "2x2"} << 1.0 << QSize(17, 400);
+    QTest::newRow("4:2:2 one row, one column")
+        << QSize(501, 303) << QStringList{"-sample", "2x1"} << 1.0 << QSize(1, 1);
 }
 
 void TestLoader::jpegMatchesFullDecode()
@@ -401,7 +408,8 @@ void TestLoader::jpegMatchesFullDecode()
     QFETCH(double, scale);
     QFETCH(QSize, area);
 
-    const QString file = makeJpeg(m_folder.path(), QStringLiteral("match.jpg"), smoothPicture(source.width(), source.height()), options);
+    const QString file = makeJpeg(m_folder.path(), QStringLiteral("match.jpg"),
+                                  smoothPicture(source.width(), source.height()), options);
     QVERIFY(!file.isEmpty());
     const QImage reference = fullDecode(file);
     QCOMPARE(reference.size(), source);
@@ -430,8 +438,9 @@ void TestLoader::jpegLayouts()
     QImage image(64, 48, QImage::Format_RGB32);
     image.fill(QColor(200, 40, 40));
     QVERIFY(image.save(source, "PNG"));
-    QVERIFY(run(QStringLiteral("convert"), {source, QStringLiteral("-colorspace"), convertColorspace,
-                                            QStringLiteral("-quality"), QStringLiteral("95"), file}));
+    QVERIFY(run(QStringLiteral("convert"),
+                {source, QStringLiteral("-colorspace"), convertColorspace, QStringLiteral("-quality"),
+                 QStringLiteral("95"), file}));
     const auto picture = loadPicture(file, 1.0, QSize(400, 400));
     QVERIFY(picture.has_value());
     QCOMPARE(picture->pixels.size(), QSize(64, 48));
@@ -601,12 +610,14 @@ void TestLoader::truncatedProgressive_data()
 void TestLoader::truncatedProgressive()
 {
     QFETCH(bool, inFirstScan);
-    const QString whole = makeJpeg(m_folder.path(), QStringLiteral("progressive.jpg"), smoothPicture(600, 600), {"-progressive"});
+    const QString whole
+        = makeJpeg(m_folder.path(), QStringLiteral("progressive.jpg"), smoothPicture(600, 600), {"-progressive"});
     const QByteArray data = readAll(whole);
     const int firstScan = findMarker(data, 0xDA, 0xDA);
     const int secondScan = findMarker(data, 0xDA, 0xDA, firstScan + 2);
     QVERIFY(firstScan > 0 && secondScan > firstScan);
-    const int cut = inFirstScan ? firstScan + (secondScan - firstScan) / 2 : secondScan + (int(data.size()) - secondScan) / 2;
+    const int cut
+        = inFirstScan ? firstScan + (secondScan - firstScan) / 2 : secondScan + (int(data.size()) - secondScan) / 2;
     const QString file = path(QStringLiteral("progressive-cut.jpg"));
     QVERIFY(writeAll(file, data.left(cut)));
 
@@ -631,8 +642,8 @@ void TestLoader::truncatedProgressive()
 // A large JPEG cut at every 64 KiB: each piece is shown (the rows it holds) or refused.
 void TestLoader::jpegCutEvery64KiB()
 {
-    const QString whole = makeJpeg(m_folder.path(), QStringLiteral("large.jpg"), smoothPicture(3000, 2000),
-                                   {"-quality", "95"});
+    const QString whole
+        = makeJpeg(m_folder.path(), QStringLiteral("large.jpg"), smoothPicture(3000, 2000), {"-quality", "95"});
     QVERIFY(!whole.isEmpty());
     const QByteArray data = readAll(whole);
     QVERIFY(data.size() > 4 * 65536);
@@ -739,7 +750,8 @@ void TestLoader::progressiveBombRefusedWithinMemory()
 // One scan repeated: 100 scans are decoded, 10,000 are refused after the 100th.
 void TestLoader::tooManyScans()
 {
-    const QString small = makeJpeg(m_folder.path(), QStringLiteral("scans.jpg"), smoothPicture(16, 16), {"-progressive"});
+    const QString small
+        = makeJpeg(m_folder.path(), QStringLiteral("scans.jpg"), smoothPicture(16, 16), {"-progressive"});
     const QByteArray data = readAll(small);
     int lastScan = -1;
     for (int at = findMarker(data, 0xDA, 0xDA); at >= 0; at = findMarker(data, 0xDA, 0xDA, at + 2))
@@ -881,18 +893,18 @@ void TestLoader::malformedBmps_data()
 
     BmpParts noMasks = plain;
     noMasks.bitCount = 32;
-    noMasks.compression = 3;  // bit fields
+    noMasks.compression = 3; // bit fields
     noMasks.palette = QByteArray(12, '\0');
     noMasks.pixels = QByteArray(4 * 4 * 2, '\x7f');
     QTest::newRow("bit-field masks of 0") << bmpFile(noMasks) << true;
 
     BmpParts longRun = paletted;
-    longRun.compression = 1;  // RLE8: a run of 255 on a line of 4, then a delta past the last row
+    longRun.compression = 1; // RLE8: a run of 255 on a line of 4, then a delta past the last row
     longRun.pixels = QByteArray("\xff\x01\x00\x00\x00\x02\x05\x09\xff\x01\x00\x01", 12);
     QTest::newRow("RLE runs past the line and the last row") << bmpFile(longRun) << true;
 
     BmpParts literalRun = paletted;
-    literalRun.compression = 1;  // RLE8 literal run of 200 bytes with 3 present
+    literalRun.compression = 1; // RLE8 literal run of 200 bytes with 3 present
     literalRun.pixels = QByteArray("\x00\xc8\x01\x00\x01", 5);
     QTest::newRow("RLE literal past the end of the file") << bmpFile(literalRun) << true;
 

@@ -1,8 +1,8 @@
 // The real program under a real X server with the mail check on: against a Dovecot
 // mailbox holding mail the frame turns yellow and carries the marker; against a stopped
 // server the dark-red error mark shows. Needs xvfb-run (a 1024 x 768 screen) and dovecot.
-#include "tests/DovecotServer.h"
 #include "settings/SettingsStore.h"
+#include "tests/DovecotServer.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -12,10 +12,22 @@
 
 namespace {
 
-bool isYellow(QRgb c) { return qRed(c) == 255 && qGreen(c) == 255 && qBlue(c) == 0; }
-bool isGold(QRgb c) { return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40 && !isYellow(c); }
-bool isMaroon(QRgb c) { return (c & 0xFFFFFF) == 0x800000; }
-bool isDark(QRgb c) { return qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100; }
+bool isYellow(QRgb c)
+{
+    return qRed(c) == 255 && qGreen(c) == 255 && qBlue(c) == 0;
+}
+bool isGold(QRgb c)
+{
+    return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40 && !isYellow(c);
+}
+bool isMaroon(QRgb c)
+{
+    return (c & 0xFFFFFF) == 0x800000;
+}
+bool isDark(QRgb c)
+{
+    return qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100;
+}
 
 QImage screenShot()
 {
@@ -118,7 +130,7 @@ private slots:
         QImage shot;
         QTRY_VERIFY_WITH_TIMEOUT((shot = screenShot(), count(shot, shot.rect(), isYellow) > 4 * 400 * 9), 10000);
         const QRect frame = boundsOf(shot, isYellow);
-        QCOMPARE(frame.size(), QSize(450 - 6, 450 - 6));  // inside the frame's 3-pixel bevel
+        QCOMPARE(frame.size(), QSize(450 - 6, 450 - 6)); // inside the frame's 3-pixel bevel
         if (!qEnvironmentVariableIsEmpty("PANTEL_SHOTS"))
             shot.save(qEnvironmentVariable("PANTEL_SHOTS") + QStringLiteral("/talk.png"));
         QCOMPARE(count(shot, shot.rect(), isMaroon), 0);
@@ -141,7 +153,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((shot = screenShot(), count(shot, shot.rect(), isMaroon) > 153 * 17 / 2), 10000);
         if (!qEnvironmentVariableIsEmpty("PANTEL_SHOTS"))
             shot.save(qEnvironmentVariable("PANTEL_SHOTS") + QStringLiteral("/error.png"));
-        QVERIFY(count(shot, shot.rect(), isGold) > 1000);  // the frame picture is there
+        QVERIFY(count(shot, shot.rect(), isGold) > 1000); // the frame picture is there
         const QRect mark = boundsOf(shot, isMaroon);
         QCOMPARE(mark.size(), QSize(153, 17));
         QVERIFY(count(shot, mark, isMaroon) > 153 * 17 / 2);

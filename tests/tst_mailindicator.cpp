@@ -1,14 +1,14 @@
 // The show window's mail indicator: the companion's atoms, the mail checks against a
 // scripted POP3 peer, the talk look and the error mark, and closing during a check.
+#include "mail/Pop3Client.h"
+#include "settings/SettingsStore.h"
 #include "show/ImageView.h"
 #include "show/MailIndicator.h"
 #include "show/Main.h"
 #include "show/Panel.h"
-#include "mail/Pop3Client.h"
-#include "tests/ScriptedPeer.h"
-#include "settings/SettingsStore.h"
-#include "tests/ShowFixture.h"
 #include "show/Timer.h"
+#include "tests/ScriptedPeer.h"
+#include "tests/ShowFixture.h"
 
 #include <QLabel>
 #include <QPointer>
@@ -22,8 +22,14 @@ namespace {
 
 const QRgb Yellow = qRgb(255, 255, 0);
 
-bool isDark(QRgb c) { return qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100; }
-bool isGold(QRgb c) { return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40 && (c & 0xFFFFFF) != (Yellow & 0xFFFFFF); }
+bool isDark(QRgb c)
+{
+    return qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100;
+}
+bool isGold(QRgb c)
+{
+    return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40 && (c & 0xFFFFFF) != (Yellow & 0xFFFFFF);
+}
 
 // A mail check that succeeds: login, the mailbox status, and the QUIT of the connect event.
 PeerScript mailbox(int messages)
@@ -313,7 +319,7 @@ private slots:
         form->timMailCheckTimer();
         QVERIFY(empty.finished());
         QVERIFY(!form->mailWaiting());
-        QVERIFY(showsTalk(*form));  // until the next clock tick
+        QVERIFY(showsTalk(*form)); // until the next clock tick
         form->timCheckTimer();
         QVERIFY(showsNormal(*form));
     }
@@ -323,8 +329,8 @@ private slots:
     void failingCheckShowsErrorMark_data()
     {
         QTest::addColumn<PeerScript>("script");
-        QTest::newRow("refused login")
-            << (greetingSequence() + C("USER alice") + S("+OK") + C("PASS secret") + S("-ERR no") + quitSequence());
+        QTest::newRow("refused login") << (greetingSequence() + C("USER alice") + S("+OK") + C("PASS secret")
+                                           + S("-ERR no") + quitSequence());
         QTest::newRow("bad greeting") << (S("-ERR busy") + quitSequence());
         QTest::newRow("closed at once") << closeConnection();
         QTest::newRow("status refused") << (loginSequence() + statSequence("-ERR locked") + quitSequence());
@@ -335,7 +341,7 @@ private slots:
         QFETCH(PeerScript, script);
         writeSettings(true);
         auto form = makeForm(closedPort());
-        QVERIFY(errorShown(*form));  // the start-up check failed
+        QVERIFY(errorShown(*form)); // the start-up check failed
         QVERIFY(!form->mailWaiting());
         ScriptedPeer peer(script);
         form->popMail->Port = peer.port();
@@ -393,7 +399,7 @@ private slots:
         const auto isYellow = [](QRgb c) { return (c & 0xFFFFFF) == (Yellow & 0xFFFFFF); };
         QImage shot = form->grab().toImage();
         QCOMPARE(pixelsOf(shot, border, isYellow), 0);
-        QVERIFY(pixelsOf(shot, clock, isGold) > 0);  // the golden bar behind the clock
+        QVERIFY(pixelsOf(shot, clock, isGold) > 0); // the golden bar behind the clock
 
         m_platform->atoms << TalkedAtom;
         form->timCheckTimer();
@@ -404,14 +410,14 @@ private slots:
         const int text = pixelsOf(shot, clock, isDark);
         QVERIFY2(text > 50, qPrintable(QString::number(text)));
         // The strip beside the text is yellow too: no gold is left behind the label.
-        const QRect beside(clock.left(), clock.top(), 40, 9);  // above the lower bevel
+        const QRect beside(clock.left(), clock.top(), 40, 9); // above the lower bevel
         QCOMPARE(pixelsOf(shot, beside, isYellow), beside.width() * beside.height());
 
         m_platform->atoms.remove(TalkedAtom);
         form->timCheckTimer();
         shot = form->grab().toImage();
         QCOMPARE(pixelsOf(shot, border, isYellow), 0);
-        QVERIFY(pixelsOf(shot, clock, isGold) > 0);  // the golden bar behind the clock
+        QVERIFY(pixelsOf(shot, clock, isGold) > 0); // the golden bar behind the clock
     }
 
     // The error mark to the pixel: maroon with white text at the top left of the
@@ -425,7 +431,8 @@ private slots:
         QCOMPARE(mark.size(), QSize(153, 17));
         const QImage shot = form->grab().toImage();
         const int maroon = pixelsOf(shot, mark, [](QRgb c) { return (c & 0xFFFFFF) == 0x800000; });
-        const int white = pixelsOf(shot, mark, [](QRgb c) { return qRed(c) > 200 && qGreen(c) > 200 && qBlue(c) > 200; });
+        const int white
+            = pixelsOf(shot, mark, [](QRgb c) { return qRed(c) > 200 && qGreen(c) > 200 && qBlue(c) > 200; });
         QVERIFY2(maroon > mark.width() * mark.height() / 2, qPrintable(QString::number(maroon)));
         QVERIFY2(white > 30, qPrintable(QString::number(white)));
     }
@@ -490,7 +497,7 @@ private slots:
                 waiting.start();
                 return;
             }
-            if (waiting.elapsed() < 200)  // slide steps and mail ticks come meanwhile
+            if (waiting.elapsed() < 200) // slide steps and mail ticks come meanwhile
                 return;
             acted = true;
             runningDuringWait = form->mailCheckRunning();
@@ -519,7 +526,7 @@ private slots:
         // The check ends at once, not at its time-out, and drops the connection.
         QTRY_VERIFY_WITH_TIMEOUT(silent.clientClosed, 5000);
         if (destroy) {
-            QTRY_VERIFY(!client);  // freed by the check once its wait returned
+            QTRY_VERIFY(!client); // freed by the check once its wait returned
         } else {
             QTRY_VERIFY(!form->mailCheckRunning());
             QVERIFY(client);
@@ -542,7 +549,7 @@ private slots:
         form->timStayTimer();
         QVERIFY(form->timMove->enabled());
         form->timMailCheck->setInterval(1);
-        QTest::qSleep(5);  // the mail tick is due; the move step's event processing serves it
+        QTest::qSleep(5); // the mail tick is due; the move step's event processing serves it
         form->timMoveTimer();
         form->timMailCheck->setInterval(3600000);
         QCOMPARE(form->moveCount(), 1);
@@ -560,7 +567,7 @@ private slots:
         auto form = makeForm(closedPort());
         ScriptedPeer peer(loginSequence() + statSequence("+OK 1 10") + quitSequence());
         form->popMail->Port = peer.port();
-        form->popMail->OnConnect = nullptr;  // leaves the connection open
+        form->popMail->OnConnect = nullptr; // leaves the connection open
         form->popMail->Connect();
         QVERIFY(form->popMail->Connected());
         form.reset();

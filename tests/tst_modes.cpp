@@ -1,5 +1,5 @@
-#include "platform/FakePlatform.h"
 #include "app/Modes.h"
+#include "platform/FakePlatform.h"
 #include "platform/PreviewParent.h"
 
 #include <QProcess>
@@ -79,7 +79,7 @@ private slots:
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
-        env.insert("QT_QPA_PLATFORM", "xcb");  // no display: a window would fail to start
+        env.insert("QT_QPA_PLATFORM", "xcb"); // no display: a window would fail to start
         process.setProcessEnvironment(env);
         process.start(binary, {"/a"});
         QVERIFY(process.waitForFinished(5000));

@@ -1,6 +1,6 @@
+#include "mail/Pop3Client.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
-#include "mail/Pop3Client.h"
 #include "tests/ScriptedPeer.h"
 
 #include <QtTest>
@@ -13,8 +13,7 @@ class TestPop3 : public QObject
 
 private:
     // Runs `work` and returns the text of the failure it raised; empty if none.
-    template<typename Work>
-    static QString failureOf(Work work)
+    template <typename Work> static QString failureOf(Work work)
     {
         try {
             work();
@@ -28,10 +27,7 @@ private:
     // theirs up; its OnConnect handler disconnects, as theirs do.
     struct Check
     {
-        explicit Check(const ScriptedPeer &peer)
-            : Check(peer.port())
-        {
-        }
+        explicit Check(const ScriptedPeer &peer) : Check(peer.port()) {}
         explicit Check(quint16 port)
         {
             client.Host = QStringLiteral("127.0.0.1");
@@ -141,9 +137,12 @@ void TestPop3::attachFilePath_data()
 {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("no separator") << "C:\\mail" << "C:\\mail\\";
-    QTest::newRow("separator") << "C:\\mail\\" << "C:\\mail\\";
-    QTest::newRow("empty") << "" << "\\";
+    QTest::newRow("no separator") << "C:\\mail"
+                                  << "C:\\mail\\";
+    QTest::newRow("separator") << "C:\\mail\\"
+                               << "C:\\mail\\";
+    QTest::newRow("empty") << ""
+                           << "\\";
 }
 
 void TestPop3::attachFilePath()
@@ -321,8 +320,10 @@ void TestPop3::lineBreakInCredentialsRefused_data()
 {
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
-    QTest::newRow("LF in password") << "alice" << "secret\nDELE 1";
-    QTest::newRow("CR in user") << "alice\rDELE 1" << "secret";
+    QTest::newRow("LF in password") << "alice"
+                                    << "secret\nDELE 1";
+    QTest::newRow("CR in user") << "alice\rDELE 1"
+                                << "secret";
     QTest::newRow("zero in password") << "alice" << QString::fromLatin1("sec\0ret", 7);
 }
 
@@ -342,11 +343,11 @@ void TestPop3::lineBreakInCredentialsRefused()
 
 void TestPop3::silentServerTimesOut()
 {
-    ScriptedPeer peer(loginSequence());  // then nothing: STAT stays unanswered
+    ScriptedPeer peer(loginSequence()); // then nothing: STAT stays unanswered
     Check check(peer);
     check.client.TimeOut = 200;
     QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Socket readln aborted"));
-    QCOMPARE(check.connects, 1);  // the login had succeeded
+    QCOMPARE(check.connects, 1); // the login had succeeded
     QVERIFY(!check.client.Connected());
     QVERIFY(!peer.received.contains(QStringLiteral("QUIT")));
     QTRY_VERIFY(peer.clientClosed);

@@ -1,6 +1,6 @@
-#include "tests/DovecotServer.h"
-#include "platform/Exception.h"
 #include "mail/Pop3Client.h"
+#include "platform/Exception.h"
+#include "tests/DovecotServer.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 // The mail check against hostile or broken POP3 servers: odd line lengths, slow and split
 // replies, zero bytes, wrong letter case, absurd counts, silence and resets. Each check
 // must end (by its time-out at the latest) with a clear outcome and no socket left open.
-#include "platform/Exception.h"
 #include "mail/Pop3Client.h"
+#include "platform/Exception.h"
 #include "tests/ScriptedPeer.h"
 
 #include <QElapsedTimer>
@@ -12,8 +12,7 @@
 
 namespace {
 
-template<typename Work>
-QString failureOf(Work work)
+template <typename Work> QString failureOf(Work work)
 {
     try {
         work();
@@ -114,7 +113,7 @@ void TestPop3Hostile::megabyteWithoutLineEnd()
     clock.start();
     QCOMPARE(failureOf([&] { check.client.Connect(); }),
              QStringLiteral("Reply line too long (no line end within 65536 bytes)"));
-    QVERIFY(clock.elapsed() < 3000);  // refused as soon as the limit is passed, no time-out
+    QVERIFY(clock.elapsed() < 3000); // refused as soon as the limit is passed, no time-out
     QCOMPARE(check.connects, 0);
     QVERIFY(!check.client.Connected());
     QTRY_VERIFY(peer.clientClosed);
@@ -216,8 +215,8 @@ void TestPop3Hostile::statCounts()
 
 void TestPop3Hostile::bigGreeting()
 {
-    ScriptedPeer peer(S("+OK " + QByteArray(10 * 1024, 'g')) + C("USER alice") + S("+OK") + C("PASS secret")
-                      + S("+OK") + statSequence("+OK 1 1") + quitSequence());
+    ScriptedPeer peer(S("+OK " + QByteArray(10 * 1024, 'g')) + C("USER alice") + S("+OK") + C("PASS secret") + S("+OK")
+                      + statSequence("+OK 1 1") + quitSequence());
     Check check(peer);
     QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
     QCOMPARE(check.client.MessageCount(), 1);
@@ -245,7 +244,7 @@ void TestPop3Hostile::silence()
     QCOMPARE(check.connects, 0);
     QVERIFY(!check.client.Connected());
     QTRY_VERIFY(peer.clientClosed);
-    QCOMPARE(peer.received, said);  // no QUIT into a conversation out of step
+    QCOMPARE(peer.received, said); // no QUIT into a conversation out of step
 }
 
 void TestPop3Hostile::resetInTheMiddleOfAReply()
@@ -268,7 +267,7 @@ void TestPop3Hostile::resetInTheMiddleOfAReply()
     QVERIFY2(failure == QLatin1String("10054:Connection reset by peer")
                  || failure == QLatin1String("Connection closed in the middle of a line"),
              qPrintable(failure));
-    QCOMPARE(check.connects, 1);  // the login had succeeded
+    QCOMPARE(check.connects, 1); // the login had succeeded
     QCOMPARE(check.client.MessageCount(), 0);
     QVERIFY(!check.client.Connected());
 }

@@ -1,9 +1,9 @@
+#include "setup/Sample.h"
+#include "setup/SetupRules.h"
 #include "show/ImageView.h"
 #include "show/Main.h"
 #include "show/Panel.h"
-#include "setup/Sample.h"
 #include "tests/SetupFixture.h"
-#include "setup/SetupRules.h"
 
 #include <QFile>
 #include <QLabel>
@@ -22,7 +22,10 @@ namespace {
 QString slotText(int frameSize, int frameWidth, const QString &clockColor, const QString &folder,
                  const QString &framePicture = QString())
 {
-    return QStringLiteral("%1,5000,100,20,%2,%3,%4,%5").arg(frameSize).arg(frameWidth).arg(clockColor, folder, framePicture);
+    return QStringLiteral("%1,5000,100,20,%2,%3,%4,%5")
+        .arg(frameSize)
+        .arg(frameWidth)
+        .arg(clockColor, folder, framePicture);
 }
 
 // A plain BMP picture of one colour.
@@ -88,11 +91,16 @@ private slots:
         QTest::addColumn<int>("frame");
         QTest::addColumn<int>("picture");
         QTest::addColumn<int>("clockTop");
-        QTest::newRow("defaults") << "450" << "10" << true << 450 << 400 << 437;
-        QTest::newRow("width 5") << "450" << "5" << false << 450 << 410 << 440;
-        QTest::newRow("width 3, odd halving") << "300" << "3" << false << 300 << 264 << 291;
-        QTest::newRow("largest") << "1050" << "45" << true << 1050 << 930 << 1020;
-        QTest::newRow("no integers") << "big" << "" << true << 400 << 350 << 387;
+        QTest::newRow("defaults") << "450"
+                                  << "10" << true << 450 << 400 << 437;
+        QTest::newRow("width 5") << "450"
+                                 << "5" << false << 450 << 410 << 440;
+        QTest::newRow("width 3, odd halving") << "300"
+                                              << "3" << false << 300 << 264 << 291;
+        QTest::newRow("largest") << "1050"
+                                 << "45" << true << 1050 << 930 << 1020;
+        QTest::newRow("no integers") << "big"
+                                     << "" << true << 400 << 350 << 387;
     }
 
     void geometry()
@@ -276,8 +284,8 @@ private slots:
 
     void framePicture_data()
     {
-        QTest::addColumn<QString>("framePicture");  // "<file>": an existing picture
-        QTest::addColumn<int>("expected");          // 0 none, 1 built-in, 2 the file
+        QTest::addColumn<QString>("framePicture"); // "<file>": an existing picture
+        QTest::addColumn<int>("expected");         // 0 none, 1 built-in, 2 the file
         QTest::newRow("empty: built-in") << QString() << 1;
         QTest::newRow("blanks only: a missing file") << QStringLiteral("   ") << 0;
         QTest::newRow("missing file") << QStringLiteral("/no/such/frame.bmp") << 0;
@@ -371,7 +379,7 @@ private slots:
 
     void frameGeometryInPixels_data()
     {
-        QTest::addColumn<int>("position");  // of trbGakuW
+        QTest::addColumn<int>("position"); // of trbGakuW
         QTest::addColumn<int>("sizePosition");
         QTest::newRow("450 x 10") << 2 << 7;
         QTest::newRow("300 x 3") << 0 << 4;
@@ -397,7 +405,7 @@ private slots:
         QCOMPARE(m_sample->pos(), QPoint(0, 0));
 
         const QImage shot = m_sample->grab().toImage();
-        const int first = W + 15;            // W + 3, then 3 bevel, 1 line and 8 border
+        const int first = W + 15; // W + 3, then 3 bevel, 1 line and 8 border
         const int last = S - W - 16;
         QCOMPARE(last - first + 1, S - 2 * W - 30);
         const QColor white(Qt::white);
@@ -427,8 +435,10 @@ private slots:
             }
         }
         if (W > 5) {
-            QVERIFY2(topRed >= labelTop && bottomRed < labelTop + 12,
-                     qPrintable(QStringLiteral("clock text rows %1 to %2, label top %3").arg(topRed).arg(bottomRed).arg(labelTop)));
+            QVERIFY2(
+                topRed >= labelTop && bottomRed < labelTop + 12,
+                qPrintable(
+                    QStringLiteral("clock text rows %1 to %2, label top %3").arg(topRed).arg(bottomRed).arg(labelTop)));
         } else {
             QCOMPARE(topRed, -1);
         }

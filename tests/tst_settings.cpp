@@ -1,5 +1,5 @@
-#include "settings/ColorText.h"
 #include "platform/Exception.h"
+#include "settings/ColorText.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
 #include "settings/SlotSettings.h"
@@ -21,7 +21,7 @@ private:
 
     static void writeRawFile(const QByteArray &content)
     {
-        SettingsStore store;  // makes the folder
+        SettingsStore store; // makes the folder
         QFile file(SettingsStore::filePath());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
@@ -117,23 +117,40 @@ private slots:
     void parseSlotFields_data()
     {
         QTest::addColumn<QString>("packed");
-        QTest::addColumn<int>("reader");  // 0 dialog, 1 show window
+        QTest::addColumn<int>("reader"); // 0 dialog, 1 show window
         QTest::addColumn<QList<int>>("numbers");
         QTest::addColumn<QString>("color");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("picture");
         const QList<int> defaults{450, 5000, 100, 20, 10};
-        QTest::newRow("default text") << "450,5000,100,20,10,,," << 0 << defaults << "clBlack" << "" << "";
-        QTest::newRow("one field") << "600" << 0 << QList<int>{600, 5000, 100, 20, 10} << "clBlack" << "" << "";
-        QTest::newRow("comma in folder") << "450,5000,100,20,10,clRed,/home/a,b/pics,/f.bmp" << 0 << defaults
-                                         << "clRed" << "/home/a" << "b/pics";
+        QTest::newRow("default text") << "450,5000,100,20,10,,," << 0 << defaults << "clBlack"
+                                      << ""
+                                      << "";
+        QTest::newRow("one field") << "600" << 0 << QList<int>{600, 5000, 100, 20, 10} << "clBlack"
+                                   << ""
+                                   << "";
+        QTest::newRow("comma in folder") << "450,5000,100,20,10,clRed,/home/a,b/pics,/f.bmp" << 0 << defaults << "clRed"
+                                         << "/home/a"
+                                         << "b/pics";
         QTest::newRow("nine fields") << "1,2,3,4,5,clWhite,/p,/g.jpg,extra" << 1 << QList<int>{1, 2, 3, 4, 5}
-                                     << "clWhite" << "/p" << "/g.jpg";
-        QTest::newRow("not numbers") << "big,x,,-,$,c,d,e" << 1 << defaults << "c" << "d" << "e";
-        QTest::newRow("blank colour, dialog") << "450,5000,100,20,10,  ,," << 0 << defaults << "  " << "" << "";
-        QTest::newRow("blank colour, show") << "450,5000,100,20,10,  ,," << 1 << defaults << "clBlack" << "" << "";
-        QTest::newRow("untrimmed colour, show") << "450,5000,100,20,10, clRed,," << 1 << defaults << " clRed" << "" << "";
-        QTest::newRow("blank folder kept") << "450,5000,100,20,10,, , " << 1 << defaults << "clBlack" << " " << " ";
+                                     << "clWhite"
+                                     << "/p"
+                                     << "/g.jpg";
+        QTest::newRow("not numbers") << "big,x,,-,$,c,d,e" << 1 << defaults << "c"
+                                     << "d"
+                                     << "e";
+        QTest::newRow("blank colour, dialog") << "450,5000,100,20,10,  ,," << 0 << defaults << "  "
+                                              << ""
+                                              << "";
+        QTest::newRow("blank colour, show") << "450,5000,100,20,10,  ,," << 1 << defaults << "clBlack"
+                                            << ""
+                                            << "";
+        QTest::newRow("untrimmed colour, show") << "450,5000,100,20,10, clRed,," << 1 << defaults << " clRed"
+                                                << ""
+                                                << "";
+        QTest::newRow("blank folder kept") << "450,5000,100,20,10,, , " << 1 << defaults << "clBlack"
+                                           << " "
+                                           << " ";
     }
 
     void parseSlotFields()
@@ -156,7 +173,8 @@ private slots:
         const QString joined = JoinSlot(parseSlot("600", SlotReader::Dialog));
         QCOMPARE(joined, QStringLiteral("600,5000,100,20,10,clBlack,,"));
         QCOMPARE(joined.count(QLatin1Char(',')), 7);
-        QCOMPARE(JoinSlot(1, 2, 3, 4, 5, "$0000FF80", "/a b", "/c.jpg"), QStringLiteral("1,2,3,4,5,$0000FF80,/a b,/c.jpg"));
+        QCOMPARE(JoinSlot(1, 2, 3, 4, 5, "$0000FF80", "/a b", "/c.jpg"),
+                 QStringLiteral("1,2,3,4,5,$0000FF80,/a b,/c.jpg"));
     }
 
     void sliderScale_data()
@@ -264,7 +282,8 @@ private slots:
         StoredSettings s;
         s.orderF = true;
         for (int i = 0; i < kSlotCount; ++i)
-            s.folders[size_t(i)] = JoinSlot(100 + i, 10, 1, 500, 45, "$0000FF80", QStringLiteral("/p/ä;=\"@\\ %1").arg(i), " /g.jpg");
+            s.folders[size_t(i)]
+                = JoinSlot(100 + i, 10, 1, 500, 45, "$0000FF80", QStringLiteral("/p/ä;=\"@\\ %1").arg(i), " /g.jpg");
         s.startNo = 4;
         s.host = "mail.example.org";
         s.userId = "  user, with comma";
@@ -295,8 +314,7 @@ private slots:
     {
         SettingsStore store;
         store.WriteString("Config", "Password", "secret");
-        QCOMPARE(QFileInfo(SettingsStore::filePath()).permissions() & 0x0777,
-                 QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(QFileInfo(SettingsStore::filePath()).permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser);
         for (int i = 0; i < 100; ++i)
             store.WriteInteger("Config", "StartNo", i % 6);
         const QFileInfo file(SettingsStore::filePath());
@@ -310,11 +328,14 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("unquoted commas keep every field") << QByteArray("Folder0=600,7000") << "Folder0" << "600,7000";
+        QTest::newRow("unquoted commas keep every field") << QByteArray("Folder0=600,7000") << "Folder0"
+                                                          << "600,7000";
         QTest::newRow("unquoted full slot") << QByteArray("Folder1=600,7000,50,70,45,clRed,/pics,") << "Folder1"
                                             << "600,7000,50,70,45,clRed,/pics,";
-        QTest::newRow("quoted") << QByteArray("Host=\"a,b\"") << "Host" << "a,b";
-        QTest::newRow("empty") << QByteArray("Host=") << "Host" << "";
+        QTest::newRow("quoted") << QByteArray("Host=\"a,b\"") << "Host"
+                                << "a,b";
+        QTest::newRow("empty") << QByteArray("Host=") << "Host"
+                               << "";
     }
 
     void handWrittenValues()
@@ -382,7 +403,8 @@ private slots:
             store.WriteInteger("Config", "StartNo", start);
             store.WriteBool("Config", "OrderF", true);
             for (int i = 0; i < kSlotCount; ++i)
-                store.WriteString("Config", SettingNames::folder(i), JoinSlot(450, 5000, 100, 20, 10, "clBlack", folders[i], ""));
+                store.WriteString("Config", SettingNames::folder(i),
+                                  JoinSlot(450, 5000, 100, 20, 10, "clBlack", folders[i], ""));
         }
         // Each start of the show window reads, rotates and writes StartNo back.
         for (int expected : sequence) {
@@ -417,15 +439,18 @@ private slots:
             store.WriteBool("Config", "OrderF", false);
         }
         const qint64 sizeWithOrderF = QFileInfo(SettingsStore::filePath()).size();
-        const struct sigaction ignore{};
-        struct sigaction previous{};
+        const struct sigaction ignore
+        {
+        };
+        struct sigaction previous
+        {};
         struct sigaction act = ignore;
         act.sa_handler = SIG_IGN;
         sigaction(SIGXFSZ, &act, &previous);
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
         rlimit limit = old;
-        limit.rlim_cur = rlim_t(sizeWithOrderF + 250);  // room for Folder0 only
+        limit.rlim_cur = rlim_t(sizeWithOrderF + 250); // room for Folder0 only
         setrlimit(RLIMIT_FSIZE, &limit);
 
         StoredSettings s;

@@ -4,10 +4,10 @@
 #include "platform/Exception.h"
 #include "platform/FakePlatform.h"
 #include "platform/JapaneseFonts.h"
-#include "show/Main.h"
 #include "platform/PreviewParent.h"
 #include "settings/SettingsStore.h"
 #include "settings/SlotSettings.h"
+#include "show/Main.h"
 #include "show/Timer.h"
 
 #include <QFile>
@@ -28,12 +28,13 @@ private:
 
     // Runs `work` with the file unable to grow past `bytes`, the way a full disk or a
     // read-only file stops a save (root ignores file modes).
-    template<typename Work>
-    static void withFileSizeLimit(rlim_t bytes, Work work)
+    template <typename Work> static void withFileSizeLimit(rlim_t bytes, Work work)
     {
-        struct sigaction ignore{};
+        struct sigaction ignore
+        {};
         ignore.sa_handler = SIG_IGN;
-        struct sigaction previous{};
+        struct sigaction previous
+        {};
         sigaction(SIGXFSZ, &ignore, &previous);
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);

@@ -1,13 +1,13 @@
 #include "settings/ColorText.h"
 #include "setup/Folder.h"
-#include "tests/SetupFixture.h"
 #include "setup/SetupRules.h"
+#include "tests/SetupFixture.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
-#include <QFileDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -49,8 +49,7 @@ public:
     void showMessage(QWidget *, const QString &text) override { messages << text; }
 
 private:
-    template <typename T>
-    static std::optional<T> next(std::deque<std::optional<T>> &answers)
+    template <typename T> static std::optional<T> next(std::deque<std::optional<T>> &answers)
     {
         if (answers.empty())
             return std::nullopt;
@@ -145,7 +144,7 @@ private slots:
         QCOMPARE(control<QSpinBox>(*dialog, "speRoundTime")->value(), 15);
         QCOMPARE(control<QLabel>(*dialog, "lblVer")->text(), QStringLiteral("1.12"));
         QVERIFY(dialog->reacting());
-        QCOMPARE(rawFile(), QByteArrayLiteral("<no file>"));  // loading writes nothing
+        QCOMPARE(rawFile(), QByteArrayLiteral("<no file>")); // loading writes nothing
     }
 
     void okOnEmptyStoreWritesEveryValue()
@@ -264,8 +263,9 @@ private slots:
         dialog->folderEdit(3)->setText("/fine");
         click(control<QPushButton>(*dialog, "OKBtn"));
         QCOMPARE(m_platform->beeps, 2);
-        QCOMPARE(m_dialogs->messages, (QStringList{"「/」 Panteloの画像はフォルダーに入れてください。",
-                                                   "「/b/」 Panteloの画像はフォルダーに入れてください。"}));
+        QCOMPARE(m_dialogs->messages,
+                 (QStringList{"「/」 Panteloの画像はフォルダーに入れてください。",
+                              "「/b/」 Panteloの画像はフォルダーに入れてください。"}));
         QCOMPARE(rawFile(), QByteArrayLiteral("<no file>"));
         QVERIFY(dialog->isVisible());
     }
@@ -396,7 +396,7 @@ private slots:
     {
         const auto dialog = openDialog();
         dialog->folderEdit(4)->setText("/typed");
-        click(dialog->browseButton(4));  // no answer: the picker was cancelled
+        click(dialog->browseButton(4)); // no answer: the picker was cancelled
         QCOMPARE(dialog->currentSlot(), 0);
         QCOMPARE(dialog->folderEdit(4)->text(), QStringLiteral("/typed"));
         QVERIFY(dialog->slotButton(0)->isChecked());
@@ -511,7 +511,7 @@ private slots:
         QCOMPARE(dialog->slotValues(0).framePicture, QStringLiteral("/frames/gold.jpg"));
         QCOMPARE(dialog->sample().edtGakuD, QStringLiteral("/frames/gold.jpg"));
 
-        click(control<QPushButton>(*dialog, "btnGaku"));  // cancelled
+        click(control<QPushButton>(*dialog, "btnGaku")); // cancelled
         QCOMPARE(m_dialogs->framePictureStarts, (QStringList{QString(), "/frames/gold.jpg"}));
         QCOMPARE(control<QLineEdit>(*dialog, "edtGaku")->text(), QStringLiteral("/frames/gold.jpg"));
 
@@ -525,7 +525,7 @@ private slots:
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("index");
-        QTest::addColumn<int>("expected");  // -1: no picture
+        QTest::addColumn<int>("expected"); // -1: no picture
         QTest::newRow("first") << 3 << 0 << 0;
         QTest::newRow("last") << 3 << 2 << 2;
         QTest::newRow("after the last") << 3 << 3 << 0;
@@ -616,15 +616,18 @@ private slots:
         QTest::newRow("OKBtn") << "OKBtn" << QRect(464, 360, 73, 24) << "終了";
         QTest::newRow("CancelBtn") << "CancelBtn" << QRect(384, 360, 74, 24) << "キャンセル";
         QTest::newRow("edtURL") << "edtURL" << QRect(344, 268, 217, 16) << "最新版が置いてあるURLに飛びます";
-        QTest::newRow("ckbOrder") << "ckbOrder" << QRect(8, 28, 273, 17) << "起動する度に下のフォルダーを順次切り替える";
+        QTest::newRow("ckbOrder") << "ckbOrder" << QRect(8, 28, 273, 17)
+                                  << "起動する度に下のフォルダーを順次切り替える";
         QTest::newRow("spbUse3") << "spbUse3" << QRect(8, 109, 41, 19) << "ONで、画像を使用するフォルダに設定";
         QTest::newRow("edtFolder5") << "edtFolder5" << QRect(56, 148, 177, 20) << "画像の入っているフォルダを入力";
         QTest::newRow("btnFolder0") << "btnFolder0" << QRect(240, 49, 41, 19) << "フォルダをダイアログから選択";
         QTest::newRow("edtGaku") << "edtGaku" << QRect(8, 225, 193, 20) << "空欄でデフォルト画像を使用します";
-        QTest::newRow("trbGakuW") << "trbGakuW" << QRect(112, 275, 153, 25) << "額の幅の太さ（2目盛り以下では時間を表示しません）";
+        QTest::newRow("trbGakuW") << "trbGakuW" << QRect(112, 275, 153, 25)
+                                  << "額の幅の太さ（2目盛り以下では時間を表示しません）";
         QTest::newRow("trbMoveQ") << "trbMoveQ" << QRect(112, 340, 153, 25) << "画像の移動量";
         QTest::newRow("btnDefault") << "btnDefault" << QRect(8, 365, 273, 20) << "「詳細設定」を初期値に戻す";
-        QTest::newRow("medPassword") << "medPassword" << QRect(120, 92, 153, 20) << "メールサーバーに入るためのパスワード";
+        QTest::newRow("medPassword") << "medPassword" << QRect(120, 92, 153, 20)
+                                     << "メールサーバーに入るためのパスワード";
         QTest::newRow("memStatus") << "memStatus" << QRect(8, 48, 273, 89) << "「+OK」が付けば成功です";
     }
 
@@ -655,13 +658,28 @@ private slots:
         QStringList expected{"OKBtn", "CancelBtn"};
         for (int i = 0; i < kSlotCount; ++i)
             expected << QStringLiteral("edtFolder%1").arg(i) << QStringLiteral("btnFolder%1").arg(i);
-        expected << "ckbOrder" << "trbSlideT" << "trbStayT" << "trbMoveQ" << "trbGakuS" << "btnGaku" << "btnTime"
-                 << "edtGaku" << "trbGakuW" << "Button1" << "Button2" << "btnDefault"
-;
+        expected << "ckbOrder"
+                 << "trbSlideT"
+                 << "trbStayT"
+                 << "trbMoveQ"
+                 << "trbGakuS"
+                 << "btnGaku"
+                 << "btnTime"
+                 << "edtGaku"
+                 << "trbGakuW"
+                 << "Button1"
+                 << "Button2"
+                 << "btnDefault";
         // The mail rows are disabled until the box is ticked; the memo is hidden.
         if (mailCheck)
-            expected << "edtHost" << "edtUserID" << "medPassword" << "speRoundTime" << "btnMailCheck";
-        expected << "ckbMailCheck" << "edtURL" << "OKBtn";
+            expected << "edtHost"
+                     << "edtUserID"
+                     << "medPassword"
+                     << "speRoundTime"
+                     << "btnMailCheck";
+        expected << "ckbMailCheck"
+                 << "edtURL"
+                 << "OKBtn";
         QWidget *widget = control<QWidget>(*dialog, "OKBtn");
         QStringList chain;
         for (int i = 0; i < expected.size(); ++i) {
@@ -679,7 +697,8 @@ private slots:
         const auto dialog = openDialog();
         const QLabel *heading = control<QLabel>(*dialog, "lblShousai");
         QCOMPARE(heading->font().pixelSize(), 12);
-        QVERIFY2(QFontInfo(heading->font()).family().startsWith("IPA"), qPrintable(QFontInfo(heading->font()).family()));
+        QVERIFY2(QFontInfo(heading->font()).family().startsWith("IPA"),
+                 qPrintable(QFontInfo(heading->font()).family()));
         QVERIFY(QFontMetrics(heading->font()).inFontUcs4(U'詳'));
         const QLabel *clock = control<QLabel>(*dialog, "lblTime");
         QCOMPARE(clock->font().pixelSize(), 16);
@@ -738,7 +757,7 @@ private slots:
         const QString chosen = QDir(tree.path()).canonicalPath() + "/pictures";
         QVERIFY(QDir::setCurrent(chosen));
         store("StartNo", "1");
-        TSetupForm dialog;  // the program's own dialogs
+        TSetupForm dialog; // the program's own dialogs
         dialog.show();
         setSliders(dialog, {3, 3, 3, 3, 3});
 
@@ -789,7 +808,7 @@ private slots:
             }
             dialog->setDirectory(folder.path());
             dialog->selectFile(picture);
-            static_cast<QDialog *>(dialog)->accept();  // QFileDialog::accept checks the file
+            static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the file
         });
         const std::optional<QString> chosen = makeSystemSetupDialogs()->chooseFramePicture(nullptr, QString());
         QCOMPARE(filters, QStringList{"画像ファイル (*.bmp *.jpg *.jpeg)"});
@@ -801,7 +820,7 @@ private slots:
 
     void realColourDialogStartsWithTheLastChoice()
     {
-        TSetupForm dialog;  // the program's own dialogs
+        TSetupForm dialog; // the program's own dialogs
         dialog.show();
         QList<QColor> starts;
         const auto answer = [&](const QColor &color) {

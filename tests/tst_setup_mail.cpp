@@ -1,5 +1,5 @@
-#include "tests/DovecotServer.h"
 #include "mail/Pop3Client.h"
+#include "tests/DovecotServer.h"
 #include "tests/ScriptedPeer.h"
 #include "tests/SetupFixture.h"
 
@@ -336,13 +336,20 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("value");
-        QTest::newRow("below the range") << "3" << "5" << 5;
-        QTest::newRow("above the range") << "2000" << "1000" << 1000;
-        QTest::newRow("in the range") << "45" << "45" << 45;
-        QTest::newRow("off the step") << "12" << "12" << 12;
-        QTest::newRow("signs only") << "+-" << "5" << 5;
-        QTest::newRow("decimal") << "1" + QLocale().decimalPoint() + "5" << "5" << 5;
-        QTest::newRow("negative") << "-20" << "5" << 5;
+        QTest::newRow("below the range") << "3"
+                                         << "5" << 5;
+        QTest::newRow("above the range") << "2000"
+                                         << "1000" << 1000;
+        QTest::newRow("in the range") << "45"
+                                      << "45" << 45;
+        QTest::newRow("off the step") << "12"
+                                      << "12" << 12;
+        QTest::newRow("signs only") << "+-"
+                                    << "5" << 5;
+        QTest::newRow("decimal") << "1" + QLocale().decimalPoint() + "5"
+                                 << "5" << 5;
+        QTest::newRow("negative") << "-20"
+                                  << "5" << 5;
     }
 
     void roundTimeWhenTheFocusLeaves()

@@ -19,8 +19,14 @@
 
 namespace {
 
-bool isGold(QRgb c) { return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40; }
-bool isWhite(QRgb c) { return (c & 0xFFFFFF) == 0xFFFFFF; }
+bool isGold(QRgb c)
+{
+    return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40;
+}
+bool isWhite(QRgb c)
+{
+    return (c & 0xFFFFFF) == 0xFFFFFF;
+}
 
 // A host window painted grey, so the preview's black shows where it covers it.
 class Host : public QWidget
@@ -66,10 +72,13 @@ xcb_window_t saverWindow()
     xcb_window_t found = 0;
     const xcb_window_t *children = xcb_query_tree_children(tree);
     for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
-        xcb_get_property_reply_t *name = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, children[i], XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr);
-        if (name && QByteArray(static_cast<const char *>(xcb_get_property_value(name)),
-                               xcb_get_property_value_length(name)) == "Pantel")
+        xcb_get_property_reply_t *name = xcb_get_property_reply(c,
+                                                                xcb_get_property(c, 0, children[i], XCB_ATOM_WM_NAME,
+                                                                                 XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+                                                                nullptr);
+        if (name
+            && QByteArray(static_cast<const char *>(xcb_get_property_value(name)), xcb_get_property_value_length(name))
+                == "Pantel")
             found = children[i];
         std::free(name);
     }
@@ -82,7 +91,7 @@ void sendKey(xcb_window_t window)
     xcb_key_press_event_t event;
     std::memset(&event, 0, sizeof event);
     event.response_type = XCB_KEY_PRESS;
-    event.detail = 38;  // "a" on the usual keymap
+    event.detail = 38; // "a" on the usual keymap
     event.root = rootWindow();
     event.event = window;
     event.same_screen = 1;

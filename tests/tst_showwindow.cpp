@@ -1,13 +1,13 @@
 // The show window on the offscreen platform: its geometry to the pixel, the catalogue
 // and loading, the phases driven tick by tick, input, closing and the password paths.
+#include "settings/SettingsStore.h"
+#include "show/ClockText.h"
 #include "show/ImageView.h"
 #include "show/Main.h"
 #include "show/Panel.h"
-#include "settings/SettingsStore.h"
-#include "tests/ShowFixture.h"
 #include "show/SlideMove.h"
-#include "show/ClockText.h"
 #include "show/Timer.h"
+#include "tests/ShowFixture.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -22,9 +22,18 @@ const QRgb Red = qRgb(255, 0, 0);
 const QRgb Green = qRgb(0, 255, 0);
 const QRgb Blue = qRgb(0, 0, 255);
 
-bool isWhite(QRgb c) { return qRed(c) == 255 && qGreen(c) == 255 && qBlue(c) == 255; }
-bool isShadow(QRgb c) { return qRed(c) == 128 && qGreen(c) == 128 && qBlue(c) == 128; }
-bool isBlack(QRgb c) { return (c & 0xFFFFFF) == 0; }
+bool isWhite(QRgb c)
+{
+    return qRed(c) == 255 && qGreen(c) == 255 && qBlue(c) == 255;
+}
+bool isShadow(QRgb c)
+{
+    return qRed(c) == 128 && qGreen(c) == 128 && qBlue(c) == 128;
+}
+bool isBlack(QRgb c)
+{
+    return (c & 0xFFFFFF) == 0;
+}
 
 } // namespace
 
@@ -45,8 +54,8 @@ private:
     // A slot with the given numbers, white clock and the test's picture folder.
     void writeSlot(const QString &numbers, const QString &folder = QString(), const QString &frame = QString())
     {
-        writeSettings(numbers + QStringLiteral(",clWhite,") + (folder.isNull() ? m_pictures : folder)
-                      + QLatin1Char(',') + frame);
+        writeSettings(numbers + QStringLiteral(",clWhite,") + (folder.isNull() ? m_pictures : folder) + QLatin1Char(',')
+                      + frame);
     }
 
     void makePicture(const QString &name, QSize size, QRgb colour)
@@ -96,7 +105,8 @@ private slots:
     {
         setUpTest();
         m_pictures = m_home.path() + QStringLiteral("/pictures-") + QString::fromLatin1(QTest::currentTestFunction())
-            + QLatin1Char('-') + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'));
+            + QLatin1Char('-')
+            + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'));
         QDir().mkpath(m_pictures);
     }
 
@@ -115,7 +125,7 @@ private slots:
         const QByteArray bytes = file.readAll();
         QCOMPARE(bytes.size(), 17462);
         QCOMPARE(bytes.left(2), QByteArray("BM"));
-        QCOMPARE(int(bytes.at(28)), 8);  // bits per pixel: a colour table
+        QCOMPARE(int(bytes.at(28)), 8); // bits per pixel: a colour table
         const QImage picture = form->imgDummy->picture()->pixels;
         QCOMPARE(picture.size(), QSize(128, 128));
         QVERIFY(form->imgGaku->hasPicture());
@@ -295,7 +305,8 @@ private slots:
         QVERIFY(form.pnlBase->x() >= 10 && form.pnlBase->x() < 10 + 66);
         QVERIFY(form.pnlBase->y() >= 10 && form.pnlBase->y() < 10 + 28);
 
-        QCOMPARE(runSlide(form), (QList<int>{-54, -53, -52, -50, -47, -43, -37, -28, -14, -10, -7, -5, -3, -2, -1, 0, 1}));
+        QCOMPARE(runSlide(form),
+                 (QList<int>{-54, -53, -52, -50, -47, -43, -37, -28, -14, -10, -7, -5, -3, -2, -1, 0, 1}));
         // The 400 x 400 picture, reduced by the scale to 59 x 59, centred in 54 x 54.
         QCOMPARE(form.imgA->picture()->size, QSize(59, 59));
         const QImage shot = form.grab().toImage();
@@ -304,10 +315,10 @@ private slots:
         QVERIFY(isWhite(at(0, 30)));
         QVERIFY(!isWhite(at(1, 30)));
         QVERIFY(isShadow(at(65, 30)));
-        QVERIFY(isShadow(at(3, 30)));   // the mat's one-pixel bevel
+        QVERIFY(isShadow(at(3, 30))); // the mat's one-pixel bevel
         QVERIFY(isWhite(at(62, 30)));
-        QVERIFY(isBlack(at(4, 30)));    // the picture area's border line
-        QVERIFY(isBlack(at(5, 30)));    // its one-pixel border
+        QVERIFY(isBlack(at(4, 30))); // the picture area's border line
+        QVERIFY(isBlack(at(5, 30))); // its one-pixel border
         QCOMPARE(at(6, 6), Red | 0xFF000000);
         QCOMPARE(at(59, 59), Red | 0xFF000000);
         QVERIFY(isBlack(at(60, 60)));
@@ -362,8 +373,9 @@ private slots:
             form->ImageLoad();
             shown << centreOf(form->imgA);
         }
-        QCOMPARE(shown, (QList<QRgb>{Blue | 0xFF000000, Red | 0xFF000000, Green | 0xFF000000, Blue | 0xFF000000,
-                                     Red | 0xFF000000}));
+        QCOMPARE(shown,
+                 (QList<QRgb>{Blue | 0xFF000000, Red | 0xFF000000, Green | 0xFF000000, Blue | 0xFF000000,
+                              Red | 0xFF000000}));
         QVERIFY(!form->imgB->hasPicture());
     }
 
@@ -447,7 +459,8 @@ private slots:
         form->timCheckTimer();
         const QString after = clockText(QTime::currentTime(), timeSeparator(QLocale::system()));
         if (shown)
-            QVERIFY2(form->lblTime->text() == before || form->lblTime->text() == after, qPrintable(form->lblTime->text()));
+            QVERIFY2(form->lblTime->text() == before || form->lblTime->text() == after,
+                     qPrintable(form->lblTime->text()));
         else
             QCOMPARE(form->lblTime->text(), QString());
         QCOMPARE(form->timCheck->interval(), 30000);
@@ -473,8 +486,9 @@ private slots:
             if (form->timSlide->enabled())
                 QCOMPARE(form->panelLeft(form->pnlB) - form->panelLeft(form->pnlA), 408);
         }
-        QCOMPARE(lefts, (QList<int>{-400, -399, -398, -396, -393, -389, -383, -374, -360, -339, -308, -261, -191, -151,
-                                    -119, -93, -72, -55, -42, -31, -23, -16, -11, -7, -3, 0, 2, 4, 5, 6, 7, 8}));
+        QCOMPARE(lefts, (QList<int>{-400, -399, -398, -396, -393, -389, -383, -374, -360, -339, -308,
+                                    -261, -191, -151, -119, -93,  -72,  -55,  -42,  -31,  -23,  -16,
+                                    -11,  -7,   -3,   0,    2,    4,    5,    6,    7,    8}));
         QCOMPARE(outgoingBeforeEnd, 416);
         QCOMPARE(form->panelLeft(form->pnlB), -400);
         QCOMPARE(form->panelLeft(form->pnlA), 8);
@@ -599,7 +613,8 @@ private slots:
         writeSettings(QStringLiteral("450,5000,100,20,10,,,"),
                       {{SettingNames::OrderF, QStringLiteral("1")},
                        {SettingNames::StartNo, QStringLiteral("0")},
-                       {SettingNames::folder(2), QStringLiteral("300,5000,100,20,10,,") + m_pictures + QLatin1Char(',')}});
+                       {SettingNames::folder(2),
+                        QStringLiteral("300,5000,100,20,10,,") + m_pictures + QLatin1Char(',')}});
         auto form = makeForm();
         QCOMPARE(form->folderIndex(), 2);
         QCOMPARE(form->frameSize(), 300);
@@ -674,7 +689,8 @@ private slots:
                     enter = false;
                     continue;
                 }
-                QMouseEvent move(QEvent::MouseMove, at, form->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+                QMouseEvent move(QEvent::MouseMove, at, form->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                                 Qt::NoModifier);
                 QApplication::sendEvent(form.get(), &move);
             }
             QVERIFY(form->lastMouseX() != -1);
@@ -711,7 +727,7 @@ private slots:
     {
         QTest::addColumn<quint32>("platformId");
         QTest::addColumn<bool>("keyOpened");
-        QTest::addColumn<QString>("value");  // null: absent
+        QTest::addColumn<QString>("value"); // null: absent
         QTest::addColumn<bool>("library");
         QTest::addColumn<bool>("answer");
         QTest::addColumn<bool>("closes");

@@ -1,7 +1,7 @@
-#include "show/FrameLayout.h"
-#include "show/SlideMove.h"
 #include "show/ClockText.h"
+#include "show/FrameLayout.h"
 #include "show/MouseMove.h"
+#include "show/SlideMove.h"
 #include "show/SystemCommand.h"
 #include "show/Timer.h"
 
@@ -22,7 +22,7 @@ private slots:
         QTest::newRow("full screen, W 400, b 8")
             << 400 << 8
             << QList<int>{-400, -399, -398, -396, -393, -389, -383, -374, -360, -339, -308, -261, -191, -151, -119, -93,
-                          -72, -55, -42, -31, -23, -16, -11, -7, -3, 0, 2, 4, 5, 6, 7, 8};
+                          -72,  -55,  -42,  -31,  -23,  -16,  -11,  -7,   -3,   0,    2,    4,    5,    6,    7,    8};
         QTest::newRow("preview, W 54, b 1")
             << 54 << 1 << QList<int>{-54, -53, -52, -50, -47, -43, -37, -28, -14, -10, -7, -5, -3, -2, -1, 0, 1};
     }
@@ -54,7 +54,8 @@ private slots:
                 while (const int step = slideStep(left, width, border)) {
                     QVERIFY(step > 0);
                     left += step;
-                    QVERIFY2(left <= border, qPrintable(QStringLiteral("W %1 b %2 passed to %3").arg(width).arg(border).arg(left)));
+                    QVERIFY2(left <= border,
+                             qPrintable(QStringLiteral("W %1 b %2 passed to %3").arg(width).arg(border).arg(left)));
                 }
                 QCOMPARE(left, border);
             }
@@ -69,32 +70,32 @@ private slots:
         QTest::addColumn<MoveState>("after");
         const QSize window(1024, 768);
         const QSize frame(450, 450);
-        QTest::newRow("free, right and down") << MoveState{100, 100, true, true} << frame << window
-                                              << MoveState{101, 101, true, true};
-        QTest::newRow("free, left and up") << MoveState{100, 100, false, false} << frame << window
-                                           << MoveState{99, 99, false, false};
-        QTest::newRow("reaches the left edge") << MoveState{1, 100, false, true} << frame << window
-                                               << MoveState{0, 101, true, true};
-        QTest::newRow("reaches the top edge") << MoveState{100, 1, true, false} << frame << window
-                                              << MoveState{101, 0, true, true};
-        QTest::newRow("reaches the right edge") << MoveState{573, 100, true, true} << frame << window
-                                                << MoveState{574, 101, false, true};
-        QTest::newRow("one short of the right edge") << MoveState{572, 100, true, true} << frame << window
-                                                     << MoveState{573, 101, true, true};
-        QTest::newRow("reaches the bottom edge") << MoveState{100, 317, true, true} << frame << window
-                                                 << MoveState{101, 318, true, false};
+        QTest::newRow("free, right and down")
+            << MoveState{100, 100, true, true} << frame << window << MoveState{101, 101, true, true};
+        QTest::newRow("free, left and up")
+            << MoveState{100, 100, false, false} << frame << window << MoveState{99, 99, false, false};
+        QTest::newRow("reaches the left edge")
+            << MoveState{1, 100, false, true} << frame << window << MoveState{0, 101, true, true};
+        QTest::newRow("reaches the top edge")
+            << MoveState{100, 1, true, false} << frame << window << MoveState{101, 0, true, true};
+        QTest::newRow("reaches the right edge")
+            << MoveState{573, 100, true, true} << frame << window << MoveState{574, 101, false, true};
+        QTest::newRow("one short of the right edge")
+            << MoveState{572, 100, true, true} << frame << window << MoveState{573, 101, true, true};
+        QTest::newRow("reaches the bottom edge")
+            << MoveState{100, 317, true, true} << frame << window << MoveState{101, 318, true, false};
         QTest::newRow("corner") << MoveState{573, 317, true, true} << frame << window
                                 << MoveState{574, 318, false, false};
         // Both tests of an axis hold at once: the flag toggles twice and the frame
         // keeps drifting out of the window on that axis.
-        QTest::newRow("frame taller, moving down") << MoveState{10, 10, true, true} << QSize(450, 800) << window
-                                                   << MoveState{11, 11, true, false};
-        QTest::newRow("frame taller, reaching the top") << MoveState{10, 1, true, false} << QSize(450, 800) << window
-                                                        << MoveState{11, 0, true, false};
-        QTest::newRow("frame taller, moving up past 0") << MoveState{10, 0, true, false} << QSize(450, 800) << window
-                                                        << MoveState{11, -1, true, false};
-        QTest::newRow("frame wider than the window") << MoveState{1, 10, false, true} << QSize(1100, 450) << window
-                                                     << MoveState{0, 11, false, true};
+        QTest::newRow("frame taller, moving down")
+            << MoveState{10, 10, true, true} << QSize(450, 800) << window << MoveState{11, 11, true, false};
+        QTest::newRow("frame taller, reaching the top")
+            << MoveState{10, 1, true, false} << QSize(450, 800) << window << MoveState{11, 0, true, false};
+        QTest::newRow("frame taller, moving up past 0")
+            << MoveState{10, 0, true, false} << QSize(450, 800) << window << MoveState{11, -1, true, false};
+        QTest::newRow("frame wider than the window")
+            << MoveState{1, 10, false, true} << QSize(1100, 450) << window << MoveState{0, 11, false, true};
     }
 
     void move()
@@ -147,10 +148,14 @@ private slots:
         QTest::addColumn<QTime>("time");
         QTest::addColumn<QString>("separator");
         QTest::addColumn<QString>("text");
-        QTest::newRow("morning") << QTime(9, 5) << ":" << "9:05";
-        QTest::newRow("midnight") << QTime(0, 0) << ":" << "0:00";
-        QTest::newRow("evening") << QTime(23, 59, 59) << ":" << "23:59";
-        QTest::newRow("dot separator") << QTime(14, 7) << "." << "14.07";
+        QTest::newRow("morning") << QTime(9, 5) << ":"
+                                 << "9:05";
+        QTest::newRow("midnight") << QTime(0, 0) << ":"
+                                  << "0:00";
+        QTest::newRow("evening") << QTime(23, 59, 59) << ":"
+                                 << "23:59";
+        QTest::newRow("dot separator") << QTime(14, 7) << "."
+                                       << "14.07";
     }
 
     void clock()
@@ -165,9 +170,12 @@ private slots:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("separator");
-        QTest::newRow("C") << "C" << ":";
-        QTest::newRow("Japanese") << "ja_JP" << ":";
-        QTest::newRow("Finnish") << "fi_FI" << ".";
+        QTest::newRow("C") << "C"
+                           << ":";
+        QTest::newRow("Japanese") << "ja_JP"
+                                  << ":";
+        QTest::newRow("Finnish") << "fi_FI"
+                                 << ".";
     }
 
     void localeSeparator()
@@ -255,8 +263,8 @@ private slots:
         QTest::addColumn<int>("moveAmount");
         QTest::addColumn<QSize>("errorSize");
         QTest::addColumn<int>("clockTop");
-        QTest::newRow("full screen defaults") << 1.0 << 10 << 450 << 3 << 13 << 424 << 418 << 8 << 400 << 20
-                                              << QSize(153, 17) << 437;
+        QTest::newRow("full screen defaults")
+            << 1.0 << 10 << 450 << 3 << 13 << 424 << 418 << 8 << 400 << 20 << QSize(153, 17) << 437;
         QTest::newRow("preview 152 of 1024") << 152.0 / 1024.0 << 2 << 66 << 1 << 3 << 60 << 58 << 1 << 54 << 3
                                              << QSize(22, 2) << (66 + 3 + 60) / 2 - 4 - 3 + 1;
     }

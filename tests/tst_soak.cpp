@@ -1,18 +1,18 @@
 // Soak: the show window changing pictures as fast as its settings allow (stay 10 ms,
 // slide steps 1 ms apart, a move of 1 pixel) over 200 small pictures of which 10 are
 // broken, while the window's own mail check runs on its timer against a scripted POP3
-// peer, and what the window shows after each check is read. Resident memory after the first tenth of the changes, and the open file
-// descriptors, must stay flat. Sizes come from the environment:
+// peer, and what the window shows after each check is read. Resident memory after the first tenth of the changes, and
+// the open file descriptors, must stay flat. Sizes come from the environment:
 //   PANTEL_SOAK_CHANGES (default 300), PANTEL_SOAK_CHECKS (default 50),
 //   PANTEL_SOAK_MAIL_MS (time between two mail checks, default 200)
 // scripts/soak runs 10,000 changes and 2,000 checks a second apart.
+#include "settings/SettingsStore.h"
+#include "settings/SlotSettings.h"
 #include "show/Main.h"
 #include "show/Panel.h"
-#include "tests/ScriptedPeer.h"
-#include "settings/SettingsStore.h"
-#include "tests/ShowFixture.h"
-#include "settings/SlotSettings.h"
 #include "show/Timer.h"
+#include "tests/ScriptedPeer.h"
+#include "tests/ShowFixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -51,10 +51,14 @@ qint64 residentBytes()
 
 int openDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
+    return int(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
 }
 
-double megabytes(qint64 bytes) { return double(bytes) / (1024.0 * 1024.0); }
+double megabytes(qint64 bytes)
+{
+    return double(bytes) / (1024.0 * 1024.0);
+}
 
 } // namespace
 
@@ -76,7 +80,8 @@ private:
             const QSize size(24 + (i * 37) % 290, 16 + (i * 53) % 220);
             const QImage picture = source.scaled(size);
             const bool jpeg = i % 2 == 0;
-            const QString path = m_pictures + QStringLiteral("/p%1.%2").arg(i, 3, 10, QLatin1Char('0')).arg(jpeg ? "jpg" : "bmp");
+            const QString path
+                = m_pictures + QStringLiteral("/p%1.%2").arg(i, 3, 10, QLatin1Char('0')).arg(jpeg ? "jpg" : "bmp");
             if (i % 20 != 19) {
                 QVERIFY(picture.save(path, jpeg ? "JPG" : "BMP"));
                 if (jpeg && validJpeg.isEmpty()) {
@@ -88,11 +93,21 @@ private:
             }
             QByteArray broken;
             switch ((i / 20) % 5) {
-            case 0: broken = validJpeg.left(validJpeg.size() / 3); break;           // cut short
-            case 1: broken = QByteArray(); break;                                  // empty
-            case 2: broken = QByteArray(4000, '\x5a'); break;                      // garbage
-            case 3: broken = QByteArray("BM") + QByteArray(60, '\xff'); break;     // a header of nonsense
-            case 4: broken = validJpeg.left(2) + QByteArray(3000, '\0'); break;    // no frame at all
+            case 0:
+                broken = validJpeg.left(validJpeg.size() / 3);
+                break; // cut short
+            case 1:
+                broken = QByteArray();
+                break; // empty
+            case 2:
+                broken = QByteArray(4000, '\x5a');
+                break; // garbage
+            case 3:
+                broken = QByteArray("BM") + QByteArray(60, '\xff');
+                break; // a header of nonsense
+            case 4:
+                broken = validJpeg.left(2) + QByteArray(3000, '\0');
+                break; // no frame at all
             }
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -131,7 +146,7 @@ private slots:
         // a server that hangs up after its greeting, the rest find 0 to 3 messages.
         const auto fails = [](int n) { return n % 10 == 3 || n % 10 == 7; };
         TPantelForm *window = nullptr;
-        int checks = 0;  // checks ended and their indicator read
+        int checks = 0; // checks ended and their indicator read
         int mailFound = 0;
         int mailFailures = 0;
         int indicatorWrong = 0;
@@ -144,14 +159,15 @@ private slots:
             mailFailures += errorShown;
             mailFound += !errorShown && waiting;
             if (!right && ++indicatorWrong <= 5)
-                qWarning("soak: after mail check %d the window shows error %d, mail waiting %d", n, errorShown, waiting);
+                qWarning("soak: after mail check %d the window shows error %d, mail waiting %d", n, errorShown,
+                         waiting);
             ++checks;
         };
         ScriptedPeer server([&](int n) -> PeerScript {
             if (n > 0 && n <= checksWanted)
                 readIndicator(n - 1);
             if (n >= checksWanted)
-                window->timMailCheck->setEnabled(false);  // this one runs, and is the last
+                window->timMailCheck->setEnabled(false); // this one runs, and is the last
             if (n % 10 == 3)
                 return loginSequence() + statSequence("-ERR mailbox locked") + quitSequence();
             if (n % 10 == 7)
@@ -163,7 +179,7 @@ private slots:
         environment.seed = 7;
         environment.screenSize = QSize(1024, 768);
         environment.mailPort = server.port();
-        TPantelForm form(environment);  // its start-up check is check 0
+        TPantelForm form(environment); // its start-up check is check 0
         window = &form;
         QCOMPARE(form.pictureCount(), 200);
         QCOMPARE(form.stayTime(), 10);

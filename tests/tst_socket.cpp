@@ -1,9 +1,9 @@
 #include "mail/BlockingSocket.h"
+#include "mail/NotifyWindow.h"
+#include "mail/ThreadTimer.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
-#include "mail/NotifyWindow.h"
 #include "tests/ScriptedPeer.h"
-#include "mail/ThreadTimer.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -57,8 +57,7 @@ class TestSocket : public QObject
 
 private:
     // Runs `work` and returns the text of the socket failure it raised; empty if none.
-    template<typename Work>
-    static QString failureOf(Work work, bool *wasAbort = nullptr)
+    template <typename Work> static QString failureOf(Work work, bool *wasAbort = nullptr)
     {
         try {
             work();
@@ -295,8 +294,8 @@ void TestSocket::startUpInfoAndUserCount()
         if (before == 0) {
             const QStringList info = starter.WinsockInfo();
             QCOMPARE(info.size(), 6);
-            const char *prefixes[] = {"Version= ", "High Version= ", "Description= ", "System= ", "Max Sockets= ",
-                                      "Max Udp pack size= "};
+            const char *prefixes[]
+                = {"Version= ", "High Version= ", "Description= ", "System= ", "Max Sockets= ", "Max Udp pack size= "};
             for (int i = 0; i < 6; ++i)
                 QVERIFY2(info.at(i).startsWith(QLatin1String(prefixes[i])), qPrintable(info.at(i)));
             QVERIFY(second.WinsockInfo().isEmpty());
