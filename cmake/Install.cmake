@@ -13,26 +13,87 @@ install(FILES ${CMAKE_SOURCE_DIR}/resources/desktop/pantel-screensaver.desktop
         RENAME pantel.desktop)
 
 # XScreenSaver starts the savers it finds in its own folder: put a link to the program
-# there. DESTDIR is honoured, so packages get the link inside their tree.
+# there. The link is relative (../../bin/pantel for the usual /usr prefix), so it stays
+# right inside a package or a DESTDIR tree. DESTDIR is honoured, and the link is listed
+# in install_manifest.txt with the other files.
 install(CODE "
-  set(hackdir \"\$ENV{DESTDIR}${PANTEL_XSCREENSAVER_HACKDIR}\")
-  file(MAKE_DIRECTORY \"\${hackdir}\")
+  set(hackdir \"${PANTEL_XSCREENSAVER_HACKDIR}\")
   set(program \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/pantel\")
-  file(CREATE_LINK \"\${program}\" \"\${hackdir}/pantel\" SYMBOLIC)
-  message(STATUS \"Installing: \${hackdir}/pantel -> \${program}\")
+  file(RELATIVE_PATH target \"\${hackdir}\" \"\${program}\")
+  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${hackdir}\")
+  file(CREATE_LINK \"\${target}\" \"\$ENV{DESTDIR}\${hackdir}/pantel\" SYMBOLIC)
+  message(STATUS \"Installing: \$ENV{DESTDIR}\${hackdir}/pantel -> \${target}\")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${hackdir}/pantel\")
 ")
 
+# The manual page and the Debian changelog, compressed as Debian wants them (gzip -9n:
+# best compression, no name or time stamp, so the same sources give the same bytes).
+find_program(PANTEL_GZIP gzip REQUIRED)
+configure_file(${CMAKE_SOURCE_DIR}/docs/pantel.1.in ${CMAKE_BINARY_DIR}/pantel.1 @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pantel.1.gz
+    COMMAND ${PANTEL_GZIP} -9nkf ${CMAKE_BINARY_DIR}/pantel.1
+    DEPENDS ${CMAKE_BINARY_DIR}/pantel.1
+    COMMENT "Compressing the manual page")
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/packaging/changelog ${CMAKE_BINARY_DIR}/changelog
+    COMMAND ${PANTEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/changelog
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog
+    COMMENT "Compressing the Debian changelog")
+add_custom_target(pantel_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/pantel.1.gz ${CMAKE_BINARY_DIR}/changelog.gz)
+
+# The package is native: its version is the program's, and the changelog's newest entry
+# must name it.
+file(STRINGS ${CMAKE_SOURCE_DIR}/packaging/changelog _pantel_changelog_top LIMIT_COUNT 1)
+if(NOT _pantel_changelog_top MATCHES "^pantel \\(${PROJECT_VERSION}\\) ")
+  message(WARNING "packaging/changelog starts with \"${_pantel_changelog_top}\", "
+                  "not with an entry for version ${PROJECT_VERSION}")
+endif()
+
+install(FILES ${CMAKE_BINARY_DIR}/pantel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pantel)
+
+# Values reach CPack exactly as written here (the description holds quotes).
+set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME "pantel")
-set(CPACK_PACKAGE_VENDOR "Brightwel")
-set(CPACK_PACKAGE_CONTACT "Pantel developers <pantel@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Photo-frame screen saver with a drifting frame and a mail check")
+set(CPACK_PACKAGE_VENDOR "The Pantel developers")
+set(CPACK_PACKAGE_CONTACT "Pantel developers <maintainers@pantel.example.org>")
+set(CPACK_PACKAGE_HOMEPAGE_URL "https://pantel.example.org/")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "photo-frame screen saver with a drifting frame and a mail check")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_SOURCE_DIR}/LICENSE")
+# The extended description: CPack puts the summary above it and indents every line by one
+# space; an empty line becomes the " ." of a new paragraph.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[
+Pantel shows your BMP and JPEG photos one at a time in a square picture
+frame that drifts and bounces over a black screen. The next photo slides
+in with ease-in and ease-out, and a small clock sits on the frame's lower
+border. The frame is a golden bar pattern or a picture of your choice.
+
+A settings dialog with a live sample keeps six picture-folder slots, each
+with its own frame size, frame width, timing and clock colour. An optional
+POP3 mail check turns the frame yellow while mail waits; it never
+downloads or deletes mail.
+
+Pantel runs as a saver of XScreenSaver, xfce4-screensaver and
+mate-screensaver; "pantel /c" opens its settings.]=])
 set(CPACK_DEBIAN_PACKAGE_SECTION "x11")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
-# The Debian runtime packages the program needs: Qt 6 widgets and network with the X11
-# platform plugin, libjpeg-turbo, and a Japanese gothic font for the dialog's texts.
+# Directories are 0755 in a package, whatever the umask of the machine that builds it.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# The libraries the program links (libc, Qt, libjpeg-turbo, xcb) come from
+# dpkg-shlibdeps. It cannot see what Qt loads at run time: the X11 platform plugin, the
+# Japanese gothic font the dialog's texts are set in, and Qt's own Japanese translations
+# for the texts of Qt's standard dialogs inside the settings dialog.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), qt6-qpa-plugins, libjpeg62-turbo, libxcb1, fonts-ipafont-gothic | fonts-noto-cjk")
+    "qt6-qpa-plugins, fonts-ipafont-gothic | fonts-noto-cjk, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xscreensaver | xfce4-screensaver | mate-screensaver")
+# The program is stripped in the package; its debug symbols (the build type is
+# RelWithDebInfo) go into pantel-dbgsym.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/DebugSymbolPackage.cmake)
 include(CPack)
