@@ -56,7 +56,7 @@ inline constexpr bool DefaultOrderF = false;
 inline constexpr int DefaultStartNo = 0;
 inline constexpr int DefaultRoundTime = 15;
 inline constexpr bool DefaultMailCheckF = false;
-inline const QString DefaultFolder = QStringLiteral("450,5000,100,20,10,,,");
+inline const QString DefaultFolder = defaultSlotText();
 } // namespace SettingNames
 
 // The whole set of stored values as read, with the defaults filled in.

@@ -3,6 +3,7 @@
 #include "settings/SettingsText.h"
 
 #include <QStringList>
+#include <optional>
 
 // clang-format off
 const std::array<int, 60> kSliderScale{
@@ -30,40 +31,73 @@ QString Split(const QString &packed, int k)
     }
 }
 
+namespace {
+
+template <typename Slot> auto &numberOf(Slot &slot, ScaleBlock block)
+{
+    switch (block) {
+    case ScaleBlock::FrameSize:
+        return slot.frameSize;
+    case ScaleBlock::StayTime:
+        return slot.stayTime;
+    case ScaleBlock::SlideInterval:
+        return slot.slideInterval;
+    case ScaleBlock::MoveAmount:
+        return slot.moveAmount;
+    case ScaleBlock::FrameWidth:
+        break;
+    }
+    return slot.frameWidth;
+}
+
+} // namespace
+
+int &SlotSettings::number(ScaleBlock block)
+{
+    return numberOf(*this, block);
+}
+
+int SlotSettings::number(ScaleBlock block) const
+{
+    return numberOf(*this, block);
+}
+
 SlotSettings parseSlot(const QString &packed, SlotReader reader)
 {
     SlotSettings slot;
-    slot.frameSize = parseIntegerOr(Split(packed, 1), 450);
-    slot.stayTime = parseIntegerOr(Split(packed, 2), 5000);
-    slot.slideInterval = parseIntegerOr(Split(packed, 3), 100);
-    slot.moveAmount = parseIntegerOr(Split(packed, 4), 20);
-    slot.frameWidth = parseIntegerOr(Split(packed, 5), 10);
-    const QString color = Split(packed, 6);
+    int field = 1;
+    for (const SlotNumber &n : kSlotNumbers)
+        slot.number(n.block) = parseIntegerOr(Split(packed, field++), n.defaultValue);
+    const QString color = Split(packed, field++);
     const bool empty = reader == SlotReader::Dialog ? color.isEmpty() : trimControl(color).isEmpty();
-    slot.clockColor = empty ? QStringLiteral("clBlack") : color;
-    slot.folderPath = Split(packed, 7);
-    slot.framePicture = Split(packed, 8);
+    if (!empty)
+        slot.clockColor = color;
+    slot.folderPath = Split(packed, field++);
+    slot.framePicture = Split(packed, field);
     return slot;
 }
 
 QString JoinSlot(int frameSize, int stayTime, int slideInterval, int moveAmount, int frameWidth,
                  const QString &clockColor, const QString &folderPath, const QString &framePicture)
 {
-    const QStringList fields{QString::number(frameSize),
-                             QString::number(stayTime),
-                             QString::number(slideInterval),
-                             QString::number(moveAmount),
-                             QString::number(frameWidth),
-                             clockColor,
-                             folderPath,
-                             framePicture};
-    return fields.join(QLatin1Char(','));
+    return JoinSlot(
+        SlotSettings{frameSize, stayTime, slideInterval, moveAmount, frameWidth, clockColor, folderPath, framePicture});
 }
 
 QString JoinSlot(const SlotSettings &slot)
 {
-    return JoinSlot(slot.frameSize, slot.stayTime, slot.slideInterval, slot.moveAmount, slot.frameWidth,
-                    slot.clockColor, slot.folderPath, slot.framePicture);
+    QStringList fields;
+    for (const SlotNumber &n : kSlotNumbers)
+        fields << QString::number(slot.number(n.block));
+    fields << slot.clockColor << slot.folderPath << slot.framePicture;
+    return fields.join(QLatin1Char(','));
+}
+
+QString defaultSlotText()
+{
+    SlotSettings slot;
+    slot.clockColor.clear();
+    return JoinSlot(slot);
 }
 
 int scaleBlockSize(ScaleBlock block)
@@ -77,29 +111,27 @@ int scaleValue(ScaleBlock block, int position)
     return kSliderScale[size_t(int(block) + clamped)];
 }
 
-int resetPosition(ScaleBlock block)
-{
-    switch (block) {
-    case ScaleBlock::FrameSize:
-        return 7;
-    case ScaleBlock::StayTime:
-        return 4;
-    case ScaleBlock::SlideInterval:
-        return 6;
-    case ScaleBlock::MoveAmount:
-    case ScaleBlock::FrameWidth:
-        return 2;
-    }
-    return 0;
-}
+namespace {
 
-int scalePosition(ScaleBlock block, int value)
+std::optional<int> positionOnScale(ScaleBlock block, int value)
 {
     for (int p = 0; p < scaleBlockSize(block); ++p) {
         if (kSliderScale[size_t(int(block) + p)] == value)
             return p;
     }
-    return resetPosition(block);
+    return std::nullopt;
+}
+
+} // namespace
+
+int resetPosition(ScaleBlock block)
+{
+    return positionOnScale(block, slotDefault(block)).value_or(0);
+}
+
+int scalePosition(ScaleBlock block, int value)
+{
+    return positionOnScale(block, value).value_or(resetPosition(block));
 }
 
 int RotateStartNo(int startNo, const std::array<QString, kSlotCount> &folderPaths)

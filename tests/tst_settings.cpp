@@ -216,6 +216,9 @@ private slots:
         QCOMPARE(scaleValue(ScaleBlock::SlideInterval, 6), 100);
         QCOMPARE(scaleValue(ScaleBlock::MoveAmount, 2), 20);
         QCOMPARE(scaleValue(ScaleBlock::FrameWidth, 2), 10);
+        // A default off its scale would send the reset button to position 0.
+        for (const SlotNumber &n : kSlotNumbers)
+            QCOMPARE(scaleValue(n.block, resetPosition(n.block)), n.defaultValue);
     }
 
     void colorText_data()
