@@ -155,16 +155,8 @@ QPushButton *TSetupForm::browseButton(int slot) const
 
 SlotSettings TSetupForm::slotValues(int slot) const
 {
-    const auto i = size_t(slot);
-    SlotSettings s;
-    s.frameSize = SlotFrameSize[i];
-    s.stayTime = SlotStayTime[i];
-    s.slideInterval = SlotSlideInterval[i];
-    s.moveAmount = SlotMoveAmount[i];
-    s.frameWidth = SlotFrameWidth[i];
-    s.clockColor = SlotClockColor[i];
+    SlotSettings s = m_slots[size_t(slot)];
     s.folderPath = folderEdit(slot)->text();
-    s.framePicture = SlotFramePicture[i];
     return s;
 }
 
@@ -188,19 +180,12 @@ void TSetupForm::FormCreate()
         ckbMailCheckClick();
 
     for (int i = 0; i < kSlotCount; ++i) {
-        const SlotSettings slot = parseSlot(stored.folders[size_t(i)], SlotReader::Dialog);
-        SlotFrameSize[size_t(i)] = slot.frameSize;
-        SlotStayTime[size_t(i)] = slot.stayTime;
-        SlotSlideInterval[size_t(i)] = slot.slideInterval;
-        SlotMoveAmount[size_t(i)] = slot.moveAmount;
-        SlotFrameWidth[size_t(i)] = slot.frameWidth;
-        SlotClockColor[size_t(i)] = slot.clockColor;
-        folderEdit(i)->setText(slot.folderPath);
-        SlotFramePicture[size_t(i)] = slot.framePicture;
+        m_slots[size_t(i)] = parseSlot(stored.folders[size_t(i)], SlotReader::Dialog);
+        folderEdit(i)->setText(m_slots[size_t(i)].folderPath);
     }
 
-    ui->edtGaku->setText(SlotFramePicture[size_t(CurrentSlot)]);
-    setClockColor(clockColorOf(SlotClockColor[size_t(CurrentSlot)]));
+    ui->edtGaku->setText(current().framePicture);
+    setClockColor(clockColorOf(current().clockColor));
     ui->lblShousai->setText(headingFor(CurrentSlot));
     BarSet(CurrentSlot);
     SampleDisp(0);
@@ -218,10 +203,12 @@ void TSetupForm::setClockColor(ColorValue color)
 
 void TSetupForm::BarSet(int slot)
 {
-    const auto i = size_t(slot);
     // All five positions first, then the sliders in their order.
-    const SliderPositions p = sliderPositionsFor(SlotFrameSize[i], SlotStayTime[i], SlotSlideInterval[i],
-                                                 SlotMoveAmount[i], SlotFrameWidth[i]);
+    setSliders(sliderPositionsFor(m_slots[size_t(slot)]));
+}
+
+void TSetupForm::setSliders(const SliderPositions &p)
+{
     ui->trbGakuS->setValue(p.gakuS);
     ui->trbStayT->setValue(p.stayT);
     ui->trbSlideT->setValue(p.slideT);
@@ -231,11 +218,11 @@ void TSetupForm::BarSet(int slot)
 
 void TSetupForm::SampleDisp(int index)
 {
-    const auto slot = size_t(CurrentSlot);
-    m_sample.edtGakuW = QString::number(SlotFrameWidth[slot]);
-    m_sample.edtGakuD = SlotFramePicture[slot];
-    m_sample.edtTimeC = SlotClockColor[slot];
-    m_sample.edtGakuS = QString::number(SlotFrameSize[slot]);
+    const SlotSettings &slot = current();
+    m_sample.edtGakuW = QString::number(slot.frameWidth);
+    m_sample.edtGakuD = slot.framePicture;
+    m_sample.edtTimeC = slot.clockColor;
+    m_sample.edtGakuS = QString::number(slot.frameSize);
 
     // The folder as the edit holds it now, typed but unconfirmed text included.
     const QStringList pictures = listPictureFiles(folderEdit(CurrentSlot)->text());
@@ -259,9 +246,9 @@ void TSetupForm::trbGakuSChange()
         return;
     runGuarded([this] {
         const qint32 value = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
-        if (value == SlotFrameSize[size_t(CurrentSlot)])
+        if (value == current().frameSize)
             return;
-        SlotFrameSize[size_t(CurrentSlot)] = value;
+        current().frameSize = value;
         SampleDisp(SampleIndex);
     });
 }
@@ -272,9 +259,9 @@ void TSetupForm::trbGakuWChange()
         return;
     runGuarded([this] {
         const qint32 value = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
-        if (value == SlotFrameWidth[size_t(CurrentSlot)])
+        if (value == current().frameWidth)
             return;
-        SlotFrameWidth[size_t(CurrentSlot)] = value;
+        current().frameWidth = value;
         SampleDisp(SampleIndex);
     });
 }
@@ -291,14 +278,14 @@ void TSetupForm::Button2Click()
 
 void TSetupForm::storeLiveValues()
 {
-    const auto slot = size_t(CurrentSlot);
-    SlotFrameSize[slot] = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
-    SlotStayTime[slot] = scaleValue(ScaleBlock::StayTime, ui->trbStayT->value());
-    SlotSlideInterval[slot] = scaleValue(ScaleBlock::SlideInterval, ui->trbSlideT->value());
-    SlotMoveAmount[slot] = scaleValue(ScaleBlock::MoveAmount, ui->trbMoveQ->value());
-    SlotFrameWidth[slot] = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
-    SlotFramePicture[slot] = ui->edtGaku->text();
-    SlotClockColor[slot] = colorToString(m_clockColor);
+    SlotSettings &slot = current();
+    slot.frameSize = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
+    slot.stayTime = scaleValue(ScaleBlock::StayTime, ui->trbStayT->value());
+    slot.slideInterval = scaleValue(ScaleBlock::SlideInterval, ui->trbSlideT->value());
+    slot.moveAmount = scaleValue(ScaleBlock::MoveAmount, ui->trbMoveQ->value());
+    slot.frameWidth = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
+    slot.framePicture = ui->edtGaku->text();
+    slot.clockColor = colorToString(m_clockColor);
 }
 
 void TSetupForm::selectSlot(int slot)
@@ -306,8 +293,8 @@ void TSetupForm::selectSlot(int slot)
     Reacting = false;
     storeLiveValues();
     CurrentSlot = qint8(slot);
-    setClockColor(clockColorOf(SlotClockColor[size_t(slot)]));
-    ui->edtGaku->setText(SlotFramePicture[size_t(slot)]);
+    setClockColor(clockColorOf(m_slots[size_t(slot)].clockColor));
+    ui->edtGaku->setText(m_slots[size_t(slot)].framePicture);
     ui->lblShousai->setText(headingFor(slot));
     repaint();
     BarSet(slot);
@@ -359,10 +346,9 @@ void TSetupForm::OKBtnClick()
         StoredSettings s;
         s.orderF = ui->ckbOrder->isChecked();
         for (int i = 0; i < kSlotCount; ++i) {
-            const auto k = size_t(i);
-            s.folders[k] = JoinSlot(SlotFrameSize[k], SlotStayTime[k], SlotSlideInterval[k], SlotMoveAmount[k],
-                                    SlotFrameWidth[k], SlotClockColor[k], folderEdit(i)->text(),
-                                    trimControl(SlotFramePicture[k]));
+            SlotSettings slot = slotValues(i);
+            slot.framePicture = trimControl(slot.framePicture);
+            s.folders[size_t(i)] = JoinSlot(slot);
         }
         s.startNo = CurrentSlot;
         s.host = ui->edtHost->text();
@@ -381,19 +367,14 @@ void TSetupForm::btnDefaultClick()
     runGuarded([this] {
         Reacting = false;
         repaint();
-        const SliderPositions p = resetSliderPositions();
-        ui->trbGakuS->setValue(p.gakuS);
-        ui->trbStayT->setValue(p.stayT);
-        ui->trbSlideT->setValue(p.slideT);
-        ui->trbMoveQ->setValue(p.moveQ);
-        ui->trbGakuW->setValue(p.gakuW);
-        const auto slot = size_t(CurrentSlot);
+        setSliders(resetSliderPositions());
+        SlotSettings &slot = current();
         ui->edtGaku->clear();
-        SlotFramePicture[slot].clear();
-        SlotFrameSize[slot] = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
-        SlotFrameWidth[slot] = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
+        slot.framePicture.clear();
+        slot.frameSize = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
+        slot.frameWidth = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
         setClockColor(clBlack);
-        SlotClockColor[slot] = colorToString(clBlack);
+        slot.clockColor = colorToString(clBlack);
         SampleDisp(0);
         Reacting = true;
     });
@@ -405,7 +386,7 @@ void TSetupForm::btnGakuClick()
         if (const std::optional<QString> chosen = m_dialogs->chooseFramePicture(this, m_lastFramePicture)) {
             m_lastFramePicture = *chosen;
             ui->edtGaku->setText(*chosen);
-            SlotFramePicture[size_t(CurrentSlot)] = ui->edtGaku->text();
+            current().framePicture = ui->edtGaku->text();
         }
         SampleDisp(SampleIndex);
     });
@@ -417,7 +398,7 @@ void TSetupForm::btnTimeClick()
         if (const std::optional<QColor> chosen = m_dialogs->chooseColor(this, m_lastChosenColor)) {
             m_lastChosenColor = *chosen;
             setClockColor(fromQColor(*chosen));
-            SlotClockColor[size_t(CurrentSlot)] = colorToString(m_clockColor);
+            current().clockColor = colorToString(m_clockColor);
         }
         SampleDisp(SampleIndex);
     });

@@ -4,6 +4,7 @@
 #include "settings/SlotSettings.h"
 #include "setup/SampleFields.h"
 #include "setup/SetupDialogs.h"
+#include "setup/SetupRules.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -24,7 +25,7 @@ class TSetupForm;
 extern const QString kWebPageAddress;
 
 // The settings dialog. It reads every setting when it is created, holds the detail
-// settings of all six folder slots in its own arrays and shows the selected slot's
+// settings of all six folder slots and shows the selected slot's
 // values in the sliders, the frame picture edit and the clock colour sample; OK writes
 // everything back, Cancel writes nothing.
 class TSetupForm : public QDialog
@@ -37,8 +38,8 @@ public:
                         TSampleForm *sampleForm = nullptr);
     ~TSetupForm() override;
 
-    // The values the dialog holds for `slot`: the current slot's arrays as last taken
-    // from the controls, the folder from the slot's edit.
+    // The values the dialog holds for `slot`: the current slot's as last taken from the
+    // controls, the folder from the slot's edit.
     SlotSettings slotValues(int slot) const;
     int currentSlot() const { return CurrentSlot; }
     bool reacting() const { return Reacting; }
@@ -91,6 +92,9 @@ private:
     void FormDestroy();
     void takeOwnerWindow();
     void selectSlot(int slot);
+    SlotSettings &current() { return m_slots[size_t(CurrentSlot)]; }
+    // Sets the five sliders top to bottom.
+    void setSliders(const SliderPositions &positions);
     void storeLiveValues();
     void setClockColor(ColorValue color);
     void applyFonts();
@@ -105,13 +109,9 @@ private:
     QPointer<QWidget> OwnerWindow;
     // The sample window lives on its own and may close first.
     QPointer<TSampleForm> SampleForm;
-    std::array<qint32, kSlotCount> SlotFrameSize{};
-    std::array<qint32, kSlotCount> SlotStayTime{};
-    std::array<qint32, kSlotCount> SlotSlideInterval{};
-    std::array<qint32, kSlotCount> SlotMoveAmount{};
-    std::array<QString, kSlotCount> SlotClockColor;
-    std::array<QString, kSlotCount> SlotFramePicture;
-    std::array<qint32, kSlotCount> SlotFrameWidth{};
+    // Each slot's values; the current slot's as last taken from the controls. The folder
+    // is not kept here: each slot's edit holds it.
+    std::array<SlotSettings, kSlotCount> m_slots;
     qint8 CurrentSlot = 0;
     bool Reacting = false;
     qint32 SampleIndex = 0;

@@ -27,18 +27,18 @@ std::optional<int> sampleIndexFor(int count, int index)
     return i;
 }
 
-SliderPositions sliderPositionsFor(int frameSize, int stayTime, int slideInterval, int moveAmount, int frameWidth)
+SliderPositions sliderPositionsFor(const SlotSettings &slot)
 {
-    return {scalePosition(ScaleBlock::FrameSize, frameSize), scalePosition(ScaleBlock::StayTime, stayTime),
-            scalePosition(ScaleBlock::SlideInterval, slideInterval), scalePosition(ScaleBlock::MoveAmount, moveAmount),
-            scalePosition(ScaleBlock::FrameWidth, frameWidth)};
+    return {scalePosition(ScaleBlock::FrameSize, slot.frameSize), scalePosition(ScaleBlock::StayTime, slot.stayTime),
+            scalePosition(ScaleBlock::SlideInterval, slot.slideInterval),
+            scalePosition(ScaleBlock::MoveAmount, slot.moveAmount),
+            scalePosition(ScaleBlock::FrameWidth, slot.frameWidth)};
 }
 
 SliderPositions resetSliderPositions()
 {
-    return {resetPosition(ScaleBlock::FrameSize), resetPosition(ScaleBlock::StayTime),
-            resetPosition(ScaleBlock::SlideInterval), resetPosition(ScaleBlock::MoveAmount),
-            resetPosition(ScaleBlock::FrameWidth)};
+    // A new slot's values all lie on their scales.
+    return sliderPositionsFor(SlotSettings());
 }
 
 SampleGeometry sampleGeometry(const QString &frameSizeText, const QString &frameWidthText, int clockPoints)

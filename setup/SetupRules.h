@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/SlotSettings.h"
+
 #include <QString>
 #include <optional>
 
@@ -31,7 +33,8 @@ struct SliderPositions
     friend bool operator==(const SliderPositions &, const SliderPositions &) = default;
 };
 
-SliderPositions sliderPositionsFor(int frameSize, int stayTime, int slideInterval, int moveAmount, int frameWidth);
+SliderPositions sliderPositionsFor(const SlotSettings &slot);
+// The positions of a new slot's values, which the reset button sets.
 SliderPositions resetSliderPositions();
 
 // The sample frame laid out from the sample window's texts: the frame size (400 when the

@@ -431,8 +431,7 @@ private slots:
         QFETCH(QString, slot);
         QFETCH(QList<int>, positions);
         const SlotSettings values = parseSlot(slot, SlotReader::Dialog);
-        const SliderPositions p = sliderPositionsFor(values.frameSize, values.stayTime, values.slideInterval,
-                                                     values.moveAmount, values.frameWidth);
+        const SliderPositions p = sliderPositionsFor(values);
         QCOMPARE(QList<int>({p.gakuS, p.stayT, p.slideT, p.moveQ, p.gakuW}), positions);
 
         store("Folder5", slot);
