@@ -8,7 +8,6 @@
 #include "settings/ColorText.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
-#include "show/BuiltInFrame.h"
 #include "show/ClockText.h"
 #include "show/ImageView.h"
 #include "show/MailIndicator.h"
@@ -24,7 +23,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
@@ -42,13 +40,6 @@ namespace {
 // The no-pictures hint in the clock label.
 const QString NoPicturesText = QStringLiteral("ｽｸﾘｰﾝｾｰﾊﾞｰの設定で画像があるﾌｫﾙﾀﾞを指定して下さい");
 
-QFont pixelFont(const QString &family, int pixels)
-{
-    QFont font(family);
-    font.setPixelSize(pixels);
-    return font;
-}
-
 QString currentClockText()
 {
     return clockText(QTime::currentTime(), timeSeparator(QLocale::system()));
@@ -57,7 +48,10 @@ QString currentClockText()
 } // namespace
 
 TPantelForm::TPantelForm(Environment environment, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::TPantelForm>()), m_environment(std::move(environment))
+    : QWidget(parent),
+      FrameParts(FrameView::create(this, FrameView::Kind::Show)),
+      ui(std::make_unique<Ui::TPantelForm>()),
+      m_environment(std::move(environment))
 {
     if (!m_environment.previewParentSize)
         m_environment.previewParentSize = x11WindowSize;
@@ -65,43 +59,18 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
         m_environment.embed = embedIntoX11Window;
 
     ui->setupUi(this);
-    imgDummy = ui->imgDummy;
-    pnlBase = ui->pnlBase;
-    imgGaku = ui->imgGaku;
-    lblTime = ui->lblTime;
-    pnlInner = ui->pnlInner;
-    pnlBack = ui->pnlBack;
-    pnlA = ui->pnlA;
-    imgA = ui->imgA;
-    pnlB = ui->pnlB;
-    imgB = ui->imgB;
-    pnlError = ui->pnlError;
-
-    // The picture panels slide inside a plain black area that covers pnlBack inside its
-    // border line: a slide step then scrolls that area with both panels in it, so only
-    // the strip that comes into view is painted afresh.
-    m_slideArea = ui->slideArea;
-    QPalette area = m_slideArea->palette();
-    area.setColor(QPalette::Window, Qt::black);
-    m_slideArea->setPalette(area);
 
     // Resource values that the form description cannot carry.
-    setFont(pixelFont(QStringLiteral("ＭＳ Ｐゴシック"), 12));
+    QFont formFont(QStringLiteral("ＭＳ Ｐゴシック"));
+    formFont.setPixelSize(12);
+    setFont(formFont);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
-    lblTime->setFont(pixelFont(QStringLiteral("ＭＳ ゴシック"), 12));
-    imgDummy->setImage(builtInFramePicture());
     m_baseColor = pnlBase->color();
-    // The frame and its parts take no input: mouse events reach the form with the
-    // form's coordinates, and the form sees every key.
-    for (QWidget *part :
-         {static_cast<QWidget *>(pnlBase), static_cast<QWidget *>(imgGaku), static_cast<QWidget *>(lblTime),
-          static_cast<QWidget *>(pnlInner), static_cast<QWidget *>(pnlBack), static_cast<QWidget *>(pnlA),
-          static_cast<QWidget *>(imgA), static_cast<QWidget *>(pnlB), static_cast<QWidget *>(imgB),
-          static_cast<QWidget *>(pnlError), static_cast<QWidget *>(imgDummy), m_slideArea})
-        part->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // The frame takes no input, so mouse events reach the form with the form's
+    // coordinates, and the form sees every key.
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
 
@@ -236,33 +205,18 @@ void TPantelForm::FormCreate()
     ClockColor = slot.clockColor;
     FramePicture = slot.framePicture;
 
-    // 10. The frame picture.
+    // The frame picture, kept to be shown again when the talk look ends.
     m_framePicture = loadFramePicture();
     imgGaku->setPicture(m_framePicture);
 
-    // 11. The clock's colour.
     setClockColor(toQColor(clockColorOf(ClockColor)));
 
-    // 12 and 13. The frame geometry, scaled down in the preview.
+    // The preview draws the frame scaled down, with a border and a move that never
+    // vanish.
     m_layout = frameLayout(FrameSize, FrameWidth, MoveAmount, Scale);
     FrameWidth = m_layout.frameWidth;
     MoveAmount = m_layout.moveAmount;
-    pnlBase->resize(m_layout.frameEdge, m_layout.frameEdge);
-    pnlBase->setBevelWidth(m_layout.frameBevel);
-    pnlInner->setGeometry(m_layout.matOffset, m_layout.matOffset, m_layout.matEdge, m_layout.matEdge);
-    pnlInner->setBevelWidth(m_layout.matBevel);
-    pnlBack->setBorderWidth(m_layout.pictureBorder);
-    pnlError->resize(m_layout.errorSize);
-    imgGaku->setGeometry(pnlBase->clientRect());
-    pnlBack->setGeometry(pnlInner->clientRect());
-    m_slideArea->setGeometry(pnlBack->rect().adjusted(pnlBack->lineWidth(), pnlBack->lineWidth(), -pnlBack->lineWidth(),
-                                                      -pnlBack->lineWidth()));
-
-    // 14. The picture panels fill the picture area.
-    for (Panel *panel : {pnlA, pnlB})
-        panel->setGeometry(pnlBack->clientRect().translated(-pnlBack->clientToWidget(QPoint(0, 0))));
-    imgA->setGeometry(pnlA->clientRect());
-    imgB->setGeometry(pnlB->clientRect());
+    pnlBase->arrange(m_layout);
 
     // 15.
     timStay->setInterval(StayTime);
@@ -286,8 +240,7 @@ void TPantelForm::FormCreate()
     JpgFileSearch();
     PictureIndex = random(PictureCount);
 
-    // 21 to 23. The clock label on the frame's lower border: as wide as the frame
-    // inside its bevel, 12 pixels high, its top midway between mat and frame edge.
+    // The preview goes into its parent window before it shows.
     if (m_preview && !m_environment.embed(this, previewParent()))
         qWarning("The preview could not be put into window %u", previewParent());
     if (m_preview)
@@ -296,8 +249,6 @@ void TPantelForm::FormCreate()
         showFullScreen();
         activateWindow();
     }
-    const int bevel = m_layout.frameBevel;
-    lblTime->setGeometry(bevel, m_layout.clockTop(clockFontPoints()), pnlBase->width() - 2 * bevel, 12);
 
     // 24. Panel A waits out of sight to the left; panel B stands at rest.
     SlideWidth = pnlA->width();
@@ -318,19 +269,13 @@ void TPantelForm::FormCreate()
 
 std::optional<Picture> TPantelForm::loadFramePicture() const
 {
-    // The built-in golden bar, a picture file, or none.
-    if (trimControl(FramePicture).isEmpty())
-        return imgDummy->picture();
-    if (QFileInfo::exists(FramePicture))
-        return loadPicture(FramePicture);
-    return std::nullopt;
+    // A text of blanks only names no file here: the built-in golden bar.
+    return pnlBase->framePictureFrom(trimControl(FramePicture).isEmpty() ? QString() : FramePicture);
 }
 
 void TPantelForm::setClockColor(const QColor &color)
 {
-    QPalette clock = lblTime->palette();
-    clock.setColor(QPalette::WindowText, color);
-    lblTime->setPalette(clock);
+    pnlBase->setClockColor(color);
 }
 
 int TPantelForm::random(int n)
@@ -431,9 +376,8 @@ void TPantelForm::timSlideTimer()
     const int left = panelLeft(incoming);
     const int step = slideStep(left, SlideWidth, pnlBack->borderWidth());
     if (step > 0) {
-        // Both panels move right by the same step, the outgoing one first; scrolling
-        // the area moves them together.
-        m_slideArea->scroll(step, 0);
+        // Both panels move right by the same step.
+        pnlBase->slidePictures(step);
     } else {
         setPanelLeft(outgoing, -SlideWidth);
         NextSide = NextSide == 0 ? 1 : 0;

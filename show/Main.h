@@ -2,6 +2,7 @@
 
 #include "settings/SlotSettings.h"
 #include "show/FrameLayout.h"
+#include "show/FrameView.h"
 #include "show/PictureLoader.h"
 
 #include <QSize>
@@ -26,8 +27,9 @@ class TPantelForm;
 
 // The show window: black screen (or the preview parent's inside), one square frame with
 // its picture, clock, mat and the two picture panels that take turns; the timers that
-// rest, move and slide; input and closing. Its creation runs FormCreate.
-class TPantelForm : public QWidget
+// rest, move and slide; input and closing. Its creation runs FormCreate. The frame's
+// components come from FrameParts.
+class TPantelForm : public QWidget, public FrameParts
 {
     Q_OBJECT
 
@@ -51,18 +53,7 @@ public:
     explicit TPantelForm(Environment environment = {}, QWidget *parent = nullptr);
     ~TPantelForm() override;
 
-    // Components, named as the form description names them.
-    ImageView *imgDummy = nullptr;
-    Panel *pnlBase = nullptr;
-    ImageView *imgGaku = nullptr;
-    QLabel *lblTime = nullptr;
-    Panel *pnlInner = nullptr;
-    Panel *pnlBack = nullptr;
-    Panel *pnlA = nullptr;
-    ImageView *imgA = nullptr;
-    Panel *pnlB = nullptr;
-    ImageView *imgB = nullptr;
-    Panel *pnlError = nullptr;
+    // Components besides the frame's, named as the form description names them.
     Timer *timStay = nullptr;
     Timer *timMove = nullptr;
     Timer *timSlide = nullptr;
@@ -158,7 +149,6 @@ private:
     Environment m_environment;
     std::mt19937 m_random;
     FrameLayout m_layout;
-    QWidget *m_slideArea = nullptr;
     bool m_preview = false;
     bool m_skipPrompt = false;
     // The frame panel's own colour, seen again when the talk look ends.

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "show/FrameLayout.h"
+#include "show/Panel.h"
+#include "show/PictureLoader.h"
+
+#include <QColor>
+#include <QString>
+#include <optional>
+
+class FrameView;
+class ImageView;
+class QLabel;
+
+// The frame's components under the names the windows' forms give them. Both the show
+// window and the sample window carry them, so their code reaches the parts directly.
+struct FrameParts
+{
+    FrameView *pnlBase = nullptr;  // the frame itself
+    ImageView *imgDummy = nullptr; // hidden; holds the built-in frame picture
+    ImageView *imgGaku = nullptr;  // the frame picture, stretched over the frame
+    QLabel *lblTime = nullptr;     // the clock on the frame's lower border
+    Panel *pnlInner = nullptr;     // the sunken mat
+    Panel *pnlBack = nullptr;      // the black picture area
+    Panel *pnlA = nullptr;         // picture panel A
+    ImageView *imgA = nullptr;
+    Panel *pnlB = nullptr; // picture panel B; the show window's frame only
+    ImageView *imgB = nullptr;
+    Panel *pnlError = nullptr; // the mail error mark; the show window's frame only
+};
+
+// The square picture frame that the show window moves over the screen and the settings
+// dialog's sample shows: the frame panel (pnlBase) with the frame picture, the clock on
+// its lower border, the sunken mat and inside it the black picture area with its picture
+// panels. Each part carries its component name as its object name. The frame takes no
+// input: every part is disabled and lets the mouse through to the window.
+class FrameView : public Panel
+{
+    Q_OBJECT
+
+public:
+    // The show window's frame has two picture panels that take turns and the mail error
+    // mark; the sample's frame has one picture panel and nothing else.
+    enum class Kind { Show, Sample };
+
+    // Builds the frame as a child of `window`; it is laid out by arrange().
+    static FrameParts create(QWidget *window, Kind kind);
+
+    const FrameParts &parts() const { return m_parts; }
+
+    // Gives the frame and every part the sizes of `layout`; the frame keeps its place
+    // and the picture panels stand at their rest position.
+    void arrange(const FrameLayout &layout);
+
+    // Moves both picture panels right by `step` pixels.
+    void slidePictures(int step);
+
+    void setClockColor(const QColor &color);
+
+    // The frame picture that a slot's text names: the built-in golden bar for an empty
+    // text, else the picture file, or none when no such file exists or it is no picture.
+    std::optional<Picture> framePictureFrom(const QString &path) const;
+
+private:
+    FrameView(QWidget *window, Kind kind);
+
+    FrameParts m_parts;
+    // The plain black area inside pnlBack's border line that holds the picture panels.
+    QWidget *m_slideArea = nullptr;
+};
