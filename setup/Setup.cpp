@@ -218,12 +218,6 @@ void TSetupForm::setSliders(const SliderPositions &p)
 
 void TSetupForm::SampleDisp(int index)
 {
-    const SlotSettings &slot = current();
-    m_sample.edtGakuW = QString::number(slot.frameWidth);
-    m_sample.edtGakuD = slot.framePicture;
-    m_sample.edtTimeC = slot.clockColor;
-    m_sample.edtGakuS = QString::number(slot.frameSize);
-
     // The folder as the edit holds it now, typed but unconfirmed text included.
     const QStringList pictures = listPictureFiles(folderEdit(CurrentSlot)->text());
     QString picture;
@@ -231,11 +225,10 @@ void TSetupForm::SampleDisp(int index)
         SampleIndex = *i;
         picture = pictures.at(*i);
     }
-    m_sample.edtJpgFile = picture;
-    if (SampleForm) {
-        SampleForm->setFields(m_sample);
-        SampleForm->SetDisp();
-    }
+    const SlotSettings &slot = current();
+    m_sample = {slot.frameSize, slot.frameWidth, slot.framePicture, slot.clockColor, picture};
+    if (SampleForm)
+        SampleForm->SetDisp(m_sample);
     emit sampleChanged();
 }
 

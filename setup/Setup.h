@@ -2,7 +2,7 @@
 
 #include "settings/ColorText.h"
 #include "settings/SlotSettings.h"
-#include "setup/SampleFields.h"
+#include "setup/Sample.h"
 #include "setup/SetupDialogs.h"
 #include "setup/SetupRules.h"
 
@@ -15,7 +15,6 @@ class QLineEdit;
 class QToolButton;
 class QPushButton;
 class TPop3Client;
-class TSampleForm;
 
 namespace Ui {
 class TSetupForm;
@@ -44,11 +43,12 @@ public:
     int currentSlot() const { return CurrentSlot; }
     bool reacting() const { return Reacting; }
     int sampleIndex() const { return SampleIndex; }
-    const SampleFields &sample() const { return m_sample; }
+    // What the sample shows, as last asked for.
+    const SampleContent &sample() const { return m_sample; }
 
     // Puts the five sliders on the positions of `slot`'s values.
     void BarSet(int slot);
-    // Rebuilds the sample's texts for the current slot, trying the picture at `index`.
+    // Rebuilds the sample for the current slot, trying the picture at `index`.
     void SampleDisp(int index);
     // Whether slot `slot`'s folder text may be saved; beeps and tells the user when not.
     bool FolderCheck(int slot);
@@ -69,7 +69,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 signals:
-    // The sample's texts changed; the sample window redraws from sample().
+    // The sample was rebuilt; sample() tells what it shows.
     void sampleChanged();
 
 private slots:
@@ -122,7 +122,7 @@ private:
     // The colour dialog and the file dialog start where they ended last in this dialog.
     QColor m_lastChosenColor = Qt::black;
     QString m_lastFramePicture;
-    SampleFields m_sample;
+    SampleContent m_sample;
 
     // Shared with the press of the test button that runs Connect, so that the client
     // outlives that Connect even when the dialog goes away under it.

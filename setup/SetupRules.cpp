@@ -40,17 +40,3 @@ SliderPositions resetSliderPositions()
     // A new slot's values all lie on their scales.
     return sliderPositionsFor(SlotSettings());
 }
-
-SampleGeometry sampleGeometry(const QString &frameSizeText, const QString &frameWidthText, int clockPoints)
-{
-    SampleGeometry g;
-    const int width = parseIntegerOr(frameWidthText, 10);
-    g.clockVisible = width > 5;
-    g.frameEdge = parseIntegerOr(frameSizeText, 400);
-    g.innerOffset = width + 3;
-    g.innerEdge = g.frameEdge - 2 * g.innerOffset;
-    // Midway between the mat's lower edge and the frame's, raised by half the font size
-    // and 2; both halvings truncate toward zero.
-    g.clockTop = (g.frameEdge + g.innerOffset + g.innerEdge) / 2 - clockPoints / 2 - 2;
-    return g;
-}

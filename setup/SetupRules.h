@@ -36,20 +36,3 @@ struct SliderPositions
 SliderPositions sliderPositionsFor(const SlotSettings &slot);
 // The positions of a new slot's values, which the reset button sets.
 SliderPositions resetSliderPositions();
-
-// The sample frame laid out from the sample window's texts: the frame size (400 when the
-// text is no integer) and the frame width (10 when it is no integer), at full scale.
-struct SampleGeometry
-{
-    bool clockVisible = false; // the clock shows on frames wider than 5
-    int frameEdge = 0;         // pnlBase, square
-    int innerOffset = 0;       // pnlInner's left and top inside pnlBase
-    int innerEdge = 0;         // pnlInner, square
-    int clockTop = 0;          // lblTime's top inside pnlBase
-
-    // The picture area inside pnlInner: 3 bevel, 1 border line and 8 border each side.
-    int pictureEdge() const { return innerEdge - 2 * (3 + 1 + 8); }
-};
-
-// `clockPoints`: the clock font's size in points (9 for 12 pixels at 96 dpi).
-SampleGeometry sampleGeometry(const QString &frameSizeText, const QString &frameWidthText, int clockPoints);

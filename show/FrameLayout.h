@@ -6,7 +6,7 @@
 // screen). Every product with the scale is truncated toward zero.
 struct FrameLayout
 {
-    int frameWidth = 0;       // width of the frame border; above 5 the clock shows
+    int frameWidth = 0;       // width of the frame border
     int frameEdge = 0;        // pnlBase, square
     int frameBevel = 3;       // pnlBase's raised bevel, and the inset of the frame picture
     int matOffset = 0;        // pnlInner's left and top inside pnlBase
@@ -16,6 +16,8 @@ struct FrameLayout
     int moveAmount = 0;       // one-pixel steps per move phase
     QSize errorSize{153, 17}; // pnlError
 
+    // The clock shows on a frame border wider than 5.
+    bool clockShown() const { return frameWidth > 5; }
     // pnlBack fills the mat inside its bevel.
     int pictureAreaEdge() const { return matEdge - 2 * matBevel; }
     // pnlA and pnlB fill pnlBack inside its border line and border width.
@@ -29,5 +31,5 @@ struct FrameLayout
 FrameLayout frameLayout(int frameSize, int frameWidth, int moveAmount, double scale);
 
 // The clock's 12-pixel font in points at the primary screen's resolution (9 at 96 dpi):
-// the size that clockTop and the sample's clock position reckon with.
+// the size that clockTop reckons with.
 int clockFontPoints();

@@ -1,5 +1,5 @@
 #include "setup/Sample.h"
-#include "setup/SetupRules.h"
+#include "show/FrameLayout.h"
 #include "show/ImageView.h"
 #include "show/Main.h"
 #include "show/Panel.h"
@@ -83,39 +83,32 @@ private slots:
         QCOMPARE(m_errors, QStringList());
     }
 
-    void geometry_data()
+    // The sample is the show window's frame at full size.
+    void layoutAtFullSize_data()
     {
-        QTest::addColumn<QString>("sizeText");
-        QTest::addColumn<QString>("widthText");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("width");
         QTest::addColumn<bool>("clock");
-        QTest::addColumn<int>("frame");
         QTest::addColumn<int>("picture");
         QTest::addColumn<int>("clockTop");
-        QTest::newRow("defaults") << "450"
-                                  << "10" << true << 450 << 400 << 437;
-        QTest::newRow("width 5") << "450"
-                                 << "5" << false << 450 << 410 << 440;
-        QTest::newRow("width 3, odd halving") << "300"
-                                              << "3" << false << 300 << 264 << 291;
-        QTest::newRow("largest") << "1050"
-                                 << "45" << true << 1050 << 930 << 1020;
-        QTest::newRow("no integers") << "big"
-                                     << "" << true << 400 << 350 << 387;
+        QTest::newRow("defaults") << 450 << 10 << true << 400 << 437;
+        QTest::newRow("width 5") << 450 << 5 << false << 410 << 440;
+        QTest::newRow("width 3, odd halving") << 300 << 3 << false << 264 << 291;
+        QTest::newRow("largest") << 1050 << 45 << true << 930 << 1020;
     }
 
-    void geometry()
+    void layoutAtFullSize()
     {
-        QFETCH(QString, sizeText);
-        QFETCH(QString, widthText);
+        QFETCH(int, size);
+        QFETCH(int, width);
         QFETCH(bool, clock);
-        QFETCH(int, frame);
         QFETCH(int, picture);
         QFETCH(int, clockTop);
-        const SampleGeometry g = sampleGeometry(sizeText, widthText, 9);
-        QCOMPARE(g.clockVisible, clock);
-        QCOMPARE(g.frameEdge, frame);
-        QCOMPARE(g.pictureEdge(), picture);
-        QCOMPARE(g.clockTop, clockTop);
+        const FrameLayout l = frameLayout(size, width, 0, 1.0);
+        QCOMPARE(l.clockShown(), clock);
+        QCOMPARE(l.frameEdge, size);
+        QCOMPARE(l.panelEdge(), picture);
+        QCOMPARE(l.clockTop(9), clockTop);
     }
 
     void beforeTheFirstRedrawNothingShows()
@@ -127,8 +120,9 @@ private slots:
         QVERIFY(sample.imgDummy->isHidden());
         QVERIFY(sample.imgDummy->hasPicture());
         QCOMPARE(sample.imgDummy->picture()->size, QSize(128, 128));
-        for (QLineEdit *field : {sample.edtGakuS, sample.edtGakuD, sample.edtGakuW, sample.edtTimeC, sample.edtJpgFile})
-            QVERIFY(field->isHidden());
+        // The sample's frame has one picture panel and no mail error mark.
+        QVERIFY(sample.pnlA && !sample.pnlB && !sample.pnlError);
+        QCOMPARE(sample.findChild<QWidget *>(QStringLiteral("imgGaku")), sample.imgGaku);
         QVERIFY(sample.windowFlags() & Qt::FramelessWindowHint);
     }
 
@@ -138,7 +132,7 @@ private slots:
         writeThreePictures(folder);
         store("Folder0", slotText(450, 10, "clBlack", folder.path()));
         const auto dialog = openDialog();
-        QCOMPARE(m_sample->edtJpgFile->text(), folder.filePath("A.BMP"));
+        QCOMPARE(dialog->sample().picture, folder.filePath("A.BMP"));
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::red));
 
         auto *previous = control<QPushButton>(*dialog, "Button1");
@@ -147,7 +141,7 @@ private slots:
         QCOMPARE(next->text(), QStringLiteral("次画像 >>"));
         previous->click();
         QCOMPARE(dialog->sampleIndex(), 2);
-        QCOMPARE(m_sample->edtJpgFile->text(), folder.filePath("c.bmp"));
+        QCOMPARE(dialog->sample().picture, folder.filePath("c.bmp"));
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::blue));
         next->click();
         QCOMPARE(dialog->sampleIndex(), 0);
@@ -178,7 +172,7 @@ private slots:
         dialog->folderEdit(0)->setText(empty.path());
         control<QPushButton>(*dialog, "Button2")->click();
         QCOMPARE(dialog->sampleIndex(), 1);
-        QCOMPARE(m_sample->edtJpgFile->text(), QString());
+        QCOMPARE(dialog->sample().picture, QString());
         QVERIFY(!m_sample->imgA->hasPicture());
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::black));
         control<QPushButton>(*dialog, "Button1")->click();
@@ -201,7 +195,7 @@ private slots:
         // The user's next slider move redraws with the index it had.
         control<QSlider>(*dialog, "trbGakuS")->setValue(8);
         QCOMPARE(dialog->sampleIndex(), 0);
-        QCOMPARE(m_sample->edtJpgFile->text(), fewer.filePath("x.bmp"));
+        QCOMPARE(dialog->sample().picture, fewer.filePath("x.bmp"));
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::magenta));
         QCOMPARE(m_sample->pnlBase->width(), 500);
     }
@@ -229,7 +223,7 @@ private slots:
         control<QSlider>(*dialog, "trbGakuW")->setValue(position);
         QCOMPARE(redraws.count(), 1);
         QCOMPARE(dialog->slotValues(0).frameWidth, width);
-        QCOMPARE(m_sample->edtGakuW->text(), QString::number(width));
+        QCOMPARE(dialog->sample().frameWidth, width);
         QCOMPARE(m_sample->lblTime->isVisibleTo(m_sample), clock);
         QCOMPARE(m_sample->lblTime->text(), QStringLiteral("12:00"));
         QCOMPARE(m_sample->pnlInner->x(), width + 3);
@@ -308,7 +302,7 @@ private slots:
         }
         store("Folder0", slotText(450, 10, "clBlack", QString(), framePicture));
         const auto dialog = openDialog();
-        QCOMPARE(m_sample->edtGakuD->text(), framePicture);
+        QCOMPARE(dialog->sample().framePicture, framePicture);
         const QImage shot = m_sample->grab().toImage();
         const QColor corner = shot.pixelColor(5, 5);
         switch (expected) {
@@ -359,7 +353,7 @@ private slots:
         QFETCH(QColor, expected);
         store("Folder0", slotText(450, 10, text, QString()));
         const auto dialog = openDialog();
-        QCOMPARE(m_sample->edtTimeC->text(), text);
+        QCOMPARE(dialog->sample().clockColor, text);
         QCOMPARE(m_sample->lblTime->palette().color(QPalette::WindowText), expected);
     }
 
@@ -372,7 +366,7 @@ private slots:
         junk.close();
         store("Folder0", slotText(450, 10, "clBlack", folder.path()));
         const auto dialog = openDialog();
-        QCOMPARE(m_sample->edtJpgFile->text(), folder.filePath("broken.jpg"));
+        QCOMPARE(dialog->sample().picture, folder.filePath("broken.jpg"));
         QVERIFY(!m_sample->imgA->hasPicture());
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::black));
     }
@@ -473,7 +467,7 @@ private slots:
         QTRY_VERIFY(m_sample.isNull());
         control<QPushButton>(*dialog, "Button2")->click();
         QCOMPARE(dialog->sampleIndex(), 1);
-        QCOMPARE(dialog->sample().edtJpgFile, folder.filePath("b.bmp"));
+        QCOMPARE(dialog->sample().picture, folder.filePath("b.bmp"));
     }
 };
 

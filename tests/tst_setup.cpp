@@ -320,10 +320,10 @@ private slots:
         QCOMPARE(control<QLineEdit>(*dialog, "edtGaku")->text(), QString());
         QCOMPARE(clockSampleColor(*dialog), QColor(Qt::black));
         QCOMPARE(sampled.count(), 1);
-        QCOMPARE(dialog->sample().edtGakuS, QStringLiteral("450"));
-        QCOMPARE(dialog->sample().edtGakuW, QStringLiteral("10"));
-        QCOMPARE(dialog->sample().edtTimeC, QStringLiteral("clBlack"));
-        QCOMPARE(dialog->sample().edtGakuD, QString());
+        QCOMPARE(dialog->sample().frameSize, 450);
+        QCOMPARE(dialog->sample().frameWidth, 10);
+        QCOMPARE(dialog->sample().clockColor, QStringLiteral("clBlack"));
+        QCOMPARE(dialog->sample().framePicture, QString());
         // Stay, slide and move reach the slot only when it is left or confirmed.
         QCOMPARE(dialog->slotValues(0).stayTime, 7000);
         QVERIFY(dialog->reacting());
@@ -441,7 +441,7 @@ private slots:
         QCOMPARE(sliderPositions(*dialog), positions);
         // The values stay in the slot until it is left or confirmed.
         QCOMPARE(dialog->slotValues(5).frameSize, values.frameSize);
-        QCOMPARE(dialog->sample().edtGakuS, QString::number(values.frameSize));
+        QCOMPARE(dialog->sample().frameSize, values.frameSize);
     }
 
     void chosenColourGoesIntoTheSlot()
@@ -454,7 +454,7 @@ private slots:
         QCOMPARE(clockSampleColor(*dialog), QColor(Qt::red));
         QCOMPARE(dialog->slotValues(0).clockColor, QStringLiteral("clRed"));
         QCOMPARE(sampled.count(), 1);
-        QCOMPARE(dialog->sample().edtTimeC, QStringLiteral("clRed"));
+        QCOMPARE(dialog->sample().clockColor, QStringLiteral("clRed"));
 
         // The colour dialog starts where it ended, whatever the next slot holds.
         click(dialog->slotButton(1));
@@ -477,7 +477,7 @@ private slots:
         QCOMPARE(clockSampleColor(*dialog), QColor(Qt::white));
         QCOMPARE(dialog->slotValues(0).clockColor, QStringLiteral("clWhite"));
         QCOMPARE(sampled.count(), 1);
-        QCOMPARE(dialog->sample().edtTimeC, QStringLiteral("clWhite"));
+        QCOMPARE(dialog->sample().clockColor, QStringLiteral("clWhite"));
         click(control<QPushButton>(*dialog, "OKBtn"));
         QCOMPARE(stored("Folder0").section(',', 5, 5), QStringLiteral("clWhite"));
     }
@@ -520,7 +520,7 @@ private slots:
         click(control<QPushButton>(*dialog, "btnGaku"));
         QCOMPARE(control<QLineEdit>(*dialog, "edtGaku")->text(), QStringLiteral("/frames/gold.jpg"));
         QCOMPARE(dialog->slotValues(0).framePicture, QStringLiteral("/frames/gold.jpg"));
-        QCOMPARE(dialog->sample().edtGakuD, QStringLiteral("/frames/gold.jpg"));
+        QCOMPARE(dialog->sample().framePicture, QStringLiteral("/frames/gold.jpg"));
 
         click(control<QPushButton>(*dialog, "btnGaku")); // cancelled
         QCOMPARE(m_dialogs->framePictureStarts, (QStringList{QString(), "/frames/gold.jpg"}));
@@ -562,20 +562,20 @@ private slots:
         }
         store("Folder0", QStringLiteral("450,5000,100,20,10,clBlack,%1,").arg(pictures.path()));
         const auto dialog = openDialog();
-        QCOMPARE(dialog->sample().edtJpgFile, pictures.filePath("a.bmp"));
+        QCOMPARE(dialog->sample().picture, pictures.filePath("a.bmp"));
         dialog->SampleDisp(2);
         QCOMPARE(dialog->sampleIndex(), 2);
-        QCOMPARE(dialog->sample().edtJpgFile, pictures.filePath("c.jpeg"));
+        QCOMPARE(dialog->sample().picture, pictures.filePath("c.jpeg"));
         dialog->SampleDisp(3);
         QCOMPARE(dialog->sampleIndex(), 0);
         dialog->SampleDisp(-1);
-        QCOMPARE(dialog->sample().edtJpgFile, pictures.filePath("c.jpeg"));
+        QCOMPARE(dialog->sample().picture, pictures.filePath("c.jpeg"));
 
         // An empty folder typed into the edit: no picture, the index stays.
         QTemporaryDir empty;
         dialog->folderEdit(0)->setText(empty.path());
         dialog->SampleDisp(0);
-        QCOMPARE(dialog->sample().edtJpgFile, QString());
+        QCOMPARE(dialog->sample().picture, QString());
         QCOMPARE(dialog->sampleIndex(), 2);
     }
 
