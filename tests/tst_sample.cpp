@@ -338,6 +338,37 @@ private slots:
         QCOMPARE(show.imgGaku->picture()->pixels, m_sample->imgDummy->picture()->pixels);
     }
 
+    void sameFrameAsTheShowWindow_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("width");
+        QTest::newRow("450 x 10") << 450 << 10;
+        QTest::newRow("300 x 3") << 300 << 3;
+        QTest::newRow("600 x 45") << 600 << 45;
+    }
+
+    // Both windows lay out one frame: every part sits where the full-screen show window
+    // puts it, the sample's one picture panel where the show window's panel at rest is.
+    void sameFrameAsTheShowWindow()
+    {
+        QFETCH(int, size);
+        QFETCH(int, width);
+        store("Folder0", slotText(size, width, "clBlack", QString()));
+        const auto dialog = openDialog();
+        TPantelForm::Environment environment;
+        environment.seed = 1;
+        TPantelForm show(environment);
+        QCOMPARE(m_sample->pnlBase->size(), show.pnlBase->size());
+        for (const char *part : {"imgGaku", "lblTime", "pnlInner", "pnlBack"}) {
+            const QWidget *inSample = m_sample->findChild<QWidget *>(QLatin1String(part));
+            const QWidget *inShow = show.findChild<QWidget *>(QLatin1String(part));
+            QVERIFY2(inSample && inShow, part);
+            QVERIFY2(inSample->geometry() == inShow->geometry(), part);
+        }
+        QCOMPARE(m_sample->pnlA->mapTo(m_sample->pnlBase, QPoint(0, 0)), show.pnlB->mapTo(show.pnlBase, QPoint(0, 0)));
+        QCOMPARE(m_sample->imgA->size(), show.imgB->size());
+    }
+
     void clockColour_data()
     {
         QTest::addColumn<QString>("text");
