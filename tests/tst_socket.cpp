@@ -1,5 +1,6 @@
 #include "mail/BlockingSocket.h"
 #include "mail/NotifyWindow.h"
+#include "mail/SocketErrors.h"
 #include "mail/ThreadTimer.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
