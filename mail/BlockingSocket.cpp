@@ -427,9 +427,9 @@ void TBlockingSocket::ResolveHost()
             ServeQueue(true);
     }
     if (m_timedOut)
-        throw ESockError(QStringLiteral("Host Lookup Timed Out"));
+        throw EHostLookupTimedOut();
     if (m_canceled)
-        throw ESockError(QStringLiteral("Host Lookup Canceled"));
+        throw EHostLookupCanceled();
     if (!m_eventOk)
         throw ESockError(QStringLiteral("Host Lookup Failed"));
     m_remoteAddress = m_hostEntry;
@@ -457,12 +457,15 @@ void TBlockingSocket::Connect()
 
     int attempts = 0;
     for (;;) {
+        // A lookup that ran out of time or was cancelled ends the connect; any other
+        // failure leaves no address, and the invalid-host handler may give another host.
         try {
             ResolveHost();
-        } catch (const ESockError &e) {
-            if (e.message() == QLatin1String("Host Lookup Timed Out")
-                || e.message() == QLatin1String("Host Lookup Canceled"))
-                throw;
+        } catch (const EHostLookupTimedOut &) {
+            throw;
+        } catch (const EHostLookupCanceled &) {
+            throw;
+        } catch (const ESockError &) {
             m_remoteAddress = 0;
         }
         if (m_remoteAddress != 0)

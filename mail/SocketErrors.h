@@ -20,6 +20,21 @@ public:
     using ESockError::ESockError;
 };
 
+// The host lookup ran out of time: the connect gives up at once instead of asking for
+// another host.
+class EHostLookupTimedOut : public ESockError
+{
+public:
+    EHostLookupTimedOut() : ESockError(QStringLiteral("Host Lookup Timed Out")) {}
+};
+
+// The host lookup was cancelled: the connect gives up at once as well.
+class EHostLookupCanceled : public ESockError
+{
+public:
+    EHostLookupCanceled() : ESockError(QStringLiteral("Host Lookup Canceled")) {}
+};
+
 // The text of a socket error number: "10061:Connection refused" for a number of the
 // table, "Unknown Error No. " and the number for any other, empty for 0.
 QString socketErrorText(quint16 error);

@@ -120,6 +120,8 @@ private slots:
 
     void dottedHostNeedsNoLookup_data();
     void dottedHostNeedsNoLookup();
+    void lookupEnding_data();
+    void lookupEnding();
     void unresolvableNameGivesNullRemoteAddress();
     void invalidHostHandlerAskedOnce();
     void refusedPortGivesConnectionFailed();
@@ -374,6 +376,36 @@ void TestSocket::dottedHostNeedsNoLookup()
     QCOMPARE(socket.RemoteAddress(), address);
     QCOMPARE(resolved, lookedUp ? 1 : 0);
     QCOMPARE(statuses.contains(QStringLiteral("Timer On")), lookedUp);
+}
+
+void TestSocket::lookupEnding_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("asked");
+    QTest::newRow("name not found: the invalid-host handler is asked")
+        << false << QStringLiteral("Null Remote Address") << 1;
+    QTest::newRow("lookup cancelled: the connect ends at once") << true << QStringLiteral("Host Lookup Canceled") << 0;
+}
+
+void TestSocket::lookupEnding()
+{
+    QFETCH(bool, cancel);
+    QFETCH(QString, failure);
+    QFETCH(int, asked);
+    TBlockingSocket socket;
+    socket.TimeOut = 10000;
+    socket.Host = QStringLiteral("no-such-host.invalid");
+    socket.Port = 110;
+    socket.ReportLevel = 8;
+    socket.OnStatus = [&](QObject *, const QString &status) {
+        if (cancel && status == QLatin1String("Resolve Host"))
+            socket.Cancel();
+    };
+    int handlerAsked = 0;
+    socket.OnInvalidHost = [&](QObject *, bool &) { ++handlerAsked; };
+    QCOMPARE(failureOf([&] { socket.Connect(); }), failure);
+    QCOMPARE(handlerAsked, asked);
 }
 
 void TestSocket::unresolvableNameGivesNullRemoteAddress()
