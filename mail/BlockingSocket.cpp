@@ -98,7 +98,8 @@ private:
 TBlockingSocket::TBlockingSocket(QObject *owner) : QObject(owner)
 {
     ReportStatus(8, QStringLiteral("Create"));
-    m_notifyWindow = std::make_unique<TSocketNotifyWindow>(this);
+    m_notifyWindow = std::make_unique<TSocketNotifyWindow>(
+        [this](quint32 message, quint64 wParam, quint32 lParam) { HandleSocketMessage(message, wParam, lParam); });
     ProxyHost.clear();
     m_lineBuffer = QByteArray(kLineSize + 1, '\0');
     m_timeoutTimer = new TThreadTimer(this);

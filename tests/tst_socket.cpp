@@ -342,10 +342,19 @@ void TestSocket::notifyWindowDispatchesFrom1125()
     QVERIFY(socket.Connected());
     QVERIFY(socket.EventOk());
 
-    TSocketNotifyWindow unowned(nullptr);
+    // On its own the object hands its handler the messages from 1125 on, in their order
+    // and with their parameters; without a handler it drops them.
+    QList<QList<quint64>> handed;
+    TSocketNotifyWindow window([&](quint32 message, quint64 wParam, quint32 lParam) {
+        handed << QList<quint64>{message, wParam, lParam};
+    });
+    window.post(1124, 1, 2);
+    window.post(kSocketEventMessage, 3, 16);
+    window.post(kHostLookupMessage, 4, 11001u << 16);
+    TSocketNotifyWindow unowned({});
     unowned.post(kSocketEventMessage, 0, 16);
     QCoreApplication::processEvents();
-    QCOMPARE(unowned.owner(), nullptr);
+    QCOMPARE(handed, (QList<QList<quint64>>{{1125, 3, 16}, {1126, 4, 11001u << 16}}));
 }
 
 void TestSocket::dottedHostNeedsNoLookup_data()
