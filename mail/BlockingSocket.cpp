@@ -118,15 +118,16 @@ TBlockingSocket::~TBlockingSocket()
 {
     m_beingDestroyed = true;
     ReportStatus(8, QStringLiteral("Destroy"));
-    try {
-        Abort();
-        Cancel();
-    } catch (...) {
-    }
+    // In the destructor these are this class's own Abort and Cancel: they only set flags
+    // and record the status text, which reaches no handler any more, so nothing raises.
+    Abort();
+    Cancel();
     delete m_timeoutTimer;
     m_timeoutTimer = nullptr;
     m_notifyWindow.reset();
     m_destroying = true;
+    // A failing close raises; the handle is released below all the same, and there is no
+    // one left to tell.
     try {
         RequestCloseSocket();
     } catch (...) {
@@ -270,6 +271,10 @@ void TBlockingSocket::ServeQueue(bool wait)
 
 void TBlockingSocket::HandleSocketMessage(quint32 message, quint64 wParam, quint32 lParam)
 {
+    // This runs from the event loop, which no failure may cross, and there is no caller to
+    // hand one to. The flags a wait watches (the connection, the event's outcome, the
+    // lookup's end) are set before the user's handlers run, so a failing handler or close
+    // cannot hold a wait: the waiting step still ends by its outcome or its time-out.
     try {
         if (message == kSocketEventMessage && wParam != m_socketSerial)
             return; // a message of a socket that was closed meanwhile
@@ -279,12 +284,8 @@ void TBlockingSocket::HandleSocketMessage(quint32 message, quint64 wParam, quint
         if (message == kSocketEventMessage) {
             switch (lParam & 0xffff) {
             case kEventRead:
-                if (OnReadable) {
-                    try {
-                        OnReadable(this);
-                    } catch (...) {
-                    }
-                }
+                if (OnReadable)
+                    OnReadable(this);
                 break;
             case kEventAccept:
                 m_connected = true;
@@ -321,6 +322,8 @@ void TBlockingSocket::ReportStatus(quint8 level, const QString &text)
     m_status = text;
     if (m_beingDestroyed || !OnStatus)
         return;
+    // A status text is only news: a handler that fails on it must not end the step it
+    // reports on, and reports come from the destructor too.
     try {
         OnStatus(this, text);
     } catch (...) {
