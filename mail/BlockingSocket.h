@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mail/MailEvents.h"
-#include "platform/Exception.h"
+#include "mail/SocketErrors.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -12,28 +12,6 @@ class QSocketNotifier;
 class QTimer;
 class TSocketNotifyWindow;
 class TThreadTimer;
-
-// A failure of the socket layer.
-class ESockError : public Exception
-{
-public:
-    using Exception::Exception;
-};
-
-// A send, a line read or an accept ended because a cancel (or a time-out) was requested.
-class EAbortError : public ESockError
-{
-public:
-    using ESockError::ESockError;
-};
-
-// The text of a socket error number: "10061:Connection refused" for a number of the
-// table, "Unknown Error No. " and the number for any other, empty for 0.
-QString socketErrorText(quint16 error);
-
-// The socket error number of a system errno value: 10000 + the BSD number for the BSD
-// socket errors (whose Linux values differ), 0 for 0, and 10000 + errno for the rest.
-int winsockError(int systemError);
 
 // One TCP client socket that code on the GUI thread can use as if it were blocking. The
 // socket itself never blocks: each wait serves the application's event queue, so windows

@@ -1,7 +1,5 @@
 #include "mail/NotifyWindow.h"
 
-#include "mail/BlockingSocket.h"
-
 #include <QCoreApplication>
 
 QEvent::Type SocketMessage::eventType()
@@ -10,7 +8,7 @@ QEvent::Type SocketMessage::eventType()
     return type;
 }
 
-TSocketNotifyWindow::TSocketNotifyWindow(TBlockingSocket *owner) : m_owner(owner)
+TSocketNotifyWindow::TSocketNotifyWindow(SocketMessageHandler handler) : m_handler(std::move(handler))
 {
 }
 
@@ -23,8 +21,8 @@ bool TSocketNotifyWindow::event(QEvent *event)
 {
     if (event->type() == SocketMessage::eventType()) {
         const auto *message = static_cast<SocketMessage *>(event);
-        if (m_owner && message->message >= kSocketMessageBase)
-            m_owner->HandleSocketMessage(message->message, message->wParam, message->lParam);
+        if (m_handler && message->message >= kSocketMessageBase)
+            m_handler(message->message, message->wParam, message->lParam);
         return true;
     }
     return QObject::event(event);

@@ -2,10 +2,8 @@
 
 #include <QEvent>
 #include <QObject>
-#include <QPointer>
 #include <QtGlobal>
-
-class TBlockingSocket;
+#include <functional>
 
 // The first message number that the notification object hands to its socket component;
 // 1125 carries socket events, 1126 the reply of a host lookup.
@@ -31,17 +29,18 @@ public:
     const quint32 lParam;
 };
 
-// The hidden notification object of one socket component. It holds a back-reference to
-// its component and hands every message numbered 1125 or above to the component's
-// HandleSocketMessage; anything else takes the default path.
+// What the notification object hands a message to: its number and its two parameters.
+using SocketMessageHandler = std::function<void(quint32 message, quint64 wParam, quint32 lParam)>;
+
+// The hidden notification object of one socket component. It hands every message
+// numbered 1125 or above to its handler, the component's HandleSocketMessage; anything
+// else takes the default path. Knowing only the handler, it needs nothing of the socket.
 class TSocketNotifyWindow : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TSocketNotifyWindow(TBlockingSocket *owner);
-
-    TBlockingSocket *owner() const { return m_owner; }
+    explicit TSocketNotifyWindow(SocketMessageHandler handler);
 
     // Posts a message to this object; it is handled when the event queue is served.
     void post(quint32 message, quint64 wParam, quint32 lParam);
@@ -49,5 +48,5 @@ public:
     bool event(QEvent *event) override;
 
 private:
-    TBlockingSocket *m_owner = nullptr;
+    SocketMessageHandler m_handler;
 };

@@ -117,7 +117,8 @@ TPop3Client::~TPop3Client()
     delete m_uuProcessor;
     m_uuProcessor = nullptr;
     // The socket's destruction aborts; the drop of the connection is this class's part
-    // of that abort, so it runs here while this class still exists.
+    // of that abort, so it runs here while this class still exists. A failing drop may not
+    // leave the destructor; the socket's own destructor releases the handle in any case.
     m_beingDestroyed = true;
     try {
         TPop3Client::Abort();

@@ -1,6 +1,7 @@
 #include "setup/Setup.h"
 #include "ui_Setup.h"
 
+#include "mail/MailCheck.h"
 #include "mail/Pop3Client.h"
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
@@ -31,14 +32,9 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
       ui(std::make_unique<Ui::TSetupForm>()),
       m_dialogs(std::move(dialogs)),
       SampleForm(sampleForm),
-      popMail(std::make_shared<TPop3Client>())
+      // At level 3 the status texts are exactly the server's reply lines.
+      popMail(makeMailCheckClient(kPop3Port, 3))
 {
-    popMail->Port = 110;
-    popMail->TimeOut = 30000;
-    // At level 3 the status texts are exactly the server's reply lines.
-    popMail->ReportLevel = 3;
-    popMail->Parse = false;
-    popMail->DeleteOnRead = false;
     popMail->OnConnect = [this](QObject *sender) { popMailConnect(sender); };
     popMail->OnStatus = [this](QObject *sender, const QString &status) { popMailStatus(sender, status); };
 
@@ -439,11 +435,9 @@ void TSetupForm::btnMailCheckClick()
     ui->memStatus->clear();
     ui->memStatus->show();
     ui->btnMailCheck->setText(QStringLiteral("テスト終了"));
-    popMail->Host = ui->edtHost->text();
-    popMail->UserID = ui->edtUserID->text();
-    popMail->Password = ui->medPassword->text();
+    setMailAccount(*popMail, {ui->edtHost->text(), ui->edtUserID->text(), ui->medPassword->text()});
 
-    const std::shared_ptr<TPop3Client> client = popMail;
+    const MailCheckClient client = popMail;
     const QPointer<TSetupForm> self(this);
     m_mailTestRunning = true;
     runGuarded([&client] { client->Connect(); });

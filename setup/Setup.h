@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/MailCheck.h"
 #include "settings/ColorText.h"
 #include "settings/SlotSettings.h"
 #include "setup/Sample.h"
@@ -14,7 +15,6 @@
 class QLineEdit;
 class QToolButton;
 class QPushButton;
-class TPop3Client;
 
 namespace Ui {
 class TSetupForm;
@@ -126,6 +126,6 @@ private:
 
     // Shared with the press of the test button that runs Connect, so that the client
     // outlives that Connect even when the dialog goes away under it.
-    std::shared_ptr<TPop3Client> popMail;
+    MailCheckClient popMail;
     bool m_mailTestRunning = false;
 };

@@ -79,9 +79,12 @@ private:
         return std::make_unique<TPantelForm>(environment);
     }
 
+    // The window's mail client.
+    static TPop3Client &popMail(const TPantelForm &form) { return *form.mailIndicator()->popMail(); }
+
     static bool showsTalk(const TPantelForm &form)
     {
-        return form.talkShown() && form.lblTime->text() == QStringLiteral("<<< Pantelo Talked >>>")
+        return form.mailIndicator()->talkShown() && form.lblTime->text() == QStringLiteral("<<< Pantelo Talked >>>")
             && !form.imgGaku->hasPicture() && form.pnlBase->color() == QColor(Yellow)
             && form.lblTime->palette().color(QPalette::WindowText) == QColor(Qt::black);
     }
@@ -91,8 +94,8 @@ private:
     static bool showsNormal(const TPantelForm &form)
     {
         static const QRegularExpression clock(QStringLiteral("^\\d{1,2}\\D\\d\\d$"));
-        return !form.talkShown() && clock.match(form.lblTime->text()).hasMatch() && form.imgGaku->hasPicture()
-            && form.imgGaku->picture()->pixels == form.imgDummy->picture()->pixels
+        return !form.mailIndicator()->talkShown() && clock.match(form.lblTime->text()).hasMatch()
+            && form.imgGaku->hasPicture() && form.imgGaku->picture()->pixels == form.imgDummy->picture()->pixels
             && form.pnlBase->color() == QColor::fromRgb(Panel::ButtonFace)
             && form.lblTime->palette().color(QPalette::WindowText) == QColor(Qt::white);
     }
@@ -116,6 +119,65 @@ private slots:
     void init() { setUpTest(); }
 
     void cleanup() { QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n')))); }
+
+    // The indicator on its own: what its start-up check, and then a clock tick with the
+    // companion's signal and one without, tell the window.
+    void indicatorSignals_data()
+    {
+        QTest::addColumn<bool>("mailCheck");
+        QTest::addColumn<bool>("companion");
+        QTest::addColumn<PeerScript>("script"); // empty: no server listens
+        QTest::addColumn<QStringList>("atStart");
+        QTest::addColumn<QStringList>("atTicks");
+        const QStringList none;
+        // With the mail check on, the companion's signal counts even without the companion.
+        const QStringList talkComesAndGoes{"talk on", "talk off"};
+        QTest::newRow("mail waiting") << true << false << mailbox(2) << QStringList{"logged in", "mail waiting"}
+                                      << QStringList{"talk on"};
+        QTest::newRow("mailbox empty") << true << false << mailbox(0) << QStringList{"logged in"} << talkComesAndGoes;
+        QTest::newRow("login refused") << true << false
+                                       << (greetingSequence() + C("USER alice") + S("-ERR no") + quitSequence())
+                                       << QStringList{"check failed"} << talkComesAndGoes;
+        QTest::newRow("no server") << true << false << PeerScript() << QStringList{"check failed"} << talkComesAndGoes;
+        QTest::newRow("companion talked") << false << true << PeerScript() << none << talkComesAndGoes;
+        QTest::newRow("signal without companion or check") << false << false << PeerScript() << none << none;
+    }
+
+    void indicatorSignals()
+    {
+        QFETCH(bool, mailCheck);
+        QFETCH(bool, companion);
+        QFETCH(PeerScript, script);
+        QFETCH(QStringList, atStart);
+        QFETCH(QStringList, atTicks);
+        ScriptedPeer peer(script);
+        Timer timMailCheck;
+        MailIndicator indicator(&timMailCheck, script.isEmpty() ? closedPort() : peer.port());
+        QStringList told;
+        connect(&indicator, &MailIndicator::loggedIn, this, [&] { told << QStringLiteral("logged in"); });
+        connect(&indicator, &MailIndicator::checkFailed, this, [&] { told << QStringLiteral("check failed"); });
+        connect(&indicator, &MailIndicator::mailWaitingChanged, this,
+                [&](bool waiting) { told << (waiting ? QStringLiteral("mail waiting") : QStringLiteral("no mail")); });
+        connect(&indicator, &MailIndicator::talkChanged, this,
+                [&](bool shown) { told << (shown ? QStringLiteral("talk on") : QStringLiteral("talk off")); });
+        StoredSettings settings;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.userId = QStringLiteral("alice");
+        settings.password = QStringLiteral("secret");
+        settings.mailCheckF = mailCheck;
+        indicator.configure(settings);
+        if (companion)
+            m_platform->atoms << CompanionAtom;
+        indicator.start();
+        QCOMPARE(told, atStart);
+        QVERIFY(!indicator.mailCheckRunning());
+        told.clear();
+        m_platform->atoms << TalkedAtom;
+        indicator.clockTick();
+        m_platform->atoms.remove(TalkedAtom);
+        indicator.clockTick();
+        QCOMPARE(told, atTicks);
+    }
 
     void checkInterval_data()
     {
@@ -167,16 +229,16 @@ private slots:
         ScriptedPeer peer(mailbox(0));
         writeSettings(mailCheck);
         auto form = makeForm(peer.port());
-        QCOMPARE(form->popMail->Host, QStringLiteral("127.0.0.1"));
-        QCOMPARE(form->popMail->UserID, QStringLiteral("alice"));
-        QCOMPARE(form->popMail->Password, QStringLiteral("secret"));
-        QCOMPARE(form->popMail->TimeOut, 30000);
-        QCOMPARE(form->popMail->ReportLevel, 0);
+        QCOMPARE(popMail(*form).Host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(popMail(*form).UserID, QStringLiteral("alice"));
+        QCOMPARE(popMail(*form).Password, QStringLiteral("secret"));
+        QCOMPARE(popMail(*form).TimeOut, 30000);
+        QCOMPARE(popMail(*form).ReportLevel, 0);
         QCOMPARE(form->timMailCheck->interval(), 900000);
         QCOMPARE(form->timMailCheck->enabled(), mailCheck);
         // The start-up check ran only with the mail check on, and left no connection.
         QCOMPARE(peer.connections, mailCheck ? 1 : 0);
-        QVERIFY(!form->popMail->Connected());
+        QVERIFY(!popMail(*form).Connected());
         QVERIFY(!errorShown(*form));
     }
 
@@ -186,14 +248,14 @@ private slots:
         writeSettings(false);
         TPantelForm form;
         qunsetenv("PANTEL_POP3_PORT");
-        QCOMPARE(form.popMail->Port, 2110);
+        QCOMPARE(popMail(form).Port, 2110);
     }
 
     void noMarkerWithoutCompanionOrMailCheck()
     {
         writeSettings(false);
         auto form = makeForm(closedPort());
-        QVERIFY(!form->companionRunning());
+        QVERIFY(!form->mailIndicator()->companionRunning());
         // Whatever appears later: the companion's atoms and its signal.
         m_platform->atoms << CompanionAtom << TalkedAtom;
         for (int i = 0; i < 3; ++i) {
@@ -220,7 +282,7 @@ private slots:
         if (signalAtStart)
             m_platform->atoms << TalkedAtom;
         auto form = makeForm(closedPort());
-        QVERIFY(form->companionRunning());
+        QVERIFY(form->mailIndicator()->companionRunning());
         if (!signalAtStart) {
             QVERIFY(showsNormal(*form));
             m_platform->atoms << TalkedAtom;
@@ -251,10 +313,10 @@ private slots:
                           QStringLiteral("450,5000,100,20,10,clRed,%1,%2").arg(m_pictures, broken));
         m_platform->atoms << CompanionAtom << TalkedAtom;
         auto form = makeForm(closedPort());
-        QVERIFY(form->talkShown());
+        QVERIFY(form->mailIndicator()->talkShown());
         m_platform->atoms.remove(TalkedAtom);
         form->timCheckTimer();
-        QVERIFY(!form->talkShown());
+        QVERIFY(!form->mailIndicator()->talkShown());
         QVERIFY(!form->imgGaku->hasPicture());
         QCOMPARE(form->pnlBase->color(), QColor::fromRgb(Panel::ButtonFace));
         QCOMPARE(form->lblTime->palette().color(QPalette::WindowText), QColor(Qt::red));
@@ -281,7 +343,7 @@ private slots:
         QVERIFY(showsTalk(*form));
         m_platform->atoms.remove(TalkedAtom);
         form->timCheckTimer();
-        QVERIFY(!form->talkShown());
+        QVERIFY(!form->mailIndicator()->talkShown());
         QCOMPARE(form->lblTime->text(), QString());
     }
 
@@ -294,31 +356,31 @@ private slots:
         auto form = makeForm(start.port());
         QVERIFY2(start.mismatches.isEmpty(), qPrintable(start.mismatches.join(u'\n')));
         QVERIFY(start.finished());
-        QVERIFY(form->mailWaiting());
+        QVERIFY(form->mailIndicator()->mailWaiting());
         QVERIFY(showsTalk(*form));
         QVERIFY(!errorShown(*form));
 
-        form->popMail->Port = closedPort();
+        popMail(*form).Port = closedPort();
         form->timMailCheckTimer();
         QVERIFY(errorShown(*form));
-        QVERIFY(form->mailWaiting());
+        QVERIFY(form->mailIndicator()->mailWaiting());
         form->timCheckTimer();
         QVERIFY(showsTalk(*form));
 
         ScriptedPeer stillMail(mailbox(1));
-        form->popMail->Port = stillMail.port();
+        popMail(*form).Port = stillMail.port();
         form->timMailCheckTimer();
         QVERIFY(stillMail.finished());
         QVERIFY(!errorShown(*form));
-        QVERIFY(form->mailWaiting());
+        QVERIFY(form->mailIndicator()->mailWaiting());
         form->timCheckTimer();
         QVERIFY(showsTalk(*form));
 
         ScriptedPeer empty(mailbox(0));
-        form->popMail->Port = empty.port();
+        popMail(*form).Port = empty.port();
         form->timMailCheckTimer();
         QVERIFY(empty.finished());
-        QVERIFY(!form->mailWaiting());
+        QVERIFY(!form->mailIndicator()->mailWaiting());
         QVERIFY(showsTalk(*form)); // until the next clock tick
         form->timCheckTimer();
         QVERIFY(showsNormal(*form));
@@ -342,14 +404,14 @@ private slots:
         writeSettings(true);
         auto form = makeForm(closedPort());
         QVERIFY(errorShown(*form)); // the start-up check failed
-        QVERIFY(!form->mailWaiting());
+        QVERIFY(!form->mailIndicator()->mailWaiting());
         ScriptedPeer peer(script);
-        form->popMail->Port = peer.port();
+        popMail(*form).Port = peer.port();
         form->timMailCheckTimer();
         QVERIFY(errorShown(*form));
-        QVERIFY(!form->popMail->Connected());
-        QVERIFY(!form->mailWaiting());
-        QVERIFY(!form->mailCheckRunning());
+        QVERIFY(!popMail(*form).Connected());
+        QVERIFY(!form->mailIndicator()->mailWaiting());
+        QVERIFY(!form->mailIndicator()->mailCheckRunning());
         QTRY_VERIFY(peer.clientClosed);
     }
 
@@ -363,7 +425,7 @@ private slots:
         QVERIFY(errorShown(*form));
         ScriptedPeer peer(loginSequence() + statSequence("+OK 4 900") + C("QUIT") + pauseFor(200) + S("+OK bye")
                           + closeConnection());
-        form->popMail->Port = peer.port();
+        popMail(*form).Port = peer.port();
         bool sampled = false;
         bool errorDuringQuit = true;
         bool waitingDuringQuit = true;
@@ -373,7 +435,7 @@ private slots:
             if (!sampled && peer.received.contains(QStringLiteral("QUIT"))) {
                 sampled = true;
                 errorDuringQuit = errorShown(*form);
-                waitingDuringQuit = form->mailWaiting();
+                waitingDuringQuit = form->mailIndicator()->mailWaiting();
             }
         });
         sampler.start();
@@ -381,7 +443,7 @@ private slots:
         QVERIFY(sampled);
         QVERIFY(!errorDuringQuit);
         QVERIFY(!waitingDuringQuit);
-        QVERIFY(form->mailWaiting());
+        QVERIFY(form->mailIndicator()->mailWaiting());
         QVERIFY(!errorShown(*form));
     }
 
@@ -468,8 +530,8 @@ private slots:
         QTRY_VERIFY(start.clientClosed);
 
         ScriptedPeer silent(script);
-        form->popMail->Port = silent.port();
-        QPointer<TPop3Client> client = form->popMail;
+        popMail(*form).Port = silent.port();
+        QPointer<TPop3Client> client = &popMail(*form);
         int slideSteps = 0;
         connect(form->timSlide, &Timer::timeout, this, [&] { ++slideSteps; });
         form->timSlide->setInterval(10);
@@ -500,7 +562,7 @@ private slots:
             if (waiting.elapsed() < 200) // slide steps and mail ticks come meanwhile
                 return;
             acted = true;
-            runningDuringWait = form->mailCheckRunning();
+            runningDuringWait = form->mailIndicator()->mailCheckRunning();
             stepsDuringWait = slideSteps - stepsAtStart;
             connectionsDuringWait = silent.connections;
             sinceClose.start();
@@ -528,7 +590,7 @@ private slots:
         if (destroy) {
             QTRY_VERIFY(!client); // freed by the check once its wait returned
         } else {
-            QTRY_VERIFY(!form->mailCheckRunning());
+            QTRY_VERIFY(!form->mailIndicator()->mailCheckRunning());
             QVERIFY(client);
             QVERIFY(!client->Connected());
             form.reset();
@@ -544,7 +606,7 @@ private slots:
         writeSettings(true);
         auto form = makeForm(closedPort());
         ScriptedPeer peer(mailbox(3));
-        form->popMail->Port = peer.port();
+        popMail(*form).Port = peer.port();
         form->timSlide->setEnabled(false);
         form->timStayTimer();
         QVERIFY(form->timMove->enabled());
@@ -553,9 +615,9 @@ private slots:
         form->timMoveTimer();
         form->timMailCheck->setInterval(3600000);
         QCOMPARE(form->moveCount(), 1);
-        QVERIFY(!form->mailWaiting());
+        QVERIFY(!form->mailIndicator()->mailWaiting());
         QCOMPARE(peer.connections, 0);
-        QTRY_VERIFY(form->mailWaiting());
+        QTRY_VERIFY(form->mailIndicator()->mailWaiting());
         QVERIFY(!errorShown(*form));
     }
 
@@ -566,10 +628,10 @@ private slots:
         writeSettings(false);
         auto form = makeForm(closedPort());
         ScriptedPeer peer(loginSequence() + statSequence("+OK 1 10") + quitSequence());
-        form->popMail->Port = peer.port();
-        form->popMail->OnConnect = nullptr; // leaves the connection open
-        form->popMail->Connect();
-        QVERIFY(form->popMail->Connected());
+        popMail(*form).Port = peer.port();
+        popMail(*form).OnConnect = nullptr; // leaves the connection open
+        popMail(*form).Connect();
+        QVERIFY(popMail(*form).Connected());
         form.reset();
         QVERIFY(peer.received.contains(QStringLiteral("QUIT")));
     }

@@ -1,9 +1,10 @@
 #include "mail/BlockingSocket.h"
 #include "mail/NotifyWindow.h"
+#include "mail/SocketErrors.h"
 #include "mail/ThreadTimer.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
-#include "tests/ScriptedPeer.h"
+#include "tests/MailFixture.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -56,23 +57,6 @@ class TestSocket : public QObject
     Q_OBJECT
 
 private:
-    // Runs `work` and returns the text of the socket failure it raised; empty if none.
-    template <typename Work> static QString failureOf(Work work, bool *wasAbort = nullptr)
-    {
-        try {
-            work();
-        } catch (const EAbortError &e) {
-            if (wasAbort)
-                *wasAbort = true;
-            return e.message();
-        } catch (const ESockError &e) {
-            if (wasAbort)
-                *wasAbort = false;
-            return e.message();
-        }
-        return {};
-    }
-
     static void aimAt(TBlockingSocket &socket, quint16 port, int timeOut)
     {
         socket.TimeOut = timeOut;
@@ -119,6 +103,8 @@ private slots:
 
     void dottedHostNeedsNoLookup_data();
     void dottedHostNeedsNoLookup();
+    void lookupEnding_data();
+    void lookupEnding();
     void unresolvableNameGivesNullRemoteAddress();
     void invalidHostHandlerAskedOnce();
     void refusedPortGivesConnectionFailed();
@@ -339,10 +325,19 @@ void TestSocket::notifyWindowDispatchesFrom1125()
     QVERIFY(socket.Connected());
     QVERIFY(socket.EventOk());
 
-    TSocketNotifyWindow unowned(nullptr);
+    // On its own the object hands its handler the messages from 1125 on, in their order
+    // and with their parameters; without a handler it drops them.
+    QList<QList<quint64>> handed;
+    TSocketNotifyWindow window([&](quint32 message, quint64 wParam, quint32 lParam) {
+        handed << QList<quint64>{message, wParam, lParam};
+    });
+    window.post(1124, 1, 2);
+    window.post(kSocketEventMessage, 3, 16);
+    window.post(kHostLookupMessage, 4, 11001u << 16);
+    TSocketNotifyWindow unowned({});
     unowned.post(kSocketEventMessage, 0, 16);
     QCoreApplication::processEvents();
-    QCOMPARE(unowned.owner(), nullptr);
+    QCOMPARE(handed, (QList<QList<quint64>>{{1125, 3, 16}, {1126, 4, 11001u << 16}}));
 }
 
 void TestSocket::dottedHostNeedsNoLookup_data()
@@ -373,6 +368,39 @@ void TestSocket::dottedHostNeedsNoLookup()
     QCOMPARE(socket.RemoteAddress(), address);
     QCOMPARE(resolved, lookedUp ? 1 : 0);
     QCOMPARE(statuses.contains(QStringLiteral("Timer On")), lookedUp);
+}
+
+void TestSocket::lookupEnding_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("asked");
+    QTest::newRow("name not found: the invalid-host handler is asked")
+        << false << QStringLiteral("Null Remote Address") << 1;
+    QTest::newRow("lookup cancelled: the connect ends at once") << true << QStringLiteral("Host Lookup Canceled") << 0;
+}
+
+void TestSocket::lookupEnding()
+{
+    QFETCH(bool, cancel);
+    QFETCH(QString, failure);
+    QFETCH(int, asked);
+    TBlockingSocket socket;
+    socket.TimeOut = 10000;
+    socket.Host = QStringLiteral("no-such-host.invalid");
+    socket.Port = 110;
+    socket.ReportLevel = 8;
+    socket.OnStatus = [&](QObject *, const QString &status) {
+        if (cancel && status == QLatin1String("Resolve Host"))
+            socket.Cancel();
+    };
+    int handlerAsked = 0;
+    socket.OnInvalidHost = [&](QObject *, bool &) { ++handlerAsked; };
+    QCOMPARE(failureOf([&] { socket.Connect(); }), failure);
+    QCOMPARE(handlerAsked, asked);
+    // The given-up lookup still answers (the name is not found); the socket stays until
+    // then, since a lookup that outlives its socket is leaked.
+    QTRY_VERIFY(!socket.EventOk());
 }
 
 void TestSocket::unresolvableNameGivesNullRemoteAddress()
