@@ -1,6 +1,7 @@
 #include "app/Modes.h"
 
 #include "platform/JapaneseFonts.h"
+#include "platform/TerminationSignal.h"
 #include "setup/Sample.h"
 #include "setup/Setup.h"
 
@@ -10,6 +11,8 @@
 int runSettingsMode(int &argc, char **argv)
 {
     QApplication application(argc, argv);
+    // SIGTERM cancels the dialog (and whatever box or dialog is open above it).
+    const auto termination = endOnTermination([] {});
     installJapaneseFontSubstitutions();
 
     // The sample window comes first, at the screen's top-left corner; the dialog redraws
@@ -20,7 +23,8 @@ int runSettingsMode(int &argc, char **argv)
     // The dialog runs modally; when it closes, with OK or Cancel, the program ends.
     {
         TSetupForm dialog(makeSystemSetupDialogs(), nullptr, sample);
-        dialog.exec();
+        if (!terminationPending())
+            dialog.exec();
     }
     delete sample.data();
     return 0;
