@@ -37,6 +37,13 @@ void TSampleForm::FormCreate()
     fitToContent();
 }
 
+namespace {
+
+// Larger than any frame the settings dialog offers (1050 pixels).
+constexpr int kLargestSampleWindow = 4096;
+
+} // namespace
+
 void TSampleForm::SetDisp(const SampleContent &content)
 {
     // One pixel of the sample is one pixel of the full screen.
@@ -64,5 +71,7 @@ void TSampleForm::fitToContent()
 {
     // A window cannot be 0 x 0; before the frame shows it is one pixel of button face.
     const QSize content = pnlBase->isVisibleTo(this) ? pnlBase->size() : QSize();
-    resize(content.expandedTo(QSize(1, 1)));
+    // A hand-edited frame size would make a window larger than any screen; its pixels
+    // would only cost memory.
+    resize(content.expandedTo(QSize(1, 1)).boundedTo(QSize(kLargestSampleWindow, kLargestSampleWindow)));
 }

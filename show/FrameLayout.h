@@ -28,6 +28,10 @@ struct FrameLayout
     int clockTop(int points) const { return (frameEdge + matOffset + matEdge) / 2 - points / 2 - 3 + 1; }
 };
 
+// The largest frame edge; a larger frame size counts as this, a negative one as 0, and
+// the frame width lies between 0 and the frame size.
+constexpr int kLargestFrameSize = 16384;
+
 FrameLayout frameLayout(int frameSize, int frameWidth, int moveAmount, double scale);
 
 // The clock's 12-pixel font in points at the primary screen's resolution (9 at 96 dpi):

@@ -12,10 +12,32 @@ void ImageView::setStretch(bool stretch)
     update();
 }
 
+namespace {
+
+// A stretched picture is kept at the widget's size up to this many pixels (a 4096-pixel
+// square); a larger widget, only possible with a hand-edited frame size, is stretched
+// anew for the part each paint draws.
+constexpr qint64 kLargestStretch = qint64(4096) * 4096;
+
+bool keepsStretch(QSize size)
+{
+    return qint64(size.width()) * size.height() <= kLargestStretch;
+}
+
+} // namespace
+
 void ImageView::setPicture(std::optional<Picture> picture)
 {
     m_picture = std::move(picture);
     m_stretched = QImage();
+    // Stretched once, now, and only the stretch is kept: the decoded picture may be a
+    // whole photo (tens of megabytes), of which the frame shows its own size.
+    if (m_stretch && m_picture && !m_picture->pixels.isNull() && !size().isEmpty() && keepsStretch(size())
+        && m_picture->pixels.size() != size()) {
+        m_picture->pixels = m_picture->pixels.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        m_picture->size = size();
+        m_picture->origin = QPoint();
+    }
     update();
 }
 
@@ -42,6 +64,10 @@ void ImageView::paintEvent(QPaintEvent *)
     if (m_stretch) {
         // A plain stretch: pixels are repeated or dropped, never blended.
         // Stretched once per size: the frame is repainted at every move step.
+        if (!keepsStretch(size())) {
+            painter.drawImage(rect(), m_picture->pixels);
+            return;
+        }
         if (m_stretched.size() != size())
             m_stretched = m_picture->pixels.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
         painter.drawImage(0, 0, m_stretched);

@@ -22,7 +22,8 @@ public:
 
     bool hasPicture() const { return m_picture.has_value(); }
     const std::optional<Picture> &picture() const { return m_picture; }
-    // A decoded picture (or the visible part of one), or none to empty the area.
+    // A decoded picture (or the visible part of one), or none to empty the area. Set on a
+    // stretched area that has its size, the picture is kept only as stretched to it.
     void setPicture(std::optional<Picture> picture);
     // A whole image; a null image empties the area.
     void setImage(const QImage &image);

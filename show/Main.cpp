@@ -192,10 +192,6 @@ void TPantelForm::FormCreate()
     ClockColor = slot.clockColor;
     FramePicture = slot.framePicture;
 
-    // The frame picture, kept to be shown again when the talk look ends.
-    m_framePicture = loadFramePicture();
-    imgGaku->setPicture(m_framePicture);
-
     setClockColor(toQColor(clockColorOf(ClockColor)));
 
     // The preview draws the frame scaled down, with a border and a move that never
@@ -204,6 +200,11 @@ void TPantelForm::FormCreate()
     FrameWidth = m_layout.frameWidth;
     MoveAmount = m_layout.moveAmount;
     pnlBase->arrange(m_layout);
+
+    // The frame picture, set once the frame has its size so that only its stretch over
+    // the frame is kept, also to be shown again when the talk look ends.
+    imgGaku->setPicture(loadFramePicture());
+    m_framePicture = imgGaku->picture();
 
     // 15.
     timStay->setInterval(StayTime);

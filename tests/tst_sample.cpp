@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+#include <limits>
 
 namespace {
 
@@ -109,6 +110,34 @@ private slots:
         QCOMPARE(l.frameEdge, size);
         QCOMPARE(l.panelEdge(), picture);
         QCOMPARE(l.clockTop(9), clockTop);
+    }
+
+    // Numbers no dialog writes, from a hand-edited file: the frame and the window stay
+    // bounded and the layout's arithmetic does not overflow.
+    void handEditedNumbersAreBounded_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<int>("border");
+        QTest::newRow("frame size 100000") << 100000 << 10 << kLargestFrameSize << 10;
+        QTest::newRow("largest int width") << 450 << std::numeric_limits<int>::max() << 450 << 450;
+        QTest::newRow("smallest int size") << std::numeric_limits<int>::min() << 10 << 0 << 0;
+        QTest::newRow("negative width") << 450 << -20 << 450 << 0;
+    }
+
+    void handEditedNumbersAreBounded()
+    {
+        QFETCH(int, size);
+        QFETCH(int, width);
+        const FrameLayout l = frameLayout(size, width, std::numeric_limits<int>::max(), 0.5);
+        QVERIFY(l.frameEdge <= kLargestFrameSize / 2 && l.moveAmount > 0);
+        TSampleForm sample;
+        sample.SetDisp({size, width, QString(), QStringLiteral("clBlack"), QString()});
+        QTEST(sample.pnlBase->width(), "edge");
+        QTEST(frameLayout(size, width, 0, 1.0).frameWidth, "border");
+        QVERIFY(sample.width() <= 4096 && sample.height() <= 4096);
+        QVERIFY(!sample.grab(QRect(0, 0, 64, 64)).isNull());
     }
 
     void beforeTheFirstRedrawNothingShows()
@@ -276,6 +305,12 @@ private slots:
         QCOMPARE(m_sample->pnlBase->width(), 450);
     }
 
+    // A frame picture is kept only as stretched over the frame.
+    static QImage stretchedOver(const ImageView *source, const ImageView *frame)
+    {
+        return source->picture()->pixels.scaled(frame->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    }
+
     void framePicture_data()
     {
         QTest::addColumn<QString>("framePicture"); // "<file>": an existing picture
@@ -312,7 +347,7 @@ private slots:
             break;
         case 1:
             QVERIFY(m_sample->imgGaku->hasPicture());
-            QCOMPARE(m_sample->imgGaku->picture()->pixels, m_sample->imgDummy->picture()->pixels);
+            QCOMPARE(m_sample->imgGaku->picture()->pixels, stretchedOver(m_sample->imgDummy, m_sample->imgGaku));
             break;
         case 2:
             QVERIFY(m_sample->imgGaku->hasPicture());
@@ -335,7 +370,7 @@ private slots:
         environment.seed = 1;
         TPantelForm show(environment);
         QVERIFY(show.imgGaku->hasPicture());
-        QCOMPARE(show.imgGaku->picture()->pixels, m_sample->imgDummy->picture()->pixels);
+        QCOMPARE(show.imgGaku->picture()->pixels, stretchedOver(m_sample->imgDummy, show.imgGaku));
     }
 
     void sameFrameAsTheShowWindow_data()

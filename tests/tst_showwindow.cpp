@@ -2,6 +2,7 @@
 // and loading, the phases driven tick by tick, input, closing and the password paths.
 #include "settings/SettingsStore.h"
 #include "show/ClockText.h"
+#include "show/FrameLayout.h"
 #include "show/ImageView.h"
 #include "show/Main.h"
 #include "show/Panel.h"
@@ -129,7 +130,9 @@ private slots:
         const QImage picture = form->imgDummy->picture()->pixels;
         QCOMPARE(picture.size(), QSize(128, 128));
         QVERIFY(form->imgGaku->hasPicture());
-        QCOMPARE(form->imgGaku->picture()->pixels, picture);
+        // Kept only as stretched over the frame.
+        QCOMPARE(form->imgGaku->picture()->pixels,
+                 picture.scaled(form->imgGaku->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
         const auto brightness = [&](int x) {
             double sum = 0;
             for (int y = 0; y < 128; ++y) {
@@ -573,6 +576,33 @@ private slots:
         QVERIFY(form->timStay->enabled());
     }
 
+    // Numbers no dialog writes: the frame is bounded, so the window draws in bounded time
+    // and memory (and the sanitizer build sees no overflow).
+    void extremeFrameNumbers_data()
+    {
+        QTest::addColumn<QString>("numbers");
+        QTest::addColumn<int>("edge");
+        QTest::newRow("frame size 100000") << "100000,5000,100,20,10" << kLargestFrameSize;
+        QTest::newRow("frame width 2147483647") << "450,5000,100,20,2147483647" << 450;
+        QTest::newRow("frame size -2147483648") << "-2147483648,5000,100,20,10" << 0;
+        QTest::newRow("move amount 2147483647") << "450,5000,100,2147483647,10" << 450;
+    }
+
+    void extremeFrameNumbers()
+    {
+        QFETCH(QString, numbers);
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        writeSlot(numbers);
+        QElapsedTimer clock;
+        clock.start();
+        auto form = makeForm();
+        QTEST(form->pnlBase->width(), "edge");
+        QVERIFY(!form->grab().isNull());
+        form->timStayTimer();
+        form->timMoveTimer();
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    }
+
     void zeroIntervalsStillRun_data()
     {
         QTest::addColumn<QString>("numbers");
@@ -627,16 +657,19 @@ private slots:
     {
         QTest::addColumn<QString>("frame");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("a picture file") << "frame.bmp" << true;
-        QTest::newRow("missing file") << "missing.bmp" << false;
-        QTest::newRow("not a picture") << "bad.bmp" << false;
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("a picture file") << "frame.bmp" << true << QSize(16, 16);
+        QTest::newRow("a photo (kept only at the frame size)") << "frame.bmp" << true << QSize(3000, 2000);
+        QTest::newRow("missing file") << "missing.bmp" << false << QSize(16, 16);
+        QTest::newRow("not a picture") << "bad.bmp" << false << QSize(16, 16);
     }
 
     void framePictureFile()
     {
         QFETCH(QString, frame);
         QFETCH(bool, shown);
-        makePicture(QStringLiteral("frame.bmp"), QSize(16, 16), Green);
+        QFETCH(QSize, size);
+        makePicture(QStringLiteral("frame.bmp"), size, Green);
         QFile bad(m_pictures + QStringLiteral("/bad.bmp"));
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write("BMnot really");
@@ -646,6 +679,7 @@ private slots:
         auto form = makeForm();
         QCOMPARE(form->imgGaku->hasPicture() && !form->imgGaku->picture()->pixels.isNull(), shown);
         if (shown) {
+            QCOMPARE(form->imgGaku->picture()->pixels.size(), form->imgGaku->size());
             const QImage shot = form->grab().toImage();
             QCOMPARE(shot.pixel(form->pnlBase->pos() + QPoint(225, 6)), Green | 0xFF000000);
         }
