@@ -11,9 +11,14 @@
 #include <QApplication>
 #include <QTimer>
 #include <memory>
+#include <thread>
 
 int runShowMode(int &argc, char **argv)
 {
+    // The clock's text in the first frame needs the system's font configuration, and
+    // reading it takes longer than anything else on the way to that frame: a second
+    // thread reads it while the application connects to the display.
+    std::jthread fontConfiguration(readFontConfiguration);
     QApplication app(argc, argv);
     installJapaneseFontSubstitutions();
     // The show window decides when the program ends: it closes, then the loop ends.
@@ -59,6 +64,7 @@ int runShowMode(int &argc, char **argv)
         });
         parentWatch.start(1000);
     }
+    fontConfiguration.join(); // read once, before the first paint asks for it
     app.exec();
     form.reset();
     return 0;

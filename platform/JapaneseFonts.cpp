@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QStringList>
 
+#include <fontconfig/fontconfig.h>
+
 void installJapaneseFontSubstitutions()
 {
     // The fixed-pitch names go to the fixed-pitch IPA font, the proportional one to the
@@ -14,4 +16,11 @@ void installJapaneseFontSubstitutions()
     QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), fixedPitch);
     QFont::insertSubstitutions(QStringLiteral("ＪＳゴシック"), fixedPitch);
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), proportional);
+}
+
+void readFontConfiguration()
+{
+    // Qt's font database starts with the same call, which then finds the configuration
+    // read and returns at once.
+    FcInit();
 }
