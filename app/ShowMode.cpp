@@ -17,10 +17,15 @@ int runShowMode(int &argc, char **argv)
 {
     // The clock's text in the first frame needs the system's font configuration, and
     // reading it takes longer than anything else on the way to that frame: a second
-    // thread reads it while the application connects to the display.
+    // thread reads it while the application connects to the display, then looks up the
+    // window's fonts while the window is built (the font database serves all threads).
     std::jthread fontConfiguration(readFontConfiguration);
     QApplication app(argc, argv);
     installJapaneseFontSubstitutions();
+    std::jthread fontLookUp([&fontConfiguration] {
+        fontConfiguration.join();
+        lookUpJapaneseFonts();
+    });
     // The show window decides when the program ends: it closes, then the loop ends.
     app.setQuitOnLastWindowClosed(false);
 
@@ -64,7 +69,7 @@ int runShowMode(int &argc, char **argv)
         });
         parentWatch.start(1000);
     }
-    fontConfiguration.join(); // read once, before the first paint asks for it
+    fontLookUp.join(); // done once, before the first paint asks for it
     app.exec();
     form.reset();
     return 0;

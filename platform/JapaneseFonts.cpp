@@ -1,6 +1,7 @@
 #include "platform/JapaneseFonts.h"
 
 #include <QFont>
+#include <QFontInfo>
 #include <QStringList>
 
 #include <fontconfig/fontconfig.h>
@@ -23,4 +24,10 @@ void readFontConfiguration()
     // Qt's font database starts with the same call, which then finds the configuration
     // read and returns at once.
     FcInit();
+}
+
+void lookUpJapaneseFonts()
+{
+    for (const QString &name : {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("ＭＳ Ｐゴシック")})
+        QFontInfo(QFont(name)).family();
 }

@@ -10,3 +10,8 @@ void installJapaneseFontSubstitutions();
 // otherwise read on the way to its window's first frame (some 15 to 30 ms). Safe on any
 // thread, before or after the application object exists.
 void readFontConfiguration();
+
+// Looks the Windows names up once in the font database, which is shared by all threads,
+// so that the first text drawn with them finds the database filled and the substitutes'
+// fall-backs known. Any thread, once the application object exists.
+void lookUpJapaneseFonts();
