@@ -8,9 +8,9 @@
 
 // The one seam to the operating system. Every facility the saver takes from the system
 // (the cursor counter, the platform id, the screen-saver password machinery, the
-// companion's global atoms, the shell, the beep, the folder listing) goes through this interface, so that
-// tests drive every branch with FakePlatform and production code never asks whether it
-// runs under test.
+// companion's global atoms, the shell, the beep, the folder listing) goes through this
+// interface, so that tests drive every branch with FakePlatform and production code
+// never asks whether it runs under test.
 class Platform
 {
 public:
