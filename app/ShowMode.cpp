@@ -10,9 +10,15 @@
 #include <QApplication>
 #include <QTimer>
 #include <memory>
+#include <thread>
 
 int runShowMode(int &argc, char **argv)
 {
+    // The clock's text in the first frame needs the system's font configuration, and
+    // reading it takes longer than anything else on the way to that frame: a second
+    // thread reads it while the application connects to the display, then looks up the
+    // window's fonts while the window is built (the font database serves all threads).
+    std::jthread fontConfiguration(readFontConfiguration);
     QApplication app(argc, argv);
     // The daemon may end the saver at any moment, also while a start-up failure is shown
     // in a message box; then the box closes and the program ends.
@@ -22,6 +28,10 @@ int runShowMode(int &argc, char **argv)
             form->closeWithoutPrompt();
     });
     installJapaneseFontSubstitutions();
+    std::jthread fontLookUp([&fontConfiguration] {
+        fontConfiguration.join();
+        lookUpJapaneseFonts();
+    });
     // The show window decides when the program ends: it closes, then the loop ends.
     app.setQuitOnLastWindowClosed(false);
 
@@ -59,6 +69,7 @@ int runShowMode(int &argc, char **argv)
         });
         parentWatch.start(1000);
     }
+    fontLookUp.join(); // done once, before the first paint asks for it
     app.exec();
     form.reset();
     return 0;

@@ -50,6 +50,11 @@ std::unique_ptr<Platform::PasswordChanger> FakePlatform::loadPasswordChanger()
     return std::make_unique<FakeChanger>(*this);
 }
 
+QStringList FakePlatform::folderEntryNames(const QString &folder)
+{
+    return makeSystemPlatform()->folderEntryNames(folder);
+}
+
 FakePlatform &FakePlatform::installFake()
 {
     auto fake = std::make_unique<FakePlatform>();

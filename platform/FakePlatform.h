@@ -39,6 +39,8 @@ public:
     bool globalAtomExists(const QString &name) override { return atoms.contains(name); }
     void openUrl(const QString &address) override { openedUrls << address; }
     void beep() override { ++beeps; }
+    // The tests list real folders that they make, so the listing is the system's.
+    QStringList folderEntryNames(const QString &folder) override;
 
     static FakePlatform &installFake();
 };

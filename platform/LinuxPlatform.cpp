@@ -7,9 +7,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 
+#include <dirent.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +59,29 @@ public:
     {
         if (qobject_cast<QApplication *>(QCoreApplication::instance()))
             QApplication::beep();
+    }
+
+    QStringList folderEntryNames(const QString &folder) override
+    {
+        QStringList names;
+        // readdir alone: a stat of every entry would cost more than the whole listing.
+        DIR *dir = opendir(QFile::encodeName(folder).constData());
+        if (!dir)
+            return names;
+        const QByteArrayView byteOrderMark("\xEF\xBB\xBF");
+        while (const dirent *entry = readdir(dir)) {
+            const QByteArrayView name(entry->d_name);
+            if (name == ".." || name == "." || !name.isValidUtf8())
+                continue;
+            // The decoder would drop a byte order mark at the start of a text, but in a
+            // name it is a character like any other, as it is inside a whole path.
+            if (name.startsWith(byteOrderMark))
+                names << QChar(QChar::ByteOrderMark) + QString::fromUtf8(name.sliced(byteOrderMark.size()));
+            else
+                names << QString::fromUtf8(name);
+        }
+        closedir(dir);
+        return names;
     }
 
 private:

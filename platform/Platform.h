@@ -1,15 +1,16 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <memory>
 #include <optional>
 
 // The one seam to the operating system. Every facility the saver takes from the system
 // (the cursor counter, the platform id, the screen-saver password machinery, the
-// companion's global atoms, the shell, the beep) goes through this interface, so that
-// tests drive every branch with FakePlatform and production code never asks whether it
-// runs under test.
+// companion's global atoms, the shell, the beep, the folder listing) goes through this
+// interface, so that tests drive every branch with FakePlatform and production code
+// never asks whether it runs under test.
 class Platform
 {
 public:
@@ -65,6 +66,13 @@ public:
 
     // MessageBeep.
     virtual void beep() = 0;
+
+    // The names of one folder's entries in the order the system lists them: every kind
+    // of entry (hidden ones, sub-folders, links, devices), their attributes not looked
+    // at; "." and ".." are left out, and so are names that are not valid UTF-8, which no
+    // text could name again. Empty when the folder cannot be opened (missing, not
+    // readable, not a folder).
+    virtual QStringList folderEntryNames(const QString &folder) = 0;
 };
 
 // The process-wide platform. The program installs the real one at start; a test

@@ -1,5 +1,7 @@
 #include "show/BuiltInFrame.h"
 
+#include <QImageReader>
+
 // The picture is compiled into this static library; its resources are registered before
 // the first use.
 static void initShowResources()
@@ -10,5 +12,10 @@ static void initShowResources()
 QImage builtInFramePicture()
 {
     initShowResources();
-    return QImage(QStringLiteral(":/pantel/GoldBar.bmp"), "BMP");
+    // Read as BMP and nothing else: asked to guess, the reader would first load every
+    // image-format plugin to ask whether it reads BMP (none does), on the way to the
+    // first frame.
+    QImageReader reader(QStringLiteral(":/pantel/GoldBar.bmp"), QByteArrayLiteral("bmp"));
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
 }

@@ -9,6 +9,9 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <unistd.h>
 
 class TestCatalogue : public QObject
 {
@@ -20,7 +23,29 @@ class TestCatalogue : public QObject
         return file.open(QIODevice::WriteOnly);
     }
 
+    // A folder with a picture in it that its owner has taken every permission from.
+    QTemporaryDir m_locked;
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_locked.isValid());
+        const QString locked = m_locked.filePath(QStringLiteral("locked"));
+        QVERIFY(QDir(m_locked.path()).mkdir(QStringLiteral("locked")));
+        QVERIFY(touch(locked + QStringLiteral("/a.jpg")));
+        QVERIFY(QFile::setPermissions(m_locked.path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                          | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(locked, {}));
+    }
+
+    void cleanupTestCase()
+    {
+        // The temporary folder can only be removed with its content readable again.
+        QFile::setPermissions(m_locked.filePath(QStringLiteral("locked")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
     void pictureNames_data()
     {
         QTest::addColumn<QString>("name");
@@ -71,12 +96,55 @@ private slots:
         QTest::newRow("empty text") << QString();
         QTest::newRow("missing folder") << QStringLiteral("/nonexistent/pantel/pictures");
         QTest::newRow("a file, not a folder") << QCoreApplication::applicationFilePath();
+        QTest::newRow("folder that cannot be opened") << m_locked.filePath(QStringLiteral("locked"));
     }
 
     void folderListNothing()
     {
         QFETCH(QString, folder);
-        QVERIFY(listPictureFiles(folder).isEmpty());
+        // Listed with an ordinary user's rights: root opens any folder. The file-system
+        // user id is this thread's alone and goes back to what it was after the listing.
+        const uid_t before = uid_t(setfsuid(geteuid() == 0 ? 65534 : geteuid()));
+        const QStringList listed = listPictureFiles(folder);
+        setfsuid(before);
+        QVERIFY(listed.isEmpty());
+    }
+
+    // A name that is not valid UTF-8 cannot be named again by any text, so the listing
+    // leaves it out; every valid name is listed as its bytes say, a leading byte order
+    // mark and non-characters included.
+    void undecodableNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("accent") << QByteArray("\xc3\xa9t\xc3\xa9.jpg") << true;
+        QTest::newRow("Latin-1 byte") << QByteArray("\xe9t\xe9.jpg") << false;
+        QTest::newRow("cut-off sequence") << QByteArray("a\xe3\x81.jpg") << false;
+        QTest::newRow("overlong dot") << QByteArray("a\xc0\xae.jpg") << false;
+        QTest::newRow("surrogate") << QByteArray("a\xed\xa0\x80.jpg") << false;
+        QTest::newRow("beyond U+10FFFF") << QByteArray("a\xf4\x90\x80\x80.jpg") << false;
+        QTest::newRow("U+10FFFF") << QByteArray("a\xf4\x8f\xbf\xbf.jpg") << true;
+        QTest::newRow("byte order mark first") << QByteArray("\xef\xbb\xbf"
+                                                             "a.jpg")
+                                               << true;
+    }
+
+    void undecodableNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, listed);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QByteArray path = QFile::encodeName(folder.path()) + '/' + name;
+        const int made = ::creat(path.constData(), 0644); // QFile would take a text
+        QVERIFY(made >= 0);
+        ::close(made);
+        // QTemporaryDir cannot name such a file to remove it either.
+        const auto remove = qScopeGuard([&path] { ::unlink(path.constData()); });
+        // Decoded as part of the whole path, as any path is: a byte order mark inside a
+        // text is a character.
+        const QStringList expected{QFile::decodeName(path)};
+        QCOMPARE(listPictureFiles(folder.path()), listed ? expected : QStringList());
     }
 
     // The list is sorted by sort keys made once a name; the order must be the one the
