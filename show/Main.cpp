@@ -156,7 +156,7 @@ void TPantelForm::FormCreate()
             platform().setScreenSaverRunning(true);
     }
 
-    // 4. No input method: key presses go straight to the key handler.
+    // No input method: key presses go straight to the key handler.
     setAttribute(Qt::WA_InputMethodEnabled, false);
 
     // The settings are read once, through a store that is closed right after.
@@ -169,20 +169,20 @@ void TPantelForm::FormCreate()
     FolderIndex = qint8(settings.slotIndex());
     m_mail->configure(settings);
 
-    // 6. The folder of each slot.
+    // Every slot's folder, for the rotation to skip the unused ones.
     FolderPaths = settings.folderPaths();
 
-    // 7. Folder rotation: the next used slot, remembered for the next run.
+    // Folder rotation: the next used slot, remembered for the next run.
     if (FolderRotation) {
         FolderIndex = qint8(RotateStartNo(FolderIndex, FolderPaths));
         SettingsStore store;
         store.WriteInteger(SettingNames::Section, SettingNames::StartNo, FolderIndex);
     }
 
-    // 8.
+    // Panel A takes the first picture.
     NextSide = 0;
 
-    // 9. The slot's settings.
+    // The chosen slot's settings; intervals that would never fire run as the shortest.
     const SlotSettings slot = parseSlot(settings.folders[size_t(FolderIndex)], SlotReader::ShowWindow);
     FrameSize = slot.frameSize;
     StayTime = usableStayTime(slot.stayTime);
@@ -206,14 +206,13 @@ void TPantelForm::FormCreate()
     imgGaku->setPicture(loadFramePicture());
     m_framePicture = imgGaku->picture();
 
-    // 15.
     timStay->setInterval(StayTime);
     timSlide->setInterval(SlideInterval);
 
-    // 16.
+    // Seeded by the time of day unless a test fixes the draws.
     m_random.seed(m_environment.seed.value_or(quint32(QTime::currentTime().msecsSinceStartOfDay())));
 
-    // 17. The frame's start position.
+    // The frame starts at a random place, at least 10 pixels from the window's edges.
     const auto draw = [this](int n) { return random(n); };
     pnlBase->move(randomFramePosition(width(), pnlBase->width(), draw),
                   randomFramePosition(height(), pnlBase->height(), draw));
@@ -222,10 +221,10 @@ void TPantelForm::FormCreate()
     // decides on the talk look.
     m_mail->start();
 
-    // 19. The clock is there from the first moment.
+    // The clock is there from the first moment, not only after the first 30 s tick.
     timCheckTimer();
 
-    // 20. The catalogue and a random first picture.
+    // The catalogue, and a random first picture so that each run starts elsewhere.
     JpgFileSearch();
     PictureIndex = random(PictureCount);
 
@@ -239,11 +238,11 @@ void TPantelForm::FormCreate()
         activateWindow();
     }
 
-    // 24. Panel A waits out of sight to the left; panel B stands at rest.
+    // Panel A waits out of sight to the left; panel B stands at rest.
     SlideWidth = pnlA->width();
     setPanelLeft(pnlA, -SlideWidth);
 
-    // 25. The first picture slides in at once.
+    // The first picture slides in at once instead of waiting out a rest.
     if (PictureCount != 0) {
         ImageLoad();
         timSlide->setEnabled(true);
@@ -252,7 +251,7 @@ void TPantelForm::FormCreate()
         timStay->setEnabled(true);
     }
 
-    // 26.
+    // Creation is over: closing need no longer wait for it.
     Busy = false;
 }
 
