@@ -126,7 +126,7 @@ void TPantelForm::FormCreate()
     Busy = true;
     Closing = false;
 
-    // 2 and 3. Place and size the window: the preview parent's size, or the screen's.
+    // Place and size the window: the preview parent's size, or the screen's.
     QSize screen = m_environment.screenSize.value_or(QSize());
     if (!screen.isValid() && QGuiApplication::primaryScreen())
         screen = QGuiApplication::primaryScreen()->geometry().size();
