@@ -1,6 +1,5 @@
-#include "mail/Pop3Client.h"
-#include "platform/Exception.h"
 #include "tests/DovecotServer.h"
+#include "tests/MailFixture.h"
 
 #include <QtTest>
 
@@ -13,24 +12,11 @@ private:
     DovecotServer m_dovecot;
     quint16 m_port = 0;
 
-    // Aims `client` at the server's account, with the password given.
-    void setUp(TPop3Client &client, const QString &password) const
+    // A check of the server's account with the password given.
+    Pop3Check checkWith(const QString &password) const
     {
-        client.Host = QStringLiteral("127.0.0.1");
-        client.Port = m_port;
-        client.TimeOut = 30000;
-        client.UserID = QString::fromLatin1(DovecotServer::User);
-        client.Password = password;
-    }
-
-    static QString failureOf(TPop3Client &client)
-    {
-        try {
-            client.Connect();
-        } catch (const Exception &e) {
-            return e.message();
-        }
-        return {};
+        return Pop3Check(m_port, kMailCheckTimeOut,
+                         {QStringLiteral("127.0.0.1"), QString::fromLatin1(DovecotServer::User), password});
     }
 
 private slots:
@@ -56,34 +42,25 @@ void TestPop3Dovecot::cleanupTestCase()
 
 void TestPop3Dovecot::mailboxWithThreeMessages()
 {
-    TPop3Client client;
-    setUp(client, QString::fromLatin1(DovecotServer::Password));
-    client.ReportLevel = 3;
+    Pop3Check check = checkWith(QString::fromLatin1(DovecotServer::Password));
+    check.client.ReportLevel = 3;
     QStringList replies;
-    client.OnStatus = [&](QObject *, const QString &status) { replies << status; };
-    int connects = 0;
-    client.OnConnect = [&](QObject *) {
-        ++connects;
-        client.Disconnect();
-    };
-    QCOMPARE(failureOf(client), QString());
-    QCOMPARE(connects, 1);
-    QCOMPARE(client.MessageCount(), 3);
+    check.client.OnStatus = [&](QObject *, const QString &status) { replies << status; };
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.connects, 1);
+    QCOMPARE(check.client.MessageCount(), 3);
     QCOMPARE(replies.size(), 4);
     for (const QString &reply : replies)
         QVERIFY2(reply.startsWith(QLatin1String("+OK")) && reply.endsWith(QLatin1String("\r\n")), qPrintable(reply));
-    QVERIFY(!client.Connected());
+    QVERIFY(!check.client.Connected());
 }
 
 void TestPop3Dovecot::wrongPassword()
 {
-    TPop3Client client;
-    setUp(client, QStringLiteral("not the secret"));
-    int connects = 0;
-    client.OnConnect = [&](QObject *) { ++connects; };
-    QCOMPARE(failureOf(client), QStringLiteral("Authentication failed"));
-    QCOMPARE(connects, 0);
-    QVERIFY(!client.Connected());
+    Pop3Check check = checkWith(QStringLiteral("not the secret"));
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Authentication failed"));
+    QCOMPARE(check.connects, 0);
+    QVERIFY(!check.client.Connected());
 }
 
 QTEST_GUILESS_MAIN(TestPop3Dovecot)

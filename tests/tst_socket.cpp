@@ -4,7 +4,7 @@
 #include "mail/ThreadTimer.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
-#include "tests/ScriptedPeer.h"
+#include "tests/MailFixture.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -57,23 +57,6 @@ class TestSocket : public QObject
     Q_OBJECT
 
 private:
-    // Runs `work` and returns the text of the socket failure it raised; empty if none.
-    template <typename Work> static QString failureOf(Work work, bool *wasAbort = nullptr)
-    {
-        try {
-            work();
-        } catch (const EAbortError &e) {
-            if (wasAbort)
-                *wasAbort = true;
-            return e.message();
-        } catch (const ESockError &e) {
-            if (wasAbort)
-                *wasAbort = false;
-            return e.message();
-        }
-        return {};
-    }
-
     static void aimAt(TBlockingSocket &socket, quint16 port, int timeOut)
     {
         socket.TimeOut = timeOut;
