@@ -1,6 +1,5 @@
 #include "show/Main.h"
 
-#include "mail/Pop3Client.h"
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
 #include "platform/PreviewParent.h"
@@ -29,12 +28,10 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QThread>
 #include <QTime>
-#include <QTimer>
 #include <limits>
 
 namespace {
@@ -116,19 +113,12 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     timCheck->setEnabled(true);
     timMailCheck = new Timer(this);
     timMailCheck->setInterval(900000);
-    // The mail check: POP3 on port 110, 30 s for each step, no status texts.
-    popMail = new TPop3Client(this);
-    popMail->setObjectName(QStringLiteral("popMail"));
-    popMail->Port = m_environment.mailPort.value_or(mailPortFrom(qEnvironmentVariable("PANTEL_POP3_PORT")));
-    popMail->TimeOut = 30000;
-    popMail->ReportLevel = 0;
-    popMail->Parse = false;
-    popMail->DeleteOnRead = false;
-    // The event comes from inside Connect, which may outlive the window.
-    popMail->OnConnect = [window = QPointer<TPantelForm>(this)](QObject *) {
-        if (window)
-            window->popMailConnect();
-    };
+    m_mail = new MailIndicator(timMailCheck,
+                               m_environment.mailPort.value_or(mailPortFrom(qEnvironmentVariable("PANTEL_POP3_PORT"))),
+                               this);
+    connect(m_mail, &MailIndicator::loggedIn, this, &TPantelForm::popMailConnect);
+    connect(m_mail, &MailIndicator::checkFailed, pnlError, &QWidget::show);
+    connect(m_mail, &MailIndicator::talkChanged, this, &TPantelForm::setTalkLook);
     auto guarded = [this](void (TPantelForm::*handler)()) {
         return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
     };
@@ -153,7 +143,7 @@ TPantelForm::~TPantelForm()
 
 void TPantelForm::FormCreate()
 {
-    // 1. Initial values.
+    // The window's fields start afresh; the mail indicator starts with its own.
     LastMouseX = -1;
     LastMouseY = -1;
     PlatformId = 0;
@@ -164,11 +154,8 @@ void TPantelForm::FormCreate()
     MoveCount = 0;
     NextSide = 0;
     Scale = 1.0;
-    CompanionRunning = false;
-    TalkShown = false;
     Busy = true;
     Closing = false;
-    MailWaiting = false;
 
     // 2 and 3. Place and size the window: the preview parent's size, or the screen's.
     QSize screen = m_environment.screenSize.value_or(QSize());
@@ -203,7 +190,7 @@ void TPantelForm::FormCreate()
     // 4. No input method: key presses go straight to the key handler.
     setAttribute(Qt::WA_InputMethodEnabled, false);
 
-    // 5. The settings, read once through a short-lived store.
+    // The settings are read once, through a store that is closed right after.
     StoredSettings settings;
     {
         const SettingsStore store;
@@ -211,7 +198,7 @@ void TPantelForm::FormCreate()
     }
     FolderRotation = settings.orderF;
     FolderIndex = qint8(settings.slotIndex());
-    configureMail(settings);
+    m_mail->configure(settings);
 
     // 6. The folder of each slot.
     FolderPaths = settings.folderPaths();
@@ -276,8 +263,9 @@ void TPantelForm::FormCreate()
     pnlBase->move(randomFramePosition(width(), pnlBase->width(), draw),
                   randomFramePosition(height(), pnlBase->height(), draw));
 
-    // 18.
-    startMailAndCompanion();
+    // The companion and the start-up check are known before the clock's first tick
+    // decides on the talk look.
+    m_mail->start();
 
     // 19. The clock is there from the first moment.
     timCheckTimer();
@@ -386,16 +374,10 @@ void TPantelForm::timStayTimer()
 
 void TPantelForm::timMoveTimer()
 {
-    // A mail tick served inside this step waits until the step is over (see
-    // timMailCheckTimer), and its check runs right after it.
-    m_moveStepRunning = true;
-    const auto stepOver = qScopeGuard([this] {
-        m_moveStepRunning = false;
-        if (m_mailCheckDue) {
-            m_mailCheckDue = false;
-            QTimer::singleShot(0, this, [this] { runGuarded([this] { runMailCheck(true); }); });
-        }
-    });
+    // A mail tick served inside this step waits until the step is over, and its check
+    // runs right after it.
+    m_mail->holdChecks();
+    const auto stepOver = qScopeGuard([this] { m_mail->releaseChecks(); });
     // Input and the clock run between the steps.
     QCoreApplication::processEvents();
     if (MoveAmount != 0) {
@@ -447,24 +429,15 @@ void TPantelForm::timSlideTimer()
 
 void TPantelForm::timCheckTimer()
 {
-    if (!TalkShown) {
-        if (FrameWidth > 5)
-            lblTime->setText(currentClockText());
-        talkStartTest();
-    } else {
-        talkEndTest();
-    }
+    // The talk look holds the clock label until it ends.
+    if (!m_mail->talkShown() && FrameWidth > 5)
+        lblTime->setText(currentClockText());
+    m_mail->clockTick();
 }
 
 void TPantelForm::timMailCheckTimer()
 {
-    // A tick served from a move step's own event processing would hold that step, and
-    // with it the move, until the check has ended: the check waits for the step.
-    if (m_moveStepRunning) {
-        m_mailCheckDue = true;
-        return;
-    }
-    runMailCheck(true);
+    m_mail->mailTick();
 }
 
 void TPantelForm::popMailConnect()
@@ -473,88 +446,17 @@ void TPantelForm::popMailConnect()
     // counts, not whether it can be seen.
     if (!pnlError->isHidden())
         pnlError->hide();
-    const QPointer<TPantelForm> alive(this);
-    TPop3Client *client = popMail;
-    client->Disconnect();
-    if (!alive)
-        return;
-    MailWaiting = client->MessageCount() != 0;
 }
 
-void TPantelForm::runMailCheck(bool disconnectAfterFailure)
+void TPantelForm::setTalkLook(bool talk)
 {
-    // One check at a time: a tick that comes while a check waits for the server (the
-    // waits serve the event queue) is skipped.
-    if (m_mailCheckRunning || m_mailEnded || Closing || !popMail)
+    if (talk) {
+        imgGaku->clear();
+        setClockColor(Qt::black);
+        pnlBase->setColor(QColor(255, 255, 0));
+        lblTime->setText(TalkText);
         return;
-    m_mailCheckRunning = true;
-    // Input can close and destroy the window while the client waits. The window then
-    // leaves its client to this check, which frees it once the wait has returned.
-    const QPointer<TPantelForm> alive(this);
-    TPop3Client *client = popMail;
-    const auto windowGone = [&alive, client] {
-        if (alive)
-            return false;
-        delete client;
-        return true;
-    };
-    bool failed = false;
-    try {
-        client->Connect();
-    } catch (...) {
-        // Whatever failed, the check only shows the error mark; the show goes on.
-        failed = true;
     }
-    if (windowGone())
-        return;
-    if (failed) {
-        pnlError->show();
-        if (disconnectAfterFailure && client->Connected()) {
-            try {
-                client->Disconnect();
-            } catch (...) {
-            }
-            if (windowGone())
-                return;
-        }
-    }
-    m_mailCheckRunning = false;
-}
-
-void TPantelForm::configureMail(const StoredSettings &settings)
-{
-    popMail->Host = settings.host;
-    popMail->UserID = settings.userId;
-    popMail->Password = settings.password;
-    timMailCheck->setInterval(mailCheckInterval(settings.roundTime));
-    timMailCheck->setEnabled(settings.mailCheckF);
-}
-
-void TPantelForm::startMailAndCompanion()
-{
-    CompanionRunning = platform().globalAtomExists(CompanionAtom);
-    if (timMailCheck->enabled())
-        runMailCheck(false);
-}
-
-void TPantelForm::talkStartTest()
-{
-    if (!CompanionRunning && !timMailCheck->enabled())
-        return;
-    if (!platform().globalAtomExists(TalkedAtom) && !MailWaiting)
-        return;
-    TalkShown = true;
-    imgGaku->clear();
-    setClockColor(Qt::black);
-    pnlBase->setColor(QColor(255, 255, 0));
-    lblTime->setText(TalkText);
-}
-
-void TPantelForm::talkEndTest()
-{
-    if (platform().globalAtomExists(TalkedAtom) || MailWaiting)
-        return;
-    TalkShown = false;
     imgGaku->setPicture(m_framePicture);
     // The frame panel takes its own colour again, so that a frame picture that is
     // missing or not a picture leaves the frame as it was at start.
@@ -565,30 +467,6 @@ void TPantelForm::talkEndTest()
         lblTime->setText(currentClockText());
     else
         lblTime->clear();
-}
-
-void TPantelForm::endMailConnection()
-{
-    m_mailEnded = true;
-    timMailCheck->setEnabled(false);
-    if (!popMail)
-        return;
-    if (m_mailCheckRunning) {
-        // A check waits for the server in a handler further down the stack: it is
-        // cancelled, and the client goes to that check, which frees it when its wait
-        // returns (freeing it here would pull it away from under that wait).
-        popMail->Cancel();
-        popMail->setParent(nullptr);
-        popMail = nullptr;
-        return;
-    }
-    if (popMail->Connected()) {
-        try {
-            popMail->Disconnect();
-        } catch (...) {
-            // The connection is dropped all the same; nothing is left to report to.
-        }
-    }
 }
 
 void TPantelForm::askToClose()
@@ -666,10 +544,7 @@ void TPantelForm::FormClose()
     timMove->setEnabled(false);
     timSlide->setEnabled(false);
     timCheck->setEnabled(false);
-    // A mail check waiting for the server would keep the program alive until its
-    // time-out: it is cancelled, so the program ends right after.
-    if (m_mailCheckRunning && popMail)
-        popMail->Cancel();
+    m_mail->stop();
     // A load or slide step in progress may finish first; events are not served here.
     for (int i = 0; i < 5 && Busy; ++i)
         QThread::msleep(100);
@@ -680,7 +555,7 @@ void TPantelForm::FormClose()
 
 void TPantelForm::FormDestroy()
 {
-    endMailConnection();
+    m_mail->endMailConnection();
     PictureList.clear();
     PictureCount = 0;
 }

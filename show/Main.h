@@ -14,11 +14,10 @@
 #include <random>
 
 class ImageView;
+class MailIndicator;
 class Panel;
-class TPop3Client;
 class QLabel;
 class Timer;
-struct StoredSettings;
 
 namespace Ui {
 class TPantelForm;
@@ -68,7 +67,6 @@ public:
     Timer *timSlide = nullptr;
     Timer *timCheck = nullptr;
     Timer *timMailCheck = nullptr;
-    TPop3Client *popMail = nullptr;
 
     // Handlers.
     void FormCreate();
@@ -117,11 +115,8 @@ public:
     double scale() const { return Scale; }
     bool busy() const { return Busy; }
     bool closing() const { return Closing; }
-    bool companionRunning() const { return CompanionRunning; }
-    bool talkShown() const { return TalkShown; }
-    bool mailWaiting() const { return MailWaiting; }
-    // A mail check is waiting for the server.
-    bool mailCheckRunning() const { return m_mailCheckRunning; }
+    // The mail check and the companion's signal, with the client popMail.
+    MailIndicator *mailIndicator() const { return m_mail; }
     const FrameLayout &layout() const { return m_layout; }
     // The client-coordinate left edge of a picture panel inside pnlBack.
     int panelLeft(const Panel *panel) const;
@@ -140,16 +135,8 @@ protected:
 private:
     void setPanelLeft(Panel *panel, int left);
     int random(int n);
-    // Later parts of the window hook in here: the mail client's account, the companion
-    // and mail start-up, the talk tests on the clock tick, the end of a mail connection.
-    void configureMail(const StoredSettings &settings);
-    void startMailAndCompanion();
-    void talkStartTest();
-    void talkEndTest();
-    void endMailConnection();
-    // One mail check; after a failure the periodic check also ends a connection that
-    // is still open. Skipped while another check runs or the window closes.
-    void runMailCheck(bool disconnectAfterFailure);
+    // The talk look (yellow frame, the marker in the clock label) or the normal one.
+    void setTalkLook(bool talk);
     // The frame picture as the slot names it: built-in, a picture file, or none.
     std::optional<Picture> loadFramePicture() const;
     void setClockColor(const QColor &color);
@@ -165,12 +152,7 @@ private:
     QColor m_baseColor;
     // The frame picture as read at start, shown again when the talk look ends.
     std::optional<Picture> m_framePicture;
-    bool m_mailCheckRunning = false;
-    // A move step serves the event queue; a mail tick that comes meanwhile is due after it.
-    bool m_moveStepRunning = false;
-    bool m_mailCheckDue = false;
-    // The window is being destroyed: no new mail check starts.
-    bool m_mailEnded = false;
+    MailIndicator *m_mail = nullptr;
 
     // The window's own fields.
     qint32 LastMouseX = -1;
@@ -193,11 +175,8 @@ private:
     std::array<QString, kSlotCount> FolderPaths;
     bool FolderRotation = false;
     double Scale = 1.0;
-    bool CompanionRunning = false;
-    bool TalkShown = false;
     QString ClockColor;
     QString FramePicture;
     bool Busy = true;
     bool Closing = false;
-    bool MailWaiting = false;
 };

@@ -79,9 +79,12 @@ private:
         return std::make_unique<TPantelForm>(environment);
     }
 
+    // The window's mail client.
+    static TPop3Client &popMail(const TPantelForm &form) { return *form.mailIndicator()->popMail(); }
+
     static bool showsTalk(const TPantelForm &form)
     {
-        return form.talkShown() && form.lblTime->text() == QStringLiteral("<<< Pantelo Talked >>>")
+        return form.mailIndicator()->talkShown() && form.lblTime->text() == QStringLiteral("<<< Pantelo Talked >>>")
             && !form.imgGaku->hasPicture() && form.pnlBase->color() == QColor(Yellow)
             && form.lblTime->palette().color(QPalette::WindowText) == QColor(Qt::black);
     }
@@ -91,8 +94,8 @@ private:
     static bool showsNormal(const TPantelForm &form)
     {
         static const QRegularExpression clock(QStringLiteral("^\\d{1,2}\\D\\d\\d$"));
-        return !form.talkShown() && clock.match(form.lblTime->text()).hasMatch() && form.imgGaku->hasPicture()
-            && form.imgGaku->picture()->pixels == form.imgDummy->picture()->pixels
+        return !form.mailIndicator()->talkShown() && clock.match(form.lblTime->text()).hasMatch()
+            && form.imgGaku->hasPicture() && form.imgGaku->picture()->pixels == form.imgDummy->picture()->pixels
             && form.pnlBase->color() == QColor::fromRgb(Panel::ButtonFace)
             && form.lblTime->palette().color(QPalette::WindowText) == QColor(Qt::white);
     }
@@ -167,16 +170,16 @@ private slots:
         ScriptedPeer peer(mailbox(0));
         writeSettings(mailCheck);
         auto form = makeForm(peer.port());
-        QCOMPARE(form->popMail->Host, QStringLiteral("127.0.0.1"));
-        QCOMPARE(form->popMail->UserID, QStringLiteral("alice"));
-        QCOMPARE(form->popMail->Password, QStringLiteral("secret"));
-        QCOMPARE(form->popMail->TimeOut, 30000);
-        QCOMPARE(form->popMail->ReportLevel, 0);
+        QCOMPARE(popMail(*form).Host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(popMail(*form).UserID, QStringLiteral("alice"));
+        QCOMPARE(popMail(*form).Password, QStringLiteral("secret"));
+        QCOMPARE(popMail(*form).TimeOut, 30000);
+        QCOMPARE(popMail(*form).ReportLevel, 0);
         QCOMPARE(form->timMailCheck->interval(), 900000);
         QCOMPARE(form->timMailCheck->enabled(), mailCheck);
         // The start-up check ran only with the mail check on, and left no connection.
         QCOMPARE(peer.connections, mailCheck ? 1 : 0);
-        QVERIFY(!form->popMail->Connected());
+        QVERIFY(!popMail(*form).Connected());
         QVERIFY(!errorShown(*form));
     }
 
@@ -186,14 +189,14 @@ private slots:
         writeSettings(false);
         TPantelForm form;
         qunsetenv("PANTEL_POP3_PORT");
-        QCOMPARE(form.popMail->Port, 2110);
+        QCOMPARE(popMail(form).Port, 2110);
     }
 
     void noMarkerWithoutCompanionOrMailCheck()
     {
         writeSettings(false);
         auto form = makeForm(closedPort());
-        QVERIFY(!form->companionRunning());
+        QVERIFY(!form->mailIndicator()->companionRunning());
         // Whatever appears later: the companion's atoms and its signal.
         m_platform->atoms << CompanionAtom << TalkedAtom;
         for (int i = 0; i < 3; ++i) {
@@ -220,7 +223,7 @@ private slots:
         if (signalAtStart)
             m_platform->atoms << TalkedAtom;
         auto form = makeForm(closedPort());
-        QVERIFY(form->companionRunning());
+        QVERIFY(form->mailIndicator()->companionRunning());
         if (!signalAtStart) {
             QVERIFY(showsNormal(*form));
             m_platform->atoms << TalkedAtom;
@@ -251,10 +254,10 @@ private slots:
                           QStringLiteral("450,5000,100,20,10,clRed,%1,%2").arg(m_pictures, broken));
         m_platform->atoms << CompanionAtom << TalkedAtom;
         auto form = makeForm(closedPort());
-        QVERIFY(form->talkShown());
+        QVERIFY(form->mailIndicator()->talkShown());
         m_platform->atoms.remove(TalkedAtom);
         form->timCheckTimer();
-        QVERIFY(!form->talkShown());
+        QVERIFY(!form->mailIndicator()->talkShown());
         QVERIFY(!form->imgGaku->hasPicture());
         QCOMPARE(form->pnlBase->color(), QColor::fromRgb(Panel::ButtonFace));
         QCOMPARE(form->lblTime->palette().color(QPalette::WindowText), QColor(Qt::red));
@@ -281,7 +284,7 @@ private slots:
         QVERIFY(showsTalk(*form));
         m_platform->atoms.remove(TalkedAtom);
         form->timCheckTimer();
-        QVERIFY(!form->talkShown());
+        QVERIFY(!form->mailIndicator()->talkShown());
         QCOMPARE(form->lblTime->text(), QString());
     }
 
@@ -294,31 +297,31 @@ private slots:
         auto form = makeForm(start.port());
         QVERIFY2(start.mismatches.isEmpty(), qPrintable(start.mismatches.join(u'\n')));
         QVERIFY(start.finished());
-        QVERIFY(form->mailWaiting());
+        QVERIFY(form->mailIndicator()->mailWaiting());
         QVERIFY(showsTalk(*form));
         QVERIFY(!errorShown(*form));
 
-        form->popMail->Port = closedPort();
+        popMail(*form).Port = closedPort();
         form->timMailCheckTimer();
         QVERIFY(errorShown(*form));
-        QVERIFY(form->mailWaiting());
+        QVERIFY(form->mailIndicator()->mailWaiting());
         form->timCheckTimer();
         QVERIFY(showsTalk(*form));
 
         ScriptedPeer stillMail(mailbox(1));
-        form->popMail->Port = stillMail.port();
+        popMail(*form).Port = stillMail.port();
         form->timMailCheckTimer();
         QVERIFY(stillMail.finished());
         QVERIFY(!errorShown(*form));
-        QVERIFY(form->mailWaiting());
+        QVERIFY(form->mailIndicator()->mailWaiting());
         form->timCheckTimer();
         QVERIFY(showsTalk(*form));
 
         ScriptedPeer empty(mailbox(0));
-        form->popMail->Port = empty.port();
+        popMail(*form).Port = empty.port();
         form->timMailCheckTimer();
         QVERIFY(empty.finished());
-        QVERIFY(!form->mailWaiting());
+        QVERIFY(!form->mailIndicator()->mailWaiting());
         QVERIFY(showsTalk(*form)); // until the next clock tick
         form->timCheckTimer();
         QVERIFY(showsNormal(*form));
@@ -342,14 +345,14 @@ private slots:
         writeSettings(true);
         auto form = makeForm(closedPort());
         QVERIFY(errorShown(*form)); // the start-up check failed
-        QVERIFY(!form->mailWaiting());
+        QVERIFY(!form->mailIndicator()->mailWaiting());
         ScriptedPeer peer(script);
-        form->popMail->Port = peer.port();
+        popMail(*form).Port = peer.port();
         form->timMailCheckTimer();
         QVERIFY(errorShown(*form));
-        QVERIFY(!form->popMail->Connected());
-        QVERIFY(!form->mailWaiting());
-        QVERIFY(!form->mailCheckRunning());
+        QVERIFY(!popMail(*form).Connected());
+        QVERIFY(!form->mailIndicator()->mailWaiting());
+        QVERIFY(!form->mailIndicator()->mailCheckRunning());
         QTRY_VERIFY(peer.clientClosed);
     }
 
@@ -363,7 +366,7 @@ private slots:
         QVERIFY(errorShown(*form));
         ScriptedPeer peer(loginSequence() + statSequence("+OK 4 900") + C("QUIT") + pauseFor(200) + S("+OK bye")
                           + closeConnection());
-        form->popMail->Port = peer.port();
+        popMail(*form).Port = peer.port();
         bool sampled = false;
         bool errorDuringQuit = true;
         bool waitingDuringQuit = true;
@@ -373,7 +376,7 @@ private slots:
             if (!sampled && peer.received.contains(QStringLiteral("QUIT"))) {
                 sampled = true;
                 errorDuringQuit = errorShown(*form);
-                waitingDuringQuit = form->mailWaiting();
+                waitingDuringQuit = form->mailIndicator()->mailWaiting();
             }
         });
         sampler.start();
@@ -381,7 +384,7 @@ private slots:
         QVERIFY(sampled);
         QVERIFY(!errorDuringQuit);
         QVERIFY(!waitingDuringQuit);
-        QVERIFY(form->mailWaiting());
+        QVERIFY(form->mailIndicator()->mailWaiting());
         QVERIFY(!errorShown(*form));
     }
 
@@ -468,8 +471,8 @@ private slots:
         QTRY_VERIFY(start.clientClosed);
 
         ScriptedPeer silent(script);
-        form->popMail->Port = silent.port();
-        QPointer<TPop3Client> client = form->popMail;
+        popMail(*form).Port = silent.port();
+        QPointer<TPop3Client> client = &popMail(*form);
         int slideSteps = 0;
         connect(form->timSlide, &Timer::timeout, this, [&] { ++slideSteps; });
         form->timSlide->setInterval(10);
@@ -500,7 +503,7 @@ private slots:
             if (waiting.elapsed() < 200) // slide steps and mail ticks come meanwhile
                 return;
             acted = true;
-            runningDuringWait = form->mailCheckRunning();
+            runningDuringWait = form->mailIndicator()->mailCheckRunning();
             stepsDuringWait = slideSteps - stepsAtStart;
             connectionsDuringWait = silent.connections;
             sinceClose.start();
@@ -528,7 +531,7 @@ private slots:
         if (destroy) {
             QTRY_VERIFY(!client); // freed by the check once its wait returned
         } else {
-            QTRY_VERIFY(!form->mailCheckRunning());
+            QTRY_VERIFY(!form->mailIndicator()->mailCheckRunning());
             QVERIFY(client);
             QVERIFY(!client->Connected());
             form.reset();
@@ -544,7 +547,7 @@ private slots:
         writeSettings(true);
         auto form = makeForm(closedPort());
         ScriptedPeer peer(mailbox(3));
-        form->popMail->Port = peer.port();
+        popMail(*form).Port = peer.port();
         form->timSlide->setEnabled(false);
         form->timStayTimer();
         QVERIFY(form->timMove->enabled());
@@ -553,9 +556,9 @@ private slots:
         form->timMoveTimer();
         form->timMailCheck->setInterval(3600000);
         QCOMPARE(form->moveCount(), 1);
-        QVERIFY(!form->mailWaiting());
+        QVERIFY(!form->mailIndicator()->mailWaiting());
         QCOMPARE(peer.connections, 0);
-        QTRY_VERIFY(form->mailWaiting());
+        QTRY_VERIFY(form->mailIndicator()->mailWaiting());
         QVERIFY(!errorShown(*form));
     }
 
@@ -566,10 +569,10 @@ private slots:
         writeSettings(false);
         auto form = makeForm(closedPort());
         ScriptedPeer peer(loginSequence() + statSequence("+OK 1 10") + quitSequence());
-        form->popMail->Port = peer.port();
-        form->popMail->OnConnect = nullptr; // leaves the connection open
-        form->popMail->Connect();
-        QVERIFY(form->popMail->Connected());
+        popMail(*form).Port = peer.port();
+        popMail(*form).OnConnect = nullptr; // leaves the connection open
+        popMail(*form).Connect();
+        QVERIFY(popMail(*form).Connected());
         form.reset();
         QVERIFY(peer.received.contains(QStringLiteral("QUIT")));
     }

@@ -8,6 +8,7 @@
 // scripts/soak runs 10,000 changes and 2,000 checks a second apart.
 #include "settings/SettingsStore.h"
 #include "settings/SlotSettings.h"
+#include "show/MailIndicator.h"
 #include "show/Main.h"
 #include "show/Panel.h"
 #include "show/Timer.h"
@@ -154,7 +155,7 @@ private slots:
         // error mark after a failure, else no mark and mail waiting as the count said.
         const auto readIndicator = [&](int n) {
             const bool errorShown = !window->pnlError->isHidden();
-            const bool waiting = window->mailWaiting();
+            const bool waiting = window->mailIndicator()->mailWaiting();
             const bool right = fails(n) ? errorShown : !errorShown && waiting == (n % 4 != 0);
             mailFailures += errorShown;
             mailFound += !errorShown && waiting;
@@ -220,7 +221,7 @@ private slots:
                 fdBase = openDescriptors();
             }
             ++samples;
-            talkSamples += form.talkShown();
+            talkSamples += form.mailIndicator()->talkShown();
             if (rssBase >= 0) {
                 rssMax = qMax(rssMax, residentBytes());
                 fdMax = qMax(fdMax, openDescriptors());
@@ -232,7 +233,7 @@ private slots:
         form.timMailCheck->setEnabled(false);
         sampler.stop();
         // The last check may still be talking to the server.
-        QTRY_VERIFY_WITH_TIMEOUT(!form.mailCheckRunning(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.mailIndicator()->mailCheckRunning(), 10000);
         QCoreApplication::processEvents();
         const qint64 rssEnd = residentBytes();
         const int fdEnd = openDescriptors();
