@@ -120,6 +120,65 @@ private slots:
 
     void cleanup() { QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n')))); }
 
+    // The indicator on its own: what its start-up check, and then a clock tick with the
+    // companion's signal and one without, tell the window.
+    void indicatorSignals_data()
+    {
+        QTest::addColumn<bool>("mailCheck");
+        QTest::addColumn<bool>("companion");
+        QTest::addColumn<PeerScript>("script"); // empty: no server listens
+        QTest::addColumn<QStringList>("atStart");
+        QTest::addColumn<QStringList>("atTicks");
+        const QStringList none;
+        // With the mail check on, the companion's signal counts even without the companion.
+        const QStringList talkComesAndGoes{"talk on", "talk off"};
+        QTest::newRow("mail waiting") << true << false << mailbox(2) << QStringList{"logged in", "mail waiting"}
+                                      << QStringList{"talk on"};
+        QTest::newRow("mailbox empty") << true << false << mailbox(0) << QStringList{"logged in"} << talkComesAndGoes;
+        QTest::newRow("login refused") << true << false
+                                       << (greetingSequence() + C("USER alice") + S("-ERR no") + quitSequence())
+                                       << QStringList{"check failed"} << talkComesAndGoes;
+        QTest::newRow("no server") << true << false << PeerScript() << QStringList{"check failed"} << talkComesAndGoes;
+        QTest::newRow("companion talked") << false << true << PeerScript() << none << talkComesAndGoes;
+        QTest::newRow("signal without companion or check") << false << false << PeerScript() << none << none;
+    }
+
+    void indicatorSignals()
+    {
+        QFETCH(bool, mailCheck);
+        QFETCH(bool, companion);
+        QFETCH(PeerScript, script);
+        QFETCH(QStringList, atStart);
+        QFETCH(QStringList, atTicks);
+        ScriptedPeer peer(script);
+        Timer timMailCheck;
+        MailIndicator indicator(&timMailCheck, script.isEmpty() ? closedPort() : peer.port());
+        QStringList told;
+        connect(&indicator, &MailIndicator::loggedIn, this, [&] { told << QStringLiteral("logged in"); });
+        connect(&indicator, &MailIndicator::checkFailed, this, [&] { told << QStringLiteral("check failed"); });
+        connect(&indicator, &MailIndicator::mailWaitingChanged, this,
+                [&](bool waiting) { told << (waiting ? QStringLiteral("mail waiting") : QStringLiteral("no mail")); });
+        connect(&indicator, &MailIndicator::talkChanged, this,
+                [&](bool shown) { told << (shown ? QStringLiteral("talk on") : QStringLiteral("talk off")); });
+        StoredSettings settings;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.userId = QStringLiteral("alice");
+        settings.password = QStringLiteral("secret");
+        settings.mailCheckF = mailCheck;
+        indicator.configure(settings);
+        if (companion)
+            m_platform->atoms << CompanionAtom;
+        indicator.start();
+        QCOMPARE(told, atStart);
+        QVERIFY(!indicator.mailCheckRunning());
+        told.clear();
+        m_platform->atoms << TalkedAtom;
+        indicator.clockTick();
+        m_platform->atoms.remove(TalkedAtom);
+        indicator.clockTick();
+        QCOMPARE(told, atTicks);
+    }
+
     void checkInterval_data()
     {
         QTest::addColumn<int>("roundTime");
