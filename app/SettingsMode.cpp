@@ -1,6 +1,7 @@
 #include "app/Modes.h"
 
 #include "platform/JapaneseFonts.h"
+#include "setup/QtTranslation.h"
 #include "setup/Sample.h"
 #include "setup/Setup.h"
 
@@ -11,6 +12,7 @@ int runSettingsMode(int &argc, char **argv)
 {
     QApplication application(argc, argv);
     installJapaneseFontSubstitutions();
+    installQtJapaneseTranslation();
 
     // The sample window comes first, at the screen's top-left corner; the dialog redraws
     // it from its creation on. It frees itself when it is closed, else with the process.

@@ -1,4 +1,6 @@
 #include "setup/Folder.h"
+
+#include "setup/CaptionFit.h"
 #include "ui_Folder.h"
 
 #include "platform/ErrorReport.h"
@@ -56,6 +58,7 @@ TFolderForm::TFolderForm(QWidget *parent) : QDialog(parent), ui(std::make_unique
     base.setPixelSize(12);
     setFont(base);
     setFixedSize(271, 329);
+    fitCaptions(this);
     centreOnScreen(this);
     QPalette shown = ui->edtFolder->palette();
     shown.setColor(QPalette::Base, palette().color(QPalette::Button));

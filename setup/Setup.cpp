@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
+#include "setup/CaptionFit.h"
 #include "setup/Folder.h"
 #include "setup/Sample.h"
 #include "setup/SetupRules.h"
@@ -42,6 +43,7 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
     setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::MSWindowsFixedSizeDialogHint);
     applyFonts();
     setFixedSize(596, 404);
+    fitCaptions(this);
     centreOnScreen(this);
     ui->edtURL->setText(QStringLiteral("URL\u3000") + kWebPageAddress);
     // The link reads as text on the dialog, not as an input field.
@@ -65,6 +67,12 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
         slotButton(i)->setProperty("tag", i);
         browseButton(i)->setProperty("tag", i);
         connect(slotButton(i), &QToolButton::clicked, this, &TSetupForm::spbUse0Click);
+        // The style's checked look alone hardly tells the chosen slot from the others.
+        connect(slotButton(i), &QToolButton::toggled, slotButton(i), [button = slotButton(i)](bool chosen) {
+            QFont font = button->font();
+            font.setBold(chosen);
+            button->setFont(font);
+        });
         connect(browseButton(i), &QPushButton::clicked, this, &TSetupForm::btnFolder0Click);
     }
 

@@ -7,9 +7,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTreeView>
 
 namespace {
 
@@ -43,9 +45,6 @@ public:
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setNameFilter(QStringLiteral("画像ファイル (*.bmp *.jpg *.jpeg)"));
         dialog.setSizeGripEnabled(true);
-        if (!start.isEmpty())
-            dialog.selectFile(start);
-
         // The preview pane to the right of the file list shows the file under the cursor.
         auto *preview = new QLabel(&dialog);
         preview->setObjectName(QStringLiteral("picturePreview"));
@@ -54,14 +53,30 @@ public:
         preview->setFrameShape(QFrame::StyledPanel);
         if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout()))
             grid->addWidget(preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
-        QObject::connect(&dialog, &QFileDialog::currentChanged, preview, [preview](const QString &path) {
+        const auto showPreview = [preview](const QString &path) {
             const QPixmap picture = previewOf(path);
             if (picture.isNull()) {
                 preview->clear();
                 return;
             }
             preview->setPixmap(picture.scaled(preview->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        });
+        };
+        QObject::connect(&dialog, &QFileDialog::currentChanged, preview, showPreview);
+
+        // The last chosen file is selected only now that the preview listens, and shown at
+        // once: the file list may select it only after its folder has been read.
+        if (!start.isEmpty()) {
+            dialog.selectFile(start);
+            showPreview(start);
+        }
+        // The preview pane takes its width from the file list; without more room the
+        // Size, Type and Date columns would shrink to "...".
+        dialog.resize(dialog.sizeHint().expandedTo(QSize(860, 480)));
+        if (auto *files = dialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+            QHeaderView *header = files->header();
+            for (int column = 1; column < header->count(); ++column)
+                header->resizeSection(column, qMax(header->sectionSize(column), header->sectionSizeHint(column)));
+        }
 
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return std::nullopt;

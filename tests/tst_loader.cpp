@@ -1,5 +1,7 @@
 #include "show/PictureLoader.h"
 
+#include "show/ExifOrientation.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -283,6 +285,11 @@ private slots:
     void smallBmps();
     void malformedBmps_data();
     void malformedBmps();
+
+    void exifOrientationRead_data();
+    void exifOrientationRead();
+    void orientationTurnsUpright_data();
+    void orientationTurnsUpright();
 };
 
 void TestLoader::initTestCase()
@@ -936,6 +943,120 @@ void TestLoader::malformedBmps()
         else if (picture.has_value())
             QVERIFY(picture->pixels.isNull() || picture->pixels.format() == QImage::Format_RGB32);
     }
+}
+
+namespace {
+
+// An APP1 "Exif" block's data holding one image directory whose first entry is `entry`
+// (tag, type, count, value), in the byte order `order` ("II" or "MM").
+QByteArray exifBlock(const char *order, quint16 tag, quint16 type, quint32 count, quint16 value)
+{
+    const bool big = order[0] == 'M';
+    QByteArray tiff(order, 2);
+    const auto put16 = [&](quint16 v) {
+        char b[2];
+        big ? qToBigEndian(v, b) : qToLittleEndian(v, b);
+        tiff.append(b, 2);
+    };
+    const auto put32 = [&](quint32 v) {
+        char b[4];
+        big ? qToBigEndian(v, b) : qToLittleEndian(v, b);
+        tiff.append(b, 4);
+    };
+    put16(42);
+    put32(8);
+    put16(2); // two entries: another tag first, then the one asked for
+    put16(0x010F), put16(2), put32(4), put32(0);
+    put16(tag), put16(type), put32(count), put16(value), put16(0);
+    put32(0);
+    return QByteArray("Exif\0\0", 6) + tiff;
+}
+
+} // namespace
+
+void TestLoader::exifOrientationRead_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<int>("orientation");
+    for (int value = 1; value <= 8; ++value) {
+        QTest::addRow("little-endian %d", value) << exifBlock("II", 0x0112, 3, 1, quint16(value)) << value;
+        QTest::addRow("big-endian %d", value) << exifBlock("MM", 0x0112, 3, 1, quint16(value)) << value;
+    }
+    const QByteArray good = exifBlock("MM", 0x0112, 3, 1, 6);
+    QTest::newRow("value 0") << exifBlock("II", 0x0112, 3, 1, 0) << 1;
+    QTest::newRow("value 9") << exifBlock("II", 0x0112, 3, 1, 9) << 1;
+    QTest::newRow("no orientation tag") << exifBlock("II", 0x0110, 3, 1, 6) << 1;
+    QTest::newRow("type LONG") << exifBlock("II", 0x0112, 4, 1, 6) << 1;
+    QTest::newRow("huge count") << exifBlock("II", 0x0112, 3, 0xFFFFFFFF, 6) << 1;
+    QTest::newRow("wrong byte-order mark") << QByteArray(good).replace(6, 2, "MI") << 1;
+    QTest::newRow("not 42") << QByteArray(good).replace(9, 1, "\x2B") << 1;
+    QTest::newRow("not Exif") << QByteArray(good).replace(0, 4, "Exix") << 1;
+    QTest::newRow("empty") << QByteArray() << 1;
+    QTest::newRow("directory beyond the end") << QByteArray(good).replace(10, 4, "\x7F\xFF\xFF\xFF") << 1;
+    QTest::newRow("directory at the very end") << QByteArray(good).replace(10, 4, QByteArray("\0\0\0\x2A", 4)) << 1;
+    QTest::newRow("entry count beyond the end, tag inside") << QByteArray(good).replace(14, 2, "\xFF\xFF") << 6;
+    QTest::newRow("entry count beyond the end, no tag")
+        << exifBlock("MM", 0x0110, 3, 1, 6).replace(14, 2, "\xFF\xFF") << 1;
+    for (int cut : {7, 12, 16, 28, 35, 37})
+        QTest::addRow("cut to %d bytes", cut) << good.left(cut) << 1;
+}
+
+void TestLoader::exifOrientationRead()
+{
+    QFETCH(QByteArray, block);
+    QFETCH(int, orientation);
+    // A copy of exactly the block's size, so that a read past its end is the sanitizer's.
+    std::vector<unsigned char> bytes(block.begin(), block.end());
+    QCOMPARE(exifOrientation(bytes.data(), bytes.size()), orientation);
+}
+
+// A stored 3 x 2 picture "abc/def" and how each orientation shows it upright.
+void TestLoader::orientationTurnsUpright_data()
+{
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QString>("upright");
+    QTest::newRow("1 upright") << 1 << "abc/def";
+    QTest::newRow("2 mirrored") << 2 << "cba/fed";
+    QTest::newRow("3 half turn") << 3 << "fed/cba";
+    QTest::newRow("4 mirrored upside down") << 4 << "def/abc";
+    QTest::newRow("5 main diagonal") << 5 << "ad/be/cf";
+    QTest::newRow("6 quarter clockwise") << 6 << "da/eb/fc";
+    QTest::newRow("7 other diagonal") << 7 << "fc/eb/da";
+    QTest::newRow("8 quarter anticlockwise") << 8 << "cf/be/ad";
+}
+
+void TestLoader::orientationTurnsUpright()
+{
+    QFETCH(int, orientation);
+    QFETCH(QString, upright);
+    const QString letters = QStringLiteral("abcdef");
+    QImage stored(3, 2, QImage::Format_RGB32);
+    for (int i = 0; i < 6; ++i)
+        stored.setPixel(i % 3, i / 3, qRgb(i * 40, 0, 0));
+    const auto read = [&](const QImage &image) {
+        QStringList rows;
+        for (int y = 0; y < image.height(); ++y) {
+            QString row;
+            for (int x = 0; x < image.width(); ++x)
+                row += letters.at(qRed(image.pixel(x, y)) / 40);
+            rows << row;
+        }
+        return rows.join('/');
+    };
+    const QImage whole = orientedImage(stored, orientation);
+    QCOMPARE(read(whole), upright);
+    QCOMPARE(orientedSize(stored.size(), orientation), whole.size());
+    // Every part of the upright picture comes from the part of the stored one that
+    // storedRect names.
+    for (int top = 0; top < whole.height(); ++top)
+        for (int left = 0; left < whole.width(); ++left)
+            for (int bottom = top; bottom < whole.height(); ++bottom)
+                for (int right = left; right < whole.width(); ++right) {
+                    const QRect part(QPoint(left, top), QPoint(right, bottom));
+                    const QImage turned
+                        = orientedImage(stored.copy(storedRect(part, stored.size(), orientation)), orientation);
+                    QCOMPARE(read(turned), read(whole.copy(part)));
+                }
 }
 
 QTEST_MAIN(TestLoader)

@@ -1,5 +1,8 @@
 #include "settings/ColorText.h"
+#include "setup/CaptionFit.h"
 #include "setup/Folder.h"
+#include "setup/QtTranslation.h"
+#include "setup/Sample.h"
 #include "setup/SetupRules.h"
 #include "tests/SetupFixture.h"
 
@@ -8,7 +11,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -19,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
+#include <QTreeView>
 #include <QtTest>
 #include <deque>
 
@@ -130,7 +137,9 @@ private slots:
     {
         const auto dialog = openDialog();
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Pantelo設定"));
-        QCOMPARE(dialog->size(), QSize(596, 404));
+        // 596 x 404 as drawn, wider only by what a caption needs in the fonts at hand.
+        QCOMPARE(dialog->height(), 404);
+        QVERIFY(dialog->width() >= 596 && dialog->width() <= 640);
         QVERIFY(dialog->slotButton(0)->isChecked());
         for (int i = 1; i < kSlotCount; ++i)
             QVERIFY(!dialog->slotButton(i)->isChecked());
@@ -333,6 +342,9 @@ private slots:
         click(dialog->slotButton(2));
         QVERIFY(dialog->slotButton(2)->isChecked());
         QVERIFY(!dialog->slotButton(0)->isChecked());
+        // The chosen slot stands out in bold; the others do not.
+        for (int slot = 0; slot < kSlotCount; ++slot)
+            QCOMPARE(dialog->slotButton(slot)->font().bold(), slot == 2);
         QCOMPARE(dialog->currentSlot(), 2);
         QCOMPARE(sliderPositions(*dialog), (QList<int>{4, 1, 1, 8, 8}));
         QCOMPARE(control<QLineEdit>(*dialog, "edtGaku")->text(), QStringLiteral("/f2.bmp"));
@@ -608,6 +620,43 @@ private slots:
         QVERIFY(!dialog->isVisible());
     }
 
+    void captionsFit_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::newRow("settings dialog") << "setup";
+        QTest::newRow("folder picker") << "folder";
+        QTest::newRow("sample window") << "sample";
+    }
+
+    // Every caption of the three forms shows whole in the font it is drawn with, and every
+    // control that grew for it still lies inside its parent.
+    void captionsFit()
+    {
+        QFETCH(QString, form);
+        std::unique_ptr<QWidget> window;
+        if (form == "setup")
+            window = openDialog();
+        else if (form == "folder")
+            window = std::make_unique<TFolderForm>();
+        else
+            window = std::make_unique<TSampleForm>();
+        window->show();
+        int captions = 0;
+        for (const QWidget *control : window->findChildren<QWidget *>()) {
+            const int needed = captionWidth(control);
+            if (needed == 0 || control->objectName().startsWith("qt_"))
+                continue;
+            ++captions;
+            QVERIFY2(needed <= control->width(),
+                     qPrintable(QString("%1 is %2 wide, its caption needs %3")
+                                    .arg(control->objectName())
+                                    .arg(control->width())
+                                    .arg(needed)));
+            QVERIFY2(control->parentWidget()->rect().contains(control->geometry()), qPrintable(control->objectName()));
+        }
+        QVERIFY(captions > 0);
+    }
+
     void controlsStandWhereTheyBelong_data()
     {
         QTest::addColumn<QString>("name");
@@ -792,6 +841,8 @@ private slots:
 
         QStringList filters;
         bool nonNative = false;
+        bool preselectedShown = false;
+        QStringList squeezedColumns;
         bool previewShown = false;
         bool previewClearedForOtherFiles = false;
         QTimer::singleShot(0, this, [&] {
@@ -801,18 +852,27 @@ private slots:
             filters = dialog->nameFilters();
             nonNative = dialog->testOption(QFileDialog::DontUseNativeDialog);
             if (auto *preview = dialog->findChild<QLabel *>("picturePreview")) {
+                preselectedShown = !preview->pixmap().isNull();
                 emit dialog->currentChanged(picture);
                 previewShown = !preview->pixmap().isNull();
                 emit dialog->currentChanged(folder.path());
                 previewClearedForOtherFiles = preview->pixmap().isNull();
             }
+            if (const auto *files = dialog->findChild<QTreeView *>("treeView")) {
+                const QHeaderView *header = files->header();
+                for (int column = 1; column < header->count(); ++column)
+                    if (header->sectionSize(column) < header->sectionSizeHint(column))
+                        squeezedColumns << files->model()->headerData(column, Qt::Horizontal).toString();
+            }
             dialog->setDirectory(folder.path());
             dialog->selectFile(picture);
             static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the file
         });
-        const std::optional<QString> chosen = makeSystemSetupDialogs()->chooseFramePicture(nullptr, QString());
+        const std::optional<QString> chosen = makeSystemSetupDialogs()->chooseFramePicture(nullptr, picture);
         QCOMPARE(filters, QStringList{"画像ファイル (*.bmp *.jpg *.jpeg)"});
         QVERIFY(nonNative);
+        QVERIFY2(preselectedShown, "the last chosen picture is previewed when the dialog opens");
+        QVERIFY2(squeezedColumns.isEmpty(), qPrintable(squeezedColumns.join(", ")));
         QVERIFY(previewShown);
         QVERIFY(previewClearedForOtherFiles);
         QCOMPARE(chosen.value_or("<cancelled>"), picture);
@@ -839,6 +899,16 @@ private slots:
         click(control<QPushButton>(dialog, "btnTime"));
         QCOMPARE(starts, (QList<QColor>{Qt::black, Qt::red}));
         QCOMPARE(dialog.slotValues(0).clockColor, QStringLiteral("clBlue"));
+    }
+
+    // Runs last: the translation stays installed for the rest of the program.
+    void standardDialogsSpeakJapanese()
+    {
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm"))
+            QSKIP("Qt's Japanese translation is not installed");
+        QVERIFY(installQtJapaneseTranslation());
+        const QColorDialog colours;
+        QVERIFY2(colours.windowTitle() != "Select Color", qPrintable(colours.windowTitle()));
     }
 };
 
