@@ -9,6 +9,7 @@
 #include <memory>
 
 class QSocketNotifier;
+struct ssl_st;
 class QTimer;
 class TSocketNotifyWindow;
 class TThreadTimer;
@@ -33,6 +34,10 @@ public:
     int Port = 0;        // only the low 16 bits are used
     int TimeOut = 0;     // milliseconds for each blocking step; 0 = no time-out
     int ReportLevel = 0; // the highest status level that is reported
+    // TLS from the first byte: Connect ends with the handshake (TLS 1.2 at least, the
+    // certificate checked against the system's store and Host), and every byte after it
+    // goes through the TLS session.
+    bool Tls = false;
     TNotifyEvent OnDisconnect;
     TNotifyEvent OnConnect;
     THandlerEvent OnInvalidHost;
@@ -118,6 +123,17 @@ private:
     void SocketWritable();
     // Records errno as the last socket error and returns it.
     int FetchSystemError();
+    // The TLS handshake on the connected socket; raises with a "TLS: " text when it fails.
+    void StartTls();
+    // After a TLS call that did not complete: arms the notifier it waits for, or raises
+    // the TLS failure.
+    void AwaitTls(int result);
+    QString ReadTlsLn();
+
+    // The TLS session of the connected socket, when Tls is on; its decrypted input that
+    // ReadLn has not taken yet.
+    ssl_st *m_tls = nullptr;
+    QByteArray m_tlsInput;
 
     class WaitTick;
 
