@@ -752,6 +752,12 @@ void TBlockingSocket::RequestCloseSocket()
     m_closedByPeer = false;
     if (m_socket == kNoSocket)
         return;
+    // A session that is up says it ends (close_notify) without waiting for the answer;
+    // should the peer be gone, the send fails quietly.
+    if (m_tls && SSL_is_init_finished(m_tls)) {
+        SSL_shutdown(m_tls);
+        ERR_clear_error();
+    }
     ForgetSocket();
     const int result = ::close(m_socket);
     const int closeError = errno;
