@@ -268,13 +268,15 @@ int TBlockingSocket::FetchSystemError()
     return m_wsaLastError;
 }
 
-int TBlockingSocket::MakeSocket(bool lingerOff)
+int TBlockingSocket::MakeSocket(bool lingerOff, bool ipv6)
 {
-    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, lingerOff ? IPPROTO_TCP : 0);
+    const int handle
+        = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, lingerOff ? IPPROTO_TCP : 0);
     if (handle < 0) {
         FetchSystemError();
         return kNoSocket;
     }
+    m_socketIpv6 = ipv6;
     if (lingerOff) {
         // The first socket resets its connection at once when it is closed.
         linger option{1, 0};
@@ -477,6 +479,12 @@ void TBlockingSocket::ResolveHost()
     const int zero = name.indexOf('\0');
     if (zero >= 0)
         name.truncate(zero);
+    // An IPv6 address needs no lookup either.
+    m_remoteIsIpv6 = ::inet_pton(AF_INET6, name.constData(), m_remoteAddress6) == 1;
+    if (m_remoteIsIpv6) {
+        m_remoteAddress = 0;
+        return;
+    }
     const in_addr_t dotted = ::inet_addr(name.constData());
     if (dotted != INADDR_NONE) {
         m_remoteAddress = ntohl(dotted);
@@ -559,7 +567,7 @@ void TBlockingSocket::Connect()
         } catch (const ESockError &) {
             m_remoteAddress = 0;
         }
-        if (m_remoteAddress != 0)
+        if (m_remoteAddress != 0 || m_remoteIsIpv6)
             break;
         if (attempts > 0 || !OnInvalidHost)
             throw ESockError(QStringLiteral("Null Remote Address"));
@@ -574,6 +582,18 @@ void TBlockingSocket::Connect()
     address.sin_family = AF_INET;
     address.sin_port = htons(ProxyHost.isEmpty() ? quint16(Port) : ProxyPort);
     address.sin_addr.s_addr = htonl(m_remoteAddress);
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = address.sin_port;
+    std::memcpy(&address6.sin6_addr, m_remoteAddress6, sizeof m_remoteAddress6);
+    // The socket's family must be the address's: a socket of the other one is replaced.
+    if (m_socket != kNoSocket && m_socketIpv6 != m_remoteIsIpv6) {
+        ForgetSocket();
+        ::close(m_socket);
+        m_socket = MakeSocket(false, m_remoteIsIpv6);
+        if (m_socket != kNoSocket)
+            WatchSocket();
+    }
 
     m_lookupDone = false;
     m_eventOk = true;
@@ -582,7 +602,8 @@ void TBlockingSocket::Connect()
         m_wsaLastError = 10038;
     } else {
         m_connectTried = true;
-        result = ::connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        result = m_remoteIsIpv6 ? ::connect(m_socket, reinterpret_cast<const sockaddr *>(&address6), sizeof address6)
+                                : ::connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address);
         if (result == 0) {
             m_readNotifier->setEnabled(true);
             m_notifyWindow->post(kSocketEventMessage, m_socketSerial, kEventConnect);

@@ -113,8 +113,8 @@ protected:
 
 private:
     void InitializeWinsock();
-    // Makes a stream socket and registers it for notification; kNoSocket on failure.
-    int MakeSocket(bool lingerOff);
+    // Makes a stream socket (IPv6 when `ipv6`, else IPv4); kNoSocket on failure.
+    int MakeSocket(bool lingerOff, bool ipv6 = false);
     void WatchSocket();
     void ForgetSocket();
     void TimeoutHandler();
@@ -151,6 +151,11 @@ private:
     bool m_lookupDone = false;
     quint32 m_remoteAddress = 0;
     quint32 m_hostEntry = 0; // the first address of the last lookup's answer
+    // The connect target is the IPv6 address m_remoteAddress6 (a literal in Host); the
+    // current socket is an IPv6 one.
+    bool m_remoteIsIpv6 = false;
+    quint8 m_remoteAddress6[16] = {};
+    bool m_socketIpv6 = false;
     QString m_lastReply;
     qint16 m_replyCode = 0;
     int m_socket = kNoSocket;

@@ -113,11 +113,6 @@ void setMailAccount(TPop3Client &client, const MailAccount &account)
     client.Port = server.port;
     client.Tls = server.tls;
     client.HostError = server.error;
-    // The socket layer speaks IPv4 only: an IPv6 address is read, and refused clearly.
-    if (server.error.isEmpty() && server.ipv6)
-        client.HostError = QStringLiteral("Mail server field \"%1\": IPv6 addresses cannot be reached yet; use a "
-                                          "name or an IPv4 address")
-                               .arg(account.host);
     client.UserID = account.userId;
     client.Password = account.password;
 }

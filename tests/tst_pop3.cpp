@@ -45,6 +45,8 @@ private slots:
     void hostText();
     void unreadableHostSendsNothing_data();
     void unreadableHostSendsNothing();
+    void ipv6Address_data();
+    void ipv6Address();
 };
 
 void TestPop3::replyWord_data()
@@ -504,7 +506,6 @@ void TestPop3::unreadableHostSendsNothing_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("bad port") << "127.0.0.1:%1x";
     QTest::newRow("address in brackets") << "[127.0.0.1]:%1";
-    QTest::newRow("IPv6 not reachable") << "[::1]:%1";
 }
 
 void TestPop3::unreadableHostSendsNothing()
@@ -519,6 +520,32 @@ void TestPop3::unreadableHostSendsNothing()
     QTest::qWait(50);
     QCOMPARE(peer.connections, 0);
     QVERIFY(peer.received.isEmpty());
+}
+
+// An IPv6 address in the host text is reached over an IPv6 socket; the socket goes back
+// to IPv4 for the next check of an IPv4 address.
+void TestPop3::ipv6Address_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("[::1]:port") << "[::1]:%1";
+    QTest::newRow("mapped") << "[::ffff:127.0.0.1]:%1";
+}
+
+void TestPop3::ipv6Address()
+{
+    QFETCH(QString, text);
+    const bool mapped = text.contains(QLatin1String("ffff"));
+    ScriptedPeer peer(loginSequence() + statSequence("+OK 2 20") + quitSequence(),
+                      mapped ? QHostAddress::Any : QHostAddress::LocalHostIPv6);
+    Pop3Check check(peer);
+    setMailAccount(check.client, {text.arg(peer.port()), QStringLiteral("alice"), QStringLiteral("secret")});
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.client.MessageCount(), 2);
+    QCOMPARE(peer.received, (QStringList{"USER alice", "PASS secret", "STAT", "QUIT"}));
+    ScriptedPeer ipv4(loginSequence() + statSequence("+OK 1 10") + quitSequence());
+    setMailAccount(check.client, {localHost(ipv4.port()), QStringLiteral("alice"), QStringLiteral("secret")});
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.client.MessageCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPop3)
