@@ -4,8 +4,10 @@
 #include "mail/ThreadTimer.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
+#include <QStringDecoder>
 #include <QSysInfo>
 #include <QTimer>
 
@@ -14,6 +16,10 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -55,6 +61,80 @@ bool isConnectOutcome(int systemError)
 quint32 withError(quint32 event, int error)
 {
     return event | (quint32(quint16(error)) << 16);
+}
+
+// A reply line's text: UTF-8 when the bytes are valid UTF-8 (ASCII is), else Shift_JIS,
+// which older Japanese servers send, else one character per byte.
+QString decodeReply(const QByteArray &line)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(line);
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder shiftJis("Shift_JIS", QStringDecoder::Flag::Stateless);
+    if (shiftJis.isValid()) {
+        text = shiftJis(line);
+        if (!shiftJis.hasError())
+            return text;
+    }
+    return QString::fromLatin1(line);
+}
+
+// The TLS session reads and writes the socket through this BIO rather than OpenSSL's own
+// socket BIO: its sends carry MSG_NOSIGNAL, so a peer that is gone gives an error and no
+// SIGPIPE, and a socket that would block asks the session to retry after the next wait.
+int tlsBioWrite(BIO *bio, const char *data, int length)
+{
+    BIO_clear_retry_flags(bio);
+    const ssize_t sent
+        = ::send(int(reinterpret_cast<intptr_t>(BIO_get_data(bio))), data, size_t(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        BIO_set_retry_write(bio);
+    return int(sent);
+}
+
+int tlsBioRead(BIO *bio, char *data, int length)
+{
+    BIO_clear_retry_flags(bio);
+    const ssize_t got = ::recv(int(reinterpret_cast<intptr_t>(BIO_get_data(bio))), data, size_t(length), MSG_DONTWAIT);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        BIO_set_retry_read(bio);
+    return int(got);
+}
+
+long tlsBioControl(BIO *, int command, long, void *)
+{
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+BIO_METHOD *tlsBioMethod()
+{
+    static BIO_METHOD *const method = [] {
+        BIO_METHOD *made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "pantel socket");
+        BIO_meth_set_write(made, tlsBioWrite);
+        BIO_meth_set_read(made, tlsBioRead);
+        BIO_meth_set_ctrl(made, tlsBioControl);
+        return made;
+    }();
+    return method;
+}
+
+// The text of a TLS call's failure: the certificate check's own reason when that failed,
+// else OpenSSL's reason, else the socket's error, else the close.
+QString tlsFailureText(SSL *tls, int result)
+{
+    const int error = SSL_get_error(tls, result);
+    const unsigned long queued = ERR_peek_error();
+    const int systemError = errno;
+    ERR_clear_error();
+    if (ERR_GET_REASON(queued) == SSL_R_CERTIFICATE_VERIFY_FAILED)
+        return QStringLiteral("TLS: certificate verify failed (%1)")
+            .arg(QString::fromUtf8(X509_verify_cert_error_string(SSL_get_verify_result(tls))));
+    if (queued != 0 && ERR_reason_error_string(queued))
+        return QStringLiteral("TLS: ") + QString::fromUtf8(ERR_reason_error_string(queued));
+    if (error == SSL_ERROR_SYSCALL && result < 0 && systemError != 0)
+        return QStringLiteral("TLS: ") + socketErrorText(quint16(winsockError(systemError)));
+    return QStringLiteral("TLS: connection closed by the server");
 }
 
 } // namespace
@@ -188,13 +268,15 @@ int TBlockingSocket::FetchSystemError()
     return m_wsaLastError;
 }
 
-int TBlockingSocket::MakeSocket(bool lingerOff)
+int TBlockingSocket::MakeSocket(bool lingerOff, bool ipv6)
 {
-    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, lingerOff ? IPPROTO_TCP : 0);
+    const int handle
+        = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, lingerOff ? IPPROTO_TCP : 0);
     if (handle < 0) {
         FetchSystemError();
         return kNoSocket;
     }
+    m_socketIpv6 = ipv6;
     if (lingerOff) {
         // The first socket resets its connection at once when it is closed.
         linger option{1, 0};
@@ -220,6 +302,10 @@ void TBlockingSocket::ForgetSocket()
     // Messages already posted for this socket are recognised as stale by their serial.
     ++m_socketSerial;
     m_connectPending = false;
+    // The session does not own the socket: freeing it sends nothing and closes nothing.
+    SSL_free(m_tls);
+    m_tls = nullptr;
+    m_tlsInput.clear();
     delete m_readNotifier;
     m_readNotifier = nullptr;
     delete m_writeNotifier;
@@ -393,6 +479,12 @@ void TBlockingSocket::ResolveHost()
     const int zero = name.indexOf('\0');
     if (zero >= 0)
         name.truncate(zero);
+    // An IPv6 address needs no lookup either.
+    m_remoteIsIpv6 = ::inet_pton(AF_INET6, name.constData(), m_remoteAddress6) == 1;
+    if (m_remoteIsIpv6) {
+        m_remoteAddress = 0;
+        return;
+    }
     const in_addr_t dotted = ::inet_addr(name.constData());
     if (dotted != INADDR_NONE) {
         m_remoteAddress = ntohl(dotted);
@@ -400,7 +492,9 @@ void TBlockingSocket::ResolveHost()
     }
 
     m_remoteAddress = 0;
-    TimerStep step(this);
+    // The time-out covers the wait only: it is off before the outcome is judged and before
+    // OnHostResolved runs.
+    std::optional<TimerStep> step(std::in_place, this);
     m_lookupDone = false;
     const quint64 lookup = ++m_lookupSerial;
     QHostInfo::lookupHost(QString::fromUtf8(name), m_notifyWindow.get(), [this, lookup](const QHostInfo &info) {
@@ -430,6 +524,7 @@ void TBlockingSocket::ResolveHost()
         while (!m_lookupDone && !m_timedOut && !m_canceled)
             ServeQueue(true);
     }
+    step.reset();
     if (m_timedOut)
         throw EHostLookupTimedOut();
     if (m_canceled)
@@ -472,7 +567,7 @@ void TBlockingSocket::Connect()
         } catch (const ESockError &) {
             m_remoteAddress = 0;
         }
-        if (m_remoteAddress != 0)
+        if (m_remoteAddress != 0 || m_remoteIsIpv6)
             break;
         if (attempts > 0 || !OnInvalidHost)
             throw ESockError(QStringLiteral("Null Remote Address"));
@@ -487,6 +582,18 @@ void TBlockingSocket::Connect()
     address.sin_family = AF_INET;
     address.sin_port = htons(ProxyHost.isEmpty() ? quint16(Port) : ProxyPort);
     address.sin_addr.s_addr = htonl(m_remoteAddress);
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = address.sin_port;
+    std::memcpy(&address6.sin6_addr, m_remoteAddress6, sizeof m_remoteAddress6);
+    // The socket's family must be the address's: a socket of the other one is replaced.
+    if (m_socket != kNoSocket && m_socketIpv6 != m_remoteIsIpv6) {
+        ForgetSocket();
+        ::close(m_socket);
+        m_socket = MakeSocket(false, m_remoteIsIpv6);
+        if (m_socket != kNoSocket)
+            WatchSocket();
+    }
 
     m_lookupDone = false;
     m_eventOk = true;
@@ -495,7 +602,8 @@ void TBlockingSocket::Connect()
         m_wsaLastError = 10038;
     } else {
         m_connectTried = true;
-        result = ::connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        result = m_remoteIsIpv6 ? ::connect(m_socket, reinterpret_cast<const sockaddr *>(&address6), sizeof address6)
+                                : ::connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address);
         if (result == 0) {
             m_readNotifier->setEnabled(true);
             m_notifyWindow->post(kSocketEventMessage, m_socketSerial, kEventConnect);
@@ -524,8 +632,20 @@ void TBlockingSocket::Connect()
         while (!m_connected && !m_timedOut && !m_canceled && m_eventOk)
             ServeQueue(true);
     }
-    if (!m_timedOut && !m_canceled && m_eventOk)
+    if (!m_timedOut && !m_canceled && m_eventOk) {
+        if (!Tls)
+            return;
+        // A failed handshake drops the connection: nothing of the conversation goes out
+        // on a session that is not trusted.
+        try {
+            StartTls();
+        } catch (...) {
+            if (m_connected)
+                RequestCloseSocket();
+            throw;
+        }
         return;
+    }
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (m_timedOut)
@@ -533,6 +653,111 @@ void TBlockingSocket::Connect()
     if (m_canceled)
         throw ESockError(QStringLiteral("Connection Canceled"));
     throw ESockError(QStringLiteral("Connection Failed"));
+}
+
+void TBlockingSocket::StartTls()
+{
+    ReportStatus(8, QStringLiteral("TLS Handshake"));
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    if (context) {
+        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+        // The system's store; OpenSSL lets SSL_CERT_FILE and SSL_CERT_DIR name others.
+        SSL_CTX_set_default_verify_paths(context);
+        m_tls = SSL_new(context);
+        SSL_CTX_free(context); // the session holds its own reference
+    }
+    BIO *bio = m_tls ? BIO_new(tlsBioMethod()) : nullptr;
+    if (!bio) {
+        ERR_clear_error();
+        throw ESockError(QStringLiteral("TLS: no session could be made"));
+    }
+    BIO_set_data(bio, reinterpret_cast<void *>(intptr_t(m_socket)));
+    BIO_set_init(bio, 1);
+    SSL_set_bio(m_tls, bio, bio);
+    // The name is sent (SNI) and must be one the certificate names; an address must be
+    // one of its IP entries instead.
+    const QByteArray host = Host.toUtf8();
+    if (QHostAddress(Host).isNull()) {
+        SSL_set_tlsext_host_name(m_tls, host.constData());
+        SSL_set1_host(m_tls, host.constData());
+    } else {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_tls), host.constData());
+    }
+
+    TimerStep step(this);
+    WaitTick tick(this);
+    const quint64 serial = m_socketSerial;
+    for (;;) {
+        ERR_clear_error();
+        const int result = SSL_connect(m_tls);
+        if (result == 1)
+            return;
+        AwaitTls(result);
+        ServeQueue(true);
+        if (m_timedOut)
+            throw ESockError(QStringLiteral("TLS: handshake timed out"));
+        if (m_canceled)
+            throw ESockError(QStringLiteral("TLS: handshake canceled"));
+        if (serial != m_socketSerial)
+            throw ESockError(QStringLiteral("TLS: connection closed by the server during the handshake"));
+    }
+}
+
+void TBlockingSocket::AwaitTls(int result)
+{
+    switch (SSL_get_error(m_tls, result)) {
+    case SSL_ERROR_WANT_READ:
+        m_readNotifier->setEnabled(true);
+        return;
+    case SSL_ERROR_WANT_WRITE:
+        m_writable = false;
+        m_writeNotifier->setEnabled(true);
+        return;
+    default:
+        throw ESockError(tlsFailureText(m_tls, result));
+    }
+}
+
+QString TBlockingSocket::ReadTlsLn()
+{
+    TimerStep step(this);
+    WaitTick tick(this);
+    const quint64 serial = m_socketSerial;
+    for (;;) {
+        if (m_canceled) {
+            m_canceled = false;
+            throw EAbortError(QStringLiteral("Socket readln aborted"));
+        }
+        if (serial != m_socketSerial) {
+            // As on the plain socket: the peer's close with nothing left is the empty line.
+            if (m_closedByPeer)
+                return {};
+            throw EAbortError(QStringLiteral("Socket readln aborted"));
+        }
+        const qsizetype end = m_tlsInput.indexOf('\n');
+        if (end >= kLineSize || (end < 0 && m_tlsInput.size() >= kLineSize))
+            throw ESockError(QStringLiteral("Reply line too long (no line end within 65536 bytes)"));
+        if (end >= 0) {
+            const QByteArray line = m_tlsInput.left(end + 1);
+            m_tlsInput.remove(0, end + 1);
+            return decodeReply(line);
+        }
+        char chunk[16384];
+        ERR_clear_error();
+        const int got = SSL_read(m_tls, chunk, int(sizeof chunk));
+        if (got > 0) {
+            m_tlsInput.append(chunk, got);
+            continue;
+        }
+        if (SSL_get_error(m_tls, got) == SSL_ERROR_ZERO_RETURN) {
+            if (m_tlsInput.isEmpty())
+                return {};
+            throw ESockError(QStringLiteral("Connection closed in the middle of a line"));
+        }
+        AwaitTls(got);
+        ServeQueue(true);
+    }
 }
 
 void TBlockingSocket::Disconnect()
@@ -548,6 +773,12 @@ void TBlockingSocket::RequestCloseSocket()
     m_closedByPeer = false;
     if (m_socket == kNoSocket)
         return;
+    // A session that is up says it ends (close_notify) without waiting for the answer;
+    // should the peer be gone, the send fails quietly.
+    if (m_tls && SSL_is_init_finished(m_tls)) {
+        SSL_shutdown(m_tls);
+        ERR_clear_error();
+    }
     ForgetSocket();
     const int result = ::close(m_socket);
     const int closeError = errno;
@@ -579,6 +810,20 @@ void TBlockingSocket::SendBuffer(const char *buffer, int length)
             int remaining = length;
             WaitTick tick(this);
             while (remaining > 0 && !m_canceled) {
+                if (m_tls) {
+                    ERR_clear_error();
+                    const int written = SSL_write(m_tls, buffer + (length - remaining), remaining);
+                    if (written > 0) {
+                        remaining -= written;
+                        continue;
+                    }
+                    AwaitTls(written);
+                    const quint64 serial = m_socketSerial;
+                    ServeQueue(true);
+                    if (serial != m_socketSerial)
+                        throw ESockError(QStringLiteral("TLS: connection closed by the server"));
+                    continue;
+                }
                 const ssize_t sent
                     = ::send(m_socket, buffer + (length - remaining), size_t(remaining), MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (sent == 0)
@@ -587,7 +832,13 @@ void TBlockingSocket::SendBuffer(const char *buffer, int length)
                     remaining -= int(sent);
                     continue;
                 }
+                const int sendError = errno;
                 FetchSystemError();
+                // Linux answers EPIPE on a socket that is not connected (never, or no
+                // more: the peer's close replaced it) as well as on a connection the peer
+                // has shut; only the latter is a reset.
+                if (sendError == EPIPE && !m_connected)
+                    m_wsaLastError = kNotConnected;
                 CheckSocketError(kWouldBlock);
                 // The peer is not taking data: serve the queue until the socket can take
                 // more, so that the time-out (or a cancel) can end the send.
@@ -631,6 +882,8 @@ void TBlockingSocket::Writeln(const QString &text)
 QString TBlockingSocket::ReadLn()
 {
     ReportStatus(8, QStringLiteral("ReadLn"));
+    if (m_tls)
+        return ReadTlsLn();
     TimerStep step(this);
     WaitTick tick(this);
     const quint64 serial = m_socketSerial;
@@ -662,7 +915,7 @@ QString TBlockingSocket::ReadLn()
                 if (m_readNotifier)
                     m_readNotifier->setEnabled(true);
                 if (end && taken == wanted)
-                    return QString::fromLatin1(line);
+                    return decodeReply(line);
                 ServeQueue(false);
                 continue;
             }
@@ -715,6 +968,8 @@ QString TBlockingSocket::Transaction(const QString &command)
 bool TBlockingSocket::DataAvailable()
 {
     ReportStatus(8, QStringLiteral("Data Available"));
+    if (m_tls && (!m_tlsInput.isEmpty() || SSL_pending(m_tls) > 0))
+        return true;
     const ssize_t n = ::recv(m_socket, m_lineBuffer.data(), 1, MSG_PEEK | MSG_DONTWAIT);
     return n >= 1;
 }
@@ -722,6 +977,7 @@ bool TBlockingSocket::DataAvailable()
 void TBlockingSocket::ClearInput()
 {
     ReportStatus(8, QStringLiteral("Clearing Input"));
+    m_tlsInput.clear();
     (void)::recv(m_socket, m_lineBuffer.data(), kLineSize, MSG_DONTWAIT);
     if (m_readNotifier && m_connected)
         m_readNotifier->setEnabled(true);

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QSocketNotifier;
+struct ssl_st;
 class QTimer;
 class TSocketNotifyWindow;
 class TThreadTimer;
@@ -33,6 +34,10 @@ public:
     int Port = 0;        // only the low 16 bits are used
     int TimeOut = 0;     // milliseconds for each blocking step; 0 = no time-out
     int ReportLevel = 0; // the highest status level that is reported
+    // TLS from the first byte: Connect ends with the handshake (TLS 1.2 at least, the
+    // certificate checked against the system's store and Host), and every byte after it
+    // goes through the TLS session.
+    bool Tls = false;
     TNotifyEvent OnDisconnect;
     TNotifyEvent OnConnect;
     THandlerEvent OnInvalidHost;
@@ -108,8 +113,8 @@ protected:
 
 private:
     void InitializeWinsock();
-    // Makes a stream socket and registers it for notification; kNoSocket on failure.
-    int MakeSocket(bool lingerOff);
+    // Makes a stream socket (IPv6 when `ipv6`, else IPv4); kNoSocket on failure.
+    int MakeSocket(bool lingerOff, bool ipv6 = false);
     void WatchSocket();
     void ForgetSocket();
     void TimeoutHandler();
@@ -118,6 +123,17 @@ private:
     void SocketWritable();
     // Records errno as the last socket error and returns it.
     int FetchSystemError();
+    // The TLS handshake on the connected socket; raises with a "TLS: " text when it fails.
+    void StartTls();
+    // After a TLS call that did not complete: arms the notifier it waits for, or raises
+    // the TLS failure.
+    void AwaitTls(int result);
+    QString ReadTlsLn();
+
+    // The TLS session of the connected socket, when Tls is on; its decrypted input that
+    // ReadLn has not taken yet.
+    ssl_st *m_tls = nullptr;
+    QByteArray m_tlsInput;
 
     class WaitTick;
 
@@ -135,6 +151,11 @@ private:
     bool m_lookupDone = false;
     quint32 m_remoteAddress = 0;
     quint32 m_hostEntry = 0; // the first address of the last lookup's answer
+    // The connect target is the IPv6 address m_remoteAddress6 (a literal in Host); the
+    // current socket is an IPv6 one.
+    bool m_remoteIsIpv6 = false;
+    quint8 m_remoteAddress6[16] = {};
+    bool m_socketIpv6 = false;
     QString m_lastReply;
     qint16 m_replyCode = 0;
     int m_socket = kNoSocket;

@@ -177,6 +177,8 @@ bool TPop3Client::CheckLoginReply(const QString &reply, int &attempts)
 
 void TPop3Client::Connect()
 {
+    if (!HostError.isEmpty())
+        throw Exception(HostError);
     int attempts = 0;
     while (Password.isEmpty() || UserID.isEmpty()) {
         if (!OnAuthenticationNeeded)
@@ -221,6 +223,10 @@ void TPop3Client::Connect()
             const QString stat = Transaction(QStringLiteral("STAT"));
             if (!IsPositiveReply(stat))
                 throw Exception(replyFailureText(stat));
+            // The count keeps the rule the check has always read it with (decimal, or
+            // "$" and hexadecimal digits), not the settings store's wider one (leading
+            // spaces, "x" and "0x" forms): no server sends those, and a reply that worked
+            // before must mean the same now.
             // A mailbox cannot hold fewer than no messages: a negative count is no valid
             // count either, and would otherwise read as mail waiting.
             const int count = IntegerOr(ReplyWord(stat, QLatin1Char(' '), 2), 0);

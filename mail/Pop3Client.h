@@ -84,6 +84,9 @@ public:
     QString Password;
     bool Parse = false;
     bool DeleteOnRead = false;
+    // Not empty: the host text could not be read, and Connect fails with this text
+    // before anything is sent.
+    QString HostError;
     TNotifyEvent OnConnect; // raised once the login succeeded
     THandlerEvent OnAuthenticationNeeded;
     THandlerEvent OnAuthenticationFailed;

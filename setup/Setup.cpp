@@ -33,7 +33,7 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
       m_dialogs(std::move(dialogs)),
       SampleForm(sampleForm),
       // At level 3 the status texts are exactly the server's reply lines.
-      popMail(makeMailCheckClient(kPop3Port, 3))
+      popMail(makeMailCheckClient(3))
 {
     popMail->OnConnect = [this](QObject *sender) { popMailConnect(sender); };
     popMail->OnStatus = [this](QObject *sender, const QString &status) { popMailStatus(sender, status); };

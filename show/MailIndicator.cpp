@@ -23,16 +23,9 @@ int mailCheckInterval(int roundTime)
     return int(qMin(minutes * 60000, qint64(std::numeric_limits<int>::max())));
 }
 
-int mailPortFrom(const QString &text)
-{
-    bool ok = false;
-    const int port = text.trimmed().toInt(&ok);
-    return ok && port >= 1 && port <= 65535 ? port : kPop3Port;
-}
-
-MailIndicator::MailIndicator(Timer *timMailCheck, int port, QObject *parent)
+MailIndicator::MailIndicator(Timer *timMailCheck, QObject *parent)
     // The show has no place for status texts: report level 0.
-    : QObject(parent), m_timer(timMailCheck), m_client(makeMailCheckClient(port, 0))
+    : QObject(parent), m_timer(timMailCheck), m_client(makeMailCheckClient(0))
 {
     m_client->setObjectName(QStringLiteral("popMail"));
     // The event comes from inside Connect, which may outlive the indicator.

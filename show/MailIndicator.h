@@ -14,9 +14,6 @@ struct StoredSettings;
 // setup dialog's shortest period, 5 minutes; the largest periods end at the timer's limit.
 int mailCheckInterval(int roundTime);
 
-// The mail check's port: the text as a port number (1 to 65535), else the POP3 port 110.
-int mailPortFrom(const QString &text);
-
 // The companion's atoms: it runs, and it has talked.
 inline const QString CompanionAtom = QStringLiteral("Querk.exe");
 inline const QString TalkedAtom = QStringLiteral("QuerkTalked");
@@ -34,8 +31,8 @@ class MailIndicator : public QObject
 
 public:
     // `timMailCheck` is the window's mail timer: its ticks come to mailTick, and whether it
-    // runs says whether the mail check is on. The checks go to `port`.
-    MailIndicator(Timer *timMailCheck, int port, QObject *parent = nullptr);
+    // runs says whether the mail check is on.
+    explicit MailIndicator(Timer *timMailCheck, QObject *parent = nullptr);
 
     // The mail client, named as the window's component.
     TPop3Client *popMail() const { return m_client.get(); }

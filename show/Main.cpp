@@ -82,9 +82,7 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     timCheck->setEnabled(true);
     timMailCheck = new Timer(this);
     timMailCheck->setInterval(900000);
-    m_mail = new MailIndicator(timMailCheck,
-                               m_environment.mailPort.value_or(mailPortFrom(qEnvironmentVariable("PANTEL_POP3_PORT"))),
-                               this);
+    m_mail = new MailIndicator(timMailCheck, this);
     connect(m_mail, &MailIndicator::loggedIn, this, &TPantelForm::popMailConnect);
     connect(m_mail, &MailIndicator::checkFailed, pnlError, &QWidget::show);
     connect(m_mail, &MailIndicator::talkChanged, this, &TPantelForm::setTalkLook);

@@ -44,9 +44,6 @@ public:
         std::function<std::optional<QSize>(quint32)> previewParentSize;
         // Puts the window inside the preview parent; false when that is not possible.
         std::function<bool(QWidget *, quint32)> embed;
-        // Port of the mail check; empty: PANTEL_POP3_PORT when it names a port, else
-        // the POP3 port 110.
-        std::optional<int> mailPort;
     };
 
     explicit TPantelForm(Environment environment = {}, QWidget *parent = nullptr);

@@ -36,9 +36,64 @@ public:
         return found;
     }
 
+    // The certificate (PEM) and key a server on TLS presents.
+    struct Tls
+    {
+        QString certificate;
+        QString key;
+    };
+
+    // Makes a test CA (ca.pem) in `dir` and, with their keys (NAME.key): localhost.pem for
+    // localhost and 127.0.0.1 and other.pem for other.example, both signed by the CA, and
+    // selfsigned.pem for localhost and 127.0.0.1, signed by itself. Returns what went
+    // wrong, empty on success.
+    static QString makeCertificates(const QString &dir)
+    {
+        const auto openssl = [&dir](const QStringList &arguments) {
+            QProcess process;
+            process.setWorkingDirectory(dir);
+            process.setProcessChannelMode(QProcess::MergedChannels);
+            process.start(QStringLiteral("openssl"), arguments);
+            if (!process.waitForFinished(30000) || process.exitCode() != 0)
+                return QStringLiteral("openssl %1: %2")
+                    .arg(arguments.join(u' '), QString::fromLocal8Bit(process.readAll()));
+            return QString();
+        };
+        const QStringList key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2"};
+        QString failure = openssl(QStringList{"req", "-x509", "-keyout", "ca.key", "-out", "ca.pem", "-subj",
+                                              "/CN=Pantel Test CA", "-addext", "basicConstraints=critical,CA:TRUE",
+                                              "-addext", "keyUsage=critical,keyCertSign"}
+                                  + key);
+        const auto signedFor = [&](const QString &name, const QString &names) {
+            QFile extensions(dir + QLatin1Char('/') + name + QStringLiteral(".ext"));
+            if (!extensions.open(QIODevice::WriteOnly))
+                return QStringLiteral("cannot write %1").arg(extensions.fileName());
+            extensions.write(("subjectAltName=" + names + "\n").toUtf8());
+            extensions.close();
+            QString failed = openssl(
+                QStringList{"req", "-new", "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + name}
+                + key.mid(0, 5));
+            if (failed.isEmpty())
+                failed = openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                                  "-CAcreateserial", "-days", "2", "-out", name + ".pem", "-extfile", name + ".ext"});
+            return failed;
+        };
+        if (failure.isEmpty())
+            failure = signedFor(QStringLiteral("localhost"), QStringLiteral("DNS:localhost,IP:127.0.0.1"));
+        if (failure.isEmpty())
+            failure = signedFor(QStringLiteral("other"), QStringLiteral("DNS:other.example"));
+        if (failure.isEmpty())
+            failure
+                = openssl(QStringList{"req", "-x509", "-keyout", "selfsigned.key", "-out", "selfsigned.pem", "-subj",
+                                      "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"}
+                          + key);
+        return failure;
+    }
+
     // Starts the server with `messages` messages in the mailbox of alice (password
-    // "secret"); returns what went wrong, empty when it accepts connections.
-    QString start(int messages)
+    // "secret"), speaking TLS from the first byte when `tls` names a certificate; returns
+    // what went wrong, empty when it accepts connections.
+    QString start(int messages, const Tls &tls = {})
     {
         const QString program = binary();
         if (program.isEmpty())
@@ -85,27 +140,34 @@ public:
         QFile config(root + QStringLiteral("/dovecot.conf"));
         if (!config.open(QIODevice::WriteOnly))
             return QStringLiteral("cannot write the configuration");
-        config.write(QStringLiteral("base_dir = %1/run\n"
-                                    "state_dir = %1/state\n"
-                                    "log_path = %1/dovecot.log\n"
-                                    "protocols = pop3\n"
-                                    "listen = 127.0.0.1\n"
-                                    "ssl = no\n"
-                                    "disable_plaintext_auth = no\n"
-                                    "auth_failure_delay = 0\n"
-                                    "default_internal_user = %3\n"
-                                    "default_login_user = %4\n"
-                                    "mail_location = maildir:%1/mail/%u/Maildir\n"
-                                    "pop3_uidl_format = %08Xu%08Xv\n"
-                                    "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %1/passwd\n}\n"
-                                    "userdb {\n  driver = static\n  args = uid=%5 gid=%6 home=%1/mail/%u\n}\n"
-                                    "service pop3-login {\n  inet_listener pop3 {\n    port = %2\n  }\n}\n"
-                                    "service anvil {\n  chroot =\n}\n"
-                                    "service stats {\n  chroot =\n}\n")
-                         .arg(root)
-                         .arg(m_port)
-                         .arg(internalUser, loginUser, owner.user, owner.group)
-                         .toUtf8());
+        config.write(
+            QStringLiteral("base_dir = %1/run\n"
+                           "state_dir = %1/state\n"
+                           "log_path = %1/dovecot.log\n"
+                           "protocols = pop3\n"
+                           "listen = 127.0.0.1\n"
+                           "@ssl@"
+                           "disable_plaintext_auth = no\n"
+                           "auth_failure_delay = 0\n"
+                           "default_internal_user = %3\n"
+                           "default_login_user = %4\n"
+                           "mail_location = maildir:%1/mail/%u/Maildir\n"
+                           "pop3_uidl_format = %08Xu%08Xv\n"
+                           "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %1/passwd\n}\n"
+                           "userdb {\n  driver = static\n  args = uid=%5 gid=%6 home=%1/mail/%u\n}\n"
+                           "service pop3-login {\n  inet_listener pop3 {\n    port = %2\n@listener-ssl@  }\n}\n"
+                           "service anvil {\n  chroot =\n}\n"
+                           "service stats {\n  chroot =\n}\n")
+                .arg(root)
+                .arg(m_port)
+                .arg(internalUser, loginUser, owner.user, owner.group)
+                .replace(QStringLiteral("@ssl@"),
+                         tls.certificate.isEmpty() ? QStringLiteral("ssl = no\n")
+                                                   : QStringLiteral("ssl = required\nssl_cert = <%1\nssl_key = <%2\n")
+                                                         .arg(tls.certificate, tls.key))
+                .replace(QStringLiteral("@listener-ssl@"),
+                         tls.certificate.isEmpty() ? QString() : QStringLiteral("    ssl = yes\n"))
+                .toUtf8());
         config.close();
 
         m_process.setProcessChannelMode(QProcess::MergedChannels);

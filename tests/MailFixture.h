@@ -27,19 +27,26 @@ template <typename Work> QString failureOf(Work work, bool *wasAbort = nullptr)
     return {};
 }
 
-// One mail check of `account` at 127.0.0.1 (by default alice / secret at `port`), with
-// `timeOut` for each step. Its OnConnect handler counts and disconnects, as the
-// program's handlers do.
+// The host text of a local server: "127.0.0.1:port".
+inline QString localHost(quint16 port)
+{
+    return QStringLiteral("127.0.0.1:") + QString::number(port);
+}
+
+// One mail check of `account` (by default alice / secret at 127.0.0.1, the host text
+// followed by ":port"), with `timeOut` for each step. Its OnConnect handler counts and
+// disconnects, as the program's handlers do.
 struct Pop3Check
 {
     explicit Pop3Check(const ScriptedPeer &peer, int timeOut = kMailCheckTimeOut) : Pop3Check(peer.port(), timeOut) {}
     explicit Pop3Check(quint16 port, int timeOut = kMailCheckTimeOut,
                        const MailAccount &account
                        = {QStringLiteral("127.0.0.1"), QStringLiteral("alice"), QStringLiteral("secret")})
-        : held(makeMailCheckClient(port, 0)), client(*held)
+        : held(makeMailCheckClient(0)), client(*held)
     {
         client.TimeOut = timeOut;
-        setMailAccount(client, account);
+        setMailAccount(client,
+                       {account.host + QLatin1Char(':') + QString::number(port), account.userId, account.password});
         client.OnConnect = [this](QObject *sender) {
             ++connects;
             QCOMPARE(sender, &client);

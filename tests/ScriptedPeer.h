@@ -74,9 +74,10 @@ inline quint16 closedPort()
 class ScriptedPeer
 {
 public:
-    explicit ScriptedPeer(PeerScript script = {}) : m_script(std::move(script))
+    explicit ScriptedPeer(PeerScript script = {}, const QHostAddress &address = QHostAddress::LocalHost)
+        : m_script(std::move(script))
     {
-        m_server.listen(QHostAddress::LocalHost, 0);
+        m_server.listen(address, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             QTcpSocket *client = m_server.nextPendingConnection();
             ++connections;

@@ -82,7 +82,8 @@ private:
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path());
-        environment.insert(QStringLiteral("PANTEL_POP3_PORT"), QString::number(port));
+        SettingsStore().WriteString(SettingNames::Section, SettingNames::Host,
+                                    QStringLiteral("127.0.0.1:") + QString::number(port));
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedChannels);

@@ -7,6 +7,7 @@
 #include "show/Main.h"
 #include "show/Panel.h"
 #include "show/Timer.h"
+#include "tests/MailFixture.h"
 #include "tests/ScriptedPeer.h"
 #include "tests/ShowFixture.h"
 
@@ -70,12 +71,12 @@ private:
         store.WriteBool(SettingNames::Section, SettingNames::MailCheckF, mailCheck);
     }
 
-    // The window with its mail check going to `port`.
+    // The window with its mail check going to `port` of 127.0.0.1, named in the host text.
     static std::unique_ptr<TPantelForm> makeForm(quint16 port)
     {
+        SettingsStore().WriteString(SettingNames::Section, SettingNames::Host, localHost(port));
         TPantelForm::Environment environment;
         environment.seed = 1;
-        environment.mailPort = port;
         return std::make_unique<TPantelForm>(environment);
     }
 
@@ -113,7 +114,6 @@ private slots:
             image.fill(Qt::red);
             QVERIFY(image.save(m_pictures + QLatin1Char('/') + QLatin1String(name), "BMP"));
         }
-        qunsetenv("PANTEL_POP3_PORT");
     }
 
     void init() { setUpTest(); }
@@ -152,7 +152,7 @@ private slots:
         QFETCH(QStringList, atTicks);
         ScriptedPeer peer(script);
         Timer timMailCheck;
-        MailIndicator indicator(&timMailCheck, script.isEmpty() ? closedPort() : peer.port());
+        MailIndicator indicator(&timMailCheck);
         QStringList told;
         connect(&indicator, &MailIndicator::loggedIn, this, [&] { told << QStringLiteral("logged in"); });
         connect(&indicator, &MailIndicator::checkFailed, this, [&] { told << QStringLiteral("check failed"); });
@@ -161,7 +161,7 @@ private slots:
         connect(&indicator, &MailIndicator::talkChanged, this,
                 [&](bool shown) { told << (shown ? QStringLiteral("talk on") : QStringLiteral("talk off")); });
         StoredSettings settings;
-        settings.host = QStringLiteral("127.0.0.1");
+        settings.host = localHost(script.isEmpty() ? closedPort() : peer.port());
         settings.userId = QStringLiteral("alice");
         settings.password = QStringLiteral("secret");
         settings.mailCheckF = mailCheck;
@@ -197,24 +197,6 @@ private slots:
         QCOMPARE(mailCheckInterval(roundTime), interval);
     }
 
-    void mailPort_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("port");
-        QTest::newRow("unset") << QString() << 110;
-        QTest::newRow("a port") << QStringLiteral("2110") << 2110;
-        QTest::newRow("0") << QStringLiteral("0") << 110;
-        QTest::newRow("too large") << QStringLiteral("65536") << 110;
-        QTest::newRow("not a number") << QStringLiteral("pop") << 110;
-    }
-
-    void mailPort()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, port);
-        QCOMPARE(mailPortFrom(text), port);
-    }
-
     // The client's account and the timer come from the settings; the rest is fixed.
     void clientAndTimerFromSettings_data()
     {
@@ -230,6 +212,7 @@ private slots:
         writeSettings(mailCheck);
         auto form = makeForm(peer.port());
         QCOMPARE(popMail(*form).Host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(popMail(*form).Port, peer.port());
         QCOMPARE(popMail(*form).UserID, QStringLiteral("alice"));
         QCOMPARE(popMail(*form).Password, QStringLiteral("secret"));
         QCOMPARE(popMail(*form).TimeOut, 30000);
@@ -240,15 +223,6 @@ private slots:
         QCOMPARE(peer.connections, mailCheck ? 1 : 0);
         QVERIFY(!popMail(*form).Connected());
         QVERIFY(!errorShown(*form));
-    }
-
-    void portOfTheEnvironment()
-    {
-        qputenv("PANTEL_POP3_PORT", "2110");
-        writeSettings(false);
-        TPantelForm form;
-        qunsetenv("PANTEL_POP3_PORT");
-        QCOMPARE(popMail(form).Port, 2110);
     }
 
     void noMarkerWithoutCompanionOrMailCheck()

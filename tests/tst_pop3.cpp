@@ -41,6 +41,12 @@ private slots:
     void disconnectWhenNotConnectedDoesNothing();
     void abortSendsNoQuit();
     void socketFailureSkipsDisconnect();
+    void hostText_data();
+    void hostText();
+    void unreadableHostSendsNothing_data();
+    void unreadableHostSendsNothing();
+    void ipv6Address_data();
+    void ipv6Address();
 };
 
 void TestPop3::replyWord_data()
@@ -432,6 +438,114 @@ void TestPop3::socketFailureSkipsDisconnect()
     QCOMPARE(failureOf([&] { check.client.Connect(); }), QStringLiteral("Connection Failed"));
     QCOMPARE(check.connects, 0);
     QVERIFY(!check.client.InOperation());
+}
+
+// What the host field's text names: host, port, TLS, IPv6; "!" as host: not readable.
+void TestPop3::hostText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<bool>("ipv6");
+    const QString bad = QStringLiteral("!");
+    QTest::newRow("name") << "pop.example.net"
+                          << "pop.example.net" << 110 << false << false;
+    QTest::newRow("address") << "192.0.2.1"
+                             << "192.0.2.1" << 110 << false << false;
+    QTest::newRow("kept as typed") << " 127.0.0.1 "
+                                   << " 127.0.0.1 " << 110 << false << false;
+    QTest::newRow("empty") << ""
+                           << "" << 110 << false << false;
+    QTest::newRow("name:port") << "pop.example.net:2110"
+                               << "pop.example.net" << 2110 << false << false;
+    QTest::newRow("995 is TLS") << "pop.example.net:995"
+                                << "pop.example.net" << 995 << true << false;
+    QTest::newRow("[IPv6]:port") << "[::1]:2110"
+                                 << "::1" << 2110 << false << true;
+    QTest::newRow("[IPv6]") << "[2001:db8::1]"
+                            << "2001:db8::1" << 110 << false << true;
+    QTest::newRow("bare IPv6") << "::1"
+                               << "::1" << 110 << false << true;
+    QTest::newRow("pop3s") << "pop3s://pop.example.net"
+                           << "pop.example.net" << 995 << true << false;
+    QTest::newRow("POP3S port slash") << "POP3S://pop.example.net:1995/"
+                                      << "pop.example.net" << 1995 << true << false;
+    QTest::newRow("pop3s IPv6") << "pop3s://[2001:db8::1]"
+                                << "2001:db8::1" << 995 << true << true;
+    for (const char *text :
+         {"pop:", "pop:0", "pop:65536", "pop:99999", "pop:1x", "pop:+1", "[::1", "::1]", "[pop]:110", "[::1]x",
+          "[::1]:", "imap://pop", "pop3s://", "pop3s://:995", ":110", "a:b:c", "pop[1]:110"})
+        QTest::newRow(text) << QString::fromLatin1(text) << bad << 0 << false << false;
+}
+
+void TestPop3::hostText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(bool, tls);
+    QFETCH(bool, ipv6);
+    const MailServer server = parseMailHost(text);
+    if (host == QLatin1String("!")) {
+        QVERIFY2(server.error.startsWith(QStringLiteral("Mail server field \"%1\": ").arg(text)),
+                 qPrintable(server.error));
+        return;
+    }
+    QCOMPARE(server.error, QString());
+    QCOMPARE(server.host, host);
+    QCOMPARE(server.port, port);
+    QCOMPARE(server.tls, tls);
+    QCOMPARE(server.ipv6, ipv6);
+}
+
+// A host text the check cannot use fails it before the server hears anything; %1 is the
+// port of a listening peer.
+void TestPop3::unreadableHostSendsNothing_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("bad port") << "127.0.0.1:%1x";
+    QTest::newRow("address in brackets") << "[127.0.0.1]:%1";
+}
+
+void TestPop3::unreadableHostSendsNothing()
+{
+    QFETCH(QString, text);
+    ScriptedPeer peer(loginSequence() + statSequence() + quitSequence());
+    const MailCheckClient client = makeMailCheckClient(0);
+    setMailAccount(*client, {text.arg(peer.port()), QStringLiteral("alice"), QStringLiteral("secret")});
+    const QString failure = failureOf([&] { client->Connect(); });
+    QVERIFY2(failure.startsWith(QStringLiteral("Mail server field \"%1\": ").arg(text.arg(peer.port()))),
+             qPrintable(failure));
+    QTest::qWait(50);
+    QCOMPARE(peer.connections, 0);
+    QVERIFY(peer.received.isEmpty());
+}
+
+// An IPv6 address in the host text is reached over an IPv6 socket; the socket goes back
+// to IPv4 for the next check of an IPv4 address.
+void TestPop3::ipv6Address_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("[::1]:port") << "[::1]:%1";
+    QTest::newRow("mapped") << "[::ffff:127.0.0.1]:%1";
+}
+
+void TestPop3::ipv6Address()
+{
+    QFETCH(QString, text);
+    const bool mapped = text.contains(QLatin1String("ffff"));
+    ScriptedPeer peer(loginSequence() + statSequence("+OK 2 20") + quitSequence(),
+                      mapped ? QHostAddress::Any : QHostAddress::LocalHostIPv6);
+    Pop3Check check(peer);
+    setMailAccount(check.client, {text.arg(peer.port()), QStringLiteral("alice"), QStringLiteral("secret")});
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.client.MessageCount(), 2);
+    QCOMPARE(peer.received, (QStringList{"USER alice", "PASS secret", "STAT", "QUIT"}));
+    ScriptedPeer ipv4(loginSequence() + statSequence("+OK 1 10") + quitSequence());
+    setMailAccount(check.client, {localHost(ipv4.port()), QStringLiteral("alice"), QStringLiteral("secret")});
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), QString());
+    QCOMPARE(check.client.MessageCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPop3)

@@ -50,6 +50,10 @@ private slots:
     void silence_data();
     void silence();
     void resetInTheMiddleOfAReply();
+    void overTls_data();
+    void overTls();
+    void replyText_data();
+    void replyText();
 };
 
 void TestPop3Hostile::lineLengths_data()
@@ -217,6 +221,68 @@ void TestPop3Hostile::resetInTheMiddleOfAReply()
     QCOMPARE(check.connects, 1); // the login had succeeded
     QCOMPARE(check.client.MessageCount(), 0);
     QVERIFY(!check.client.Connected());
+}
+
+// A check over TLS against servers that do not speak it, or stop in the middle: each one
+// ends with a "TLS: " text within the time-out, and nothing of the login is sent.
+void TestPop3Hostile::overTls_data()
+{
+    QTest::addColumn<PeerScript>("script");
+    QTest::addColumn<QString>("failure"); // the start of the text
+    QTest::newRow("plain server") << (greetingSequence() + pauseFor(5000)) << "TLS: wrong version number";
+    QTest::newRow("close at once") << closeConnection() << "TLS: ";
+    QTest::newRow("silent") << pauseFor(5000) << "TLS: handshake timed out";
+    QTest::newRow("truncated record") << (raw(QByteArray("\x16\x03\x03\x40\x00", 5) + QByteArray(100, 'x'))
+                                          + closeConnection())
+                                      << "TLS: ";
+    QTest::newRow("stop mid-record") << (raw(QByteArray("\x16\x03\x03\x00\x40", 5) + QByteArray(20, 'x'))
+                                         + pauseFor(5000))
+                                     << "TLS: handshake timed out";
+    QTest::newRow("garbage") << (raw(QByteArray(300, '\xff')) + pauseFor(5000)) << "TLS: ";
+}
+
+void TestPop3Hostile::overTls()
+{
+    QFETCH(PeerScript, script);
+    QFETCH(QString, failure);
+    ScriptedPeer peer(script);
+    Pop3Check check(peer.port(), 500,
+                    {QStringLiteral("pop3s://127.0.0.1"), QStringLiteral("alice"), QStringLiteral("secret")});
+    QVERIFY(check.client.Tls);
+    QElapsedTimer clock;
+    clock.start();
+    const QString text = failureOf([&] { check.client.Connect(); });
+    QVERIFY2(text.startsWith(failure), qPrintable(text));
+    QVERIFY(clock.elapsed() < 3000);
+    QCOMPARE(check.connects, 0);
+    QVERIFY(!check.client.Connected());
+    QTRY_VERIFY(peer.clientClosed);
+    QVERIFY(!peer.received.contains(QStringLiteral("USER alice")));
+}
+
+// Reply texts are read as UTF-8 when they are valid UTF-8, else as Shift_JIS, else one
+// character per byte.
+void TestPop3Hostile::replyText_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("text");
+    const QString locked = QStringLiteral("-ERR メールボックスはロック中です");
+    QStringEncoder shiftJis("Shift_JIS");
+    QVERIFY(shiftJis.isValid());
+    QTest::newRow("UTF-8") << locked.toUtf8() << locked;
+    QTest::newRow("Shift_JIS") << QByteArray(shiftJis(locked)) << locked;
+    QTest::newRow("neither") << QByteArray("-ERR \xa0\xff") << QStringLiteral("-ERR \u00a0\u00ff");
+    QTest::newRow("ASCII") << QByteArray("-ERR locked") << QStringLiteral("-ERR locked");
+}
+
+void TestPop3Hostile::replyText()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, text);
+    ScriptedPeer peer(loginSequence() + statSequence(reply) + quitSequence());
+    Pop3Check check(peer, kTimeOut);
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), text + QLatin1String("\r\n"));
+    QCOMPARE(peer.received, (QStringList{"USER alice", "PASS secret", "STAT", "QUIT"}));
 }
 
 QTEST_GUILESS_MAIN(TestPop3Hostile)

@@ -1,5 +1,6 @@
 #include "mail/Pop3Client.h"
 #include "tests/DovecotServer.h"
+#include "tests/MailFixture.h"
 #include "tests/ScriptedPeer.h"
 #include "tests/SetupFixture.h"
 
@@ -39,12 +40,10 @@ private:
                                            const QString &password = QStringLiteral("secret"))
     {
         store("MailCheckF", "1");
-        store("Host", "127.0.0.1");
+        store("Host", localHost(port));
         store("UserID", user);
         store("Password", password);
-        auto dialog = showDialog();
-        dialog->mailClient().Port = port;
-        return dialog;
+        return showDialog();
     }
 
     static QStringList memoLines(const QWidget &dialog)
@@ -242,7 +241,7 @@ private slots:
         // The dialog can test again afterwards.
         if (ending == Ending::SecondPress) {
             ScriptedPeer next(loginSequence() + statSequence() + quitSequence());
-            dialog->mailClient().Port = next.port();
+            control<QLineEdit>(*dialog, "edtHost")->setText(localHost(next.port()));
             m_errors.clear();
             testButton(*dialog)->click();
             QCOMPARE(m_errors, QStringList());
@@ -421,14 +420,33 @@ private slots:
         QCOMPARE(m_errors, QStringList());
     }
 
+    // Plain, and over TLS with a certificate of a test CA that SSL_CERT_FILE names.
+    void realServerListsFourPositiveLines_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("plain") << "127.0.0.1:%1";
+        QTest::newRow("TLS") << "pop3s://localhost:%1";
+    }
+
     void realServerListsFourPositiveLines()
     {
+        QFETCH(QString, host);
         if (DovecotServer::binary().isEmpty())
             QSKIP("the dovecot binary is not installed (Debian package dovecot-pop3d)");
+        QTemporaryDir pki;
+        DovecotServer::Tls tls;
+        if (host.startsWith(QLatin1String("pop3s"))) {
+            const QString made = DovecotServer::makeCertificates(pki.path());
+            QVERIFY2(made.isEmpty(), qPrintable(made));
+            tls = {pki.filePath("localhost.pem"), pki.filePath("localhost.key")};
+            qputenv("SSL_CERT_FILE", QFile::encodeName(pki.filePath("ca.pem")));
+        }
+        const auto restore = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); });
         DovecotServer dovecot;
-        const QString failure = dovecot.start(3);
+        const QString failure = dovecot.start(3, tls);
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         const auto dialog = openDialog(dovecot.port());
+        control<QLineEdit>(*dialog, "edtHost")->setText(host.arg(dovecot.port()));
         testButton(*dialog)->click();
         QCOMPARE(m_errors, QStringList());
         const QStringList lines = memoLines(*dialog);

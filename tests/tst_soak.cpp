@@ -12,6 +12,7 @@
 #include "show/Main.h"
 #include "show/Panel.h"
 #include "show/Timer.h"
+#include "tests/MailFixture.h"
 #include "tests/ScriptedPeer.h"
 #include "tests/ShowFixture.h"
 
@@ -179,7 +180,7 @@ private slots:
         TPantelForm::Environment environment;
         environment.seed = 7;
         environment.screenSize = QSize(1024, 768);
-        environment.mailPort = server.port();
+        SettingsStore().WriteString(SettingNames::Section, SettingNames::Host, localHost(server.port()));
         TPantelForm form(environment); // its start-up check is check 0
         window = &form;
         QCOMPARE(form.pictureCount(), 200);

@@ -127,6 +127,8 @@ private slots:
     void readLnEndsWhenDisconnectedByHandler();
     void sendThatCannotProgressTimesOut();
     void writeStopsAtZero();
+    void sendWithoutConnectionIsNotConnected();
+    void lookupTimerIsOffForHostResolved();
     void transactionReplyCode_data();
     void transactionReplyCode();
     void reportLevels();
@@ -573,6 +575,33 @@ void TestSocket::readLnLineInPieces()
     char rest[8] = {};
     QCOMPARE(::recv(socket.SocketHandle(), rest, sizeof rest, MSG_DONTWAIT), ssize_t(4));
     QCOMPARE(QByteArray(rest), QByteArray("rest"));
+}
+
+void TestSocket::sendWithoutConnectionIsNotConnected()
+{
+    // Linux answers EPIPE here, which for a connection means a reset.
+    TBlockingSocket socket;
+    QCOMPARE(failureOf([&] { socket.Writeln(QStringLiteral("STAT")); }),
+             QStringLiteral("10057:Socket is not connected"));
+    QCOMPARE(socket.LastError(), 10057);
+}
+
+void TestSocket::lookupTimerIsOffForHostResolved()
+{
+    ScriptedPeer peer(S("+OK"));
+    TBlockingSocket socket;
+    socket.TimeOut = 5000;
+    socket.Host = QStringLiteral("localhost");
+    socket.Port = peer.port();
+    int resolved = 0;
+    bool timerOn = true;
+    socket.OnHostResolved = [&](QObject *) {
+        ++resolved;
+        timerOn = socket.TimeoutTimer()->Enabled();
+    };
+    socket.Connect();
+    QCOMPARE(resolved, 1);
+    QVERIFY(!timerOn);
 }
 
 void TestSocket::readLnPeerClosedNothingLeft()
