@@ -506,6 +506,10 @@ void TPantelForm::FormDestroy()
 
 void TPantelForm::keyPressEvent(QKeyEvent *)
 {
+    // A preview, and equally a saver in a daemon's window, take no input at all: only
+    // the run mode's own window reads keys, buttons and movement.
+    if (m_preview)
+        return;
     runGuarded([this] { FormKeyDown(); });
 }
 
@@ -513,18 +517,25 @@ void TPantelForm::enterEvent(QEnterEvent *event)
 {
     // A window that appears under the pointer, or the pointer coming in, counts as a
     // movement to where the pointer is, so the first position is known before the user
-    // moves the mouse.
+    // moves the mouse. Qt hands Enter events to disabled widgets too, so a preview
+    // ignores them here.
+    if (m_preview)
+        return;
     const QPoint at = event->position().toPoint();
     runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
 }
 
 void TPantelForm::mousePressEvent(QMouseEvent *)
 {
+    if (m_preview)
+        return;
     runGuarded([this] { FormMouseDown(); });
 }
 
 void TPantelForm::mouseMoveEvent(QMouseEvent *event)
 {
+    if (m_preview)
+        return;
     const QPoint at = event->position().toPoint();
     runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
 }
