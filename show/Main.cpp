@@ -234,6 +234,8 @@ void TPantelForm::FormCreate()
     if (m_preview)
         show();
     else {
+        // The saver has no taskbar button and no place in the pager.
+        skipTaskbarAndPager(this);
         showFullScreen();
         activateWindow();
     }

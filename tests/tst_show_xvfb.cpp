@@ -1,6 +1,7 @@
 // The real program under a real X server: the preview drawn inside a window of our own,
 // and SIGTERM ending the saver. Needs xvfb-run (a 1024 x 768 screen).
 #include "settings/SettingsStore.h"
+#include "setup/Sample.h"
 
 #include <QElapsedTimer>
 #include <QPainter>
@@ -108,6 +109,17 @@ void warpPointer(int x, int y)
     xcb_flush(connection());
 }
 
+// What xprop says about the window's state and name.
+QString xprop(xcb_window_t window)
+{
+    QProcess process;
+    process.start(QStringLiteral("xprop"),
+                  {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_WM_STATE"),
+                   QStringLiteral("WM_NAME")});
+    process.waitForFinished(5000);
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
 } // namespace
 
 class TestShowXvfb : public QObject
@@ -179,6 +191,15 @@ private slots:
         shot.save(QDir::tempPath() + QStringLiteral("/pantel-preview.png"));
         QCOMPARE(saver.state(), QProcess::Running);
 
+        // The pointer crossing the miniature again and again, far from where it first
+        // came in, leaves it running: a preview takes no input.
+        const QList<QPoint> path{{50, 50}, {150, 150}, {50, 50}, {280, 230}, {20, 300}, {120, 110}, {290, 240}};
+        for (const QPoint &point : path) {
+            warpPointer(point.x(), point.y());
+            QTest::qWait(100);
+        }
+        QVERIFY(!saver.waitForFinished(500));
+
         // When the system discards the preview, the miniature ends with its window.
         owned.reset();
         QVERIFY(saver.waitForFinished(5000));
@@ -215,6 +236,40 @@ private slots:
         QVERIFY(saver.waitForFinished(5000));
         QCOMPARE(saver.exitStatus(), QProcess::NormalExit);
         QCOMPARE(saver.exitCode(), 0);
+    }
+
+    void noTaskbarEntry_data()
+    {
+        QTest::addColumn<bool>("sample");
+        QTest::newRow("run mode") << false;
+        QTest::newRow("settings mode's sample") << true;
+    }
+
+    void noTaskbarEntry()
+    {
+        QFETCH(bool, sample);
+        QProcess saver;
+        std::unique_ptr<TSampleForm> form;
+        xcb_window_t window = 0;
+        if (sample) {
+            form = std::make_unique<TSampleForm>();
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+            window = xcb_window_t(form->winId());
+        } else {
+            startSaver(saver, {QStringLiteral("/s")});
+            QTRY_VERIFY_WITH_TIMEOUT(saverWindow() != 0, 10000);
+            window = saverWindow();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(xprop(window).contains(QLatin1String("_NET_WM_STATE_SKIP_TASKBAR")), 5000);
+        const QString said = xprop(window);
+        QVERIFY2(said.contains(QLatin1String("_NET_WM_STATE_SKIP_PAGER")), qPrintable(said));
+        // The program's name, never a form's.
+        QVERIFY2(said.contains(QLatin1String("WM_NAME(STRING) = \"Pantel\"")), qPrintable(said));
+        if (!sample) {
+            saver.terminate();
+            QVERIFY(saver.waitForFinished(5000));
+        }
     }
 
     void terminationEndsTheSaver()
