@@ -1,6 +1,7 @@
 #include "app/Modes.h"
 
 #include "platform/JapaneseFonts.h"
+#include "platform/TerminationSignal.h"
 #include "setup/QtTranslation.h"
 #include "setup/Sample.h"
 #include "setup/Setup.h"
@@ -11,6 +12,8 @@
 int runSettingsMode(int &argc, char **argv)
 {
     QApplication application(argc, argv);
+    // SIGTERM cancels the dialog (and whatever box or dialog is open above it).
+    const auto termination = endOnTermination([] {});
     installJapaneseFontSubstitutions();
     installQtJapaneseTranslation();
 
@@ -22,7 +25,8 @@ int runSettingsMode(int &argc, char **argv)
     // The dialog runs modally; when it closes, with OK or Cancel, the program ends.
     {
         TSetupForm dialog(makeSystemSetupDialogs(), nullptr, sample);
-        dialog.exec();
+        if (!terminationPending())
+            dialog.exec();
     }
     delete sample.data();
     return 0;

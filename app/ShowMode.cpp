@@ -1,6 +1,5 @@
 #include "app/Modes.h"
 
-#include "platform/ErrorReport.h"
 #include "platform/JapaneseFonts.h"
 #include "platform/PreviewParent.h"
 #include "platform/TerminationSignal.h"
@@ -15,6 +14,13 @@
 int runShowMode(int &argc, char **argv)
 {
     QApplication app(argc, argv);
+    // The daemon may end the saver at any moment, also while a start-up failure is shown
+    // in a message box; then the box closes and the program ends.
+    std::unique_ptr<TPantelForm> form;
+    const auto termination = endOnTermination([&form] {
+        if (form)
+            form->closeWithoutPrompt();
+    });
     installJapaneseFontSubstitutions();
     // The show window decides when the program ends: it closes, then the loop ends.
     app.setQuitOnLastWindowClosed(false);
@@ -30,11 +36,8 @@ int runShowMode(int &argc, char **argv)
             setPreviewParent(window);
     }
 
-    std::unique_ptr<TPantelForm> form;
-    std::unique_ptr<TerminationSignal> termination;
-    runGuarded([&] { termination = std::make_unique<TerminationSignal>(); });
     form = std::make_unique<TPantelForm>();
-    if (form->closing())
+    if (form->closing() || terminationPending())
         return 0;
     // A failure reported during creation can leave the window unshown; shown, it still
     // ends on the first key or click instead of running unseen for ever.
@@ -45,9 +48,6 @@ int runShowMode(int &argc, char **argv)
             form->showFullScreen();
     }
     QObject::connect(form.get(), &TPantelForm::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    if (termination)
-        QObject::connect(termination.get(), &TerminationSignal::terminationRequested, form.get(),
-                         &TPantelForm::closeWithoutPrompt);
 
     // When the system discards the preview, its window goes and the miniature with it.
     QTimer parentWatch;

@@ -1,6 +1,7 @@
 #include "platform/ErrorReport.h"
 
 #include "platform/Exception.h"
+#include "platform/TerminationSignal.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -33,7 +34,8 @@ void reportError(const QString &text)
         installedSink()(text);
         return;
     }
-    if (qobject_cast<QApplication *>(QCoreApplication::instance())) {
+    // Once SIGTERM has come the program is ending: a box now would hold it up for no one.
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()) && !terminationPending()) {
         QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok);
         box.exec();
         return;

@@ -4,8 +4,9 @@
 #include <functional>
 
 // The application's general error report: one modal critical message box with the
-// application's title as caption and one OK button. Tests install a sink that records
-// the texts instead, so that no box ever blocks a test run.
+// application's title as caption and one OK button (no box once SIGTERM has arrived: the
+// text goes to the log). Tests install a sink that records the texts instead, so that
+// no box ever blocks a test run.
 using ErrorSink = std::function<void(const QString &text)>;
 
 void reportError(const QString &text);

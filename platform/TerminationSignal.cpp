@@ -4,6 +4,7 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -13,12 +14,15 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 struct sigaction g_previous;
+std::atomic<bool> g_pending{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set inside a signal handler");
 
 void onTerminate(int)
 {
     const int saved = errno;
+    g_pending.store(true);
     const char byte = 1;
-    // Nothing else is async-signal-safe enough to do here.
+    // Setting the flag and writing the byte are all that is async-signal-safe enough.
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
     errno = saved;
 }
@@ -35,12 +39,14 @@ TerminationSignal::TerminationSignal(QObject *parent) : QObject(parent)
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    g_pending.store(false);
     ::sigaction(SIGTERM, &action, &g_previous);
 }
 
 TerminationSignal::~TerminationSignal()
 {
     ::sigaction(SIGTERM, &g_previous, nullptr);
+    g_pending.store(false);
     delete m_notifier;
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
@@ -53,4 +59,9 @@ void TerminationSignal::readPipe()
     while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
     }
     emit terminationRequested();
+}
+
+bool terminationPending()
+{
+    return g_pending.load();
 }

@@ -23,3 +23,8 @@ private:
 
     QSocketNotifier *m_notifier = nullptr;
 };
+
+// Whether SIGTERM has arrived while a TerminationSignal exists. It is set by the signal
+// handler itself, so work that keeps the event loop waiting (decoding a picture, a
+// message box's own loop) can ask before the Qt signal is delivered.
+bool terminationPending();

@@ -90,9 +90,9 @@ QString SettingsStore::filePath()
 
 std::optional<QString> SettingsStore::readRaw(const QString &section, const QString &name) const
 {
-    QSettings settings(filePath(), QSettings::IniFormat);
-    settings.beginGroup(section);
-    const QVariant value = settings.value(name);
+    if (!m_reading)
+        m_reading = std::make_unique<QSettings>(filePath(), QSettings::IniFormat);
+    const QVariant value = m_reading->value(section + QLatin1Char('/') + name);
     if (!value.isValid())
         return std::nullopt;
     // An unquoted text with commas comes back as a list: join it so that no field is lost.
@@ -123,6 +123,7 @@ bool SettingsStore::ReadBool(const QString &section, const QString &name, bool f
 
 void SettingsStore::WriteString(const QString &section, const QString &name, const QString &text)
 {
+    m_reading.reset();
     bool sectionExists = false;
     bool ok = ensureFolder();
     if (ok) {

@@ -11,10 +11,12 @@ class QSettings;
 
 // The settings of the current user: one file, $XDG_CONFIG_HOME/Brightwel/Pantel.conf
 // (~/.config/... by default), with every value stored as a string in one section.
-// A store object lives for one load or one save; every read and every write opens the
-// file itself, so separate processes (the dialog, a preview, the saver) see each other's
-// writes. The file holds the mail password in plain text, so the folder is made 0700
-// and the file 0600.
+// A store object lives for one load or one save. Its first read reads the whole file,
+// and its later reads take their values from that reading (a large hand-edited file is
+// read once per load, not once per value); every write opens the file itself and makes
+// the next read read it again, so separate processes (the dialog, a preview, the saver)
+// see each other's writes from one store to the next. The file holds the mail password
+// in plain text, so the folder is made 0700 and the file 0600.
 class SettingsStore
 {
 public:
@@ -38,6 +40,8 @@ public:
 
 private:
     std::optional<QString> readRaw(const QString &section, const QString &name) const;
+
+    mutable std::unique_ptr<QSettings> m_reading; // the file as this store read it
 };
 
 // The one table of setting names and defaults; both readers use it.

@@ -4,6 +4,8 @@
 #include <setjmp.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <jerror.h>
@@ -27,6 +29,9 @@ struct PantelJpegDecoder
     JDIMENSION decodedRows; /* when dataEnded: the rows of the block rows completed before */
     int endScan;            /* when dataEnded: the scan it happened in */
     int headerRead;
+    struct timespec deadline; /* when timed */
+    int timed;
+    PantelJpegStopCheck shouldStop;
     JOCTET buffer[InputBufferSize];
 };
 
@@ -80,6 +85,24 @@ static void outputMessage(j_common_ptr cinfo)
     (void)cinfo;
 }
 
+/* Gives up, through longjmp, once the time is up or the program is asked to end. Called
+ * between pieces of work: at every row and scan libjpeg hands over, and at every piece
+ * of the file read (a file can hold gigabytes between two markers). */
+static void checkStop(PantelJpegDecoder *decoder)
+{
+    int stop = decoder->shouldStop && decoder->shouldStop();
+    if (!stop && decoder->timed) {
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        stop = now.tv_sec > decoder->deadline.tv_sec
+            || (now.tv_sec == decoder->deadline.tv_sec && now.tv_nsec >= decoder->deadline.tv_nsec);
+    }
+    if (stop) {
+        decoder->failure = PANTEL_JPEG_ABANDONED;
+        longjmp(decoder->jump, 1);
+    }
+}
+
 static void initSource(j_decompress_ptr cinfo)
 {
     (void)cinfo;
@@ -95,6 +118,7 @@ static boolean fillInputBuffer(j_decompress_ptr cinfo)
 {
     PantelJpegDecoder *decoder = decoderOf(cinfo);
     ssize_t count;
+    checkStop(decoder);
     do {
         count = read(decoder->fd, decoder->buffer, InputBufferSize);
     } while (count < 0 && errno == EINTR);
@@ -137,7 +161,8 @@ static void termSource(j_decompress_ptr cinfo)
     (void)cinfo;
 }
 
-/* libjpeg calls this at every scan start while it takes in a multi-scan file. */
+/* libjpeg calls this for every block row it takes in from a multi-scan file, and for
+ * every call that hands out rows. */
 static void progressMonitor(j_common_ptr cinfo)
 {
     PantelJpegDecoder *decoder = decoderOf(cinfo);
@@ -145,6 +170,7 @@ static void progressMonitor(j_common_ptr cinfo)
         decoder->failure = PANTEL_JPEG_TOO_MANY_SCANS;
         longjmp(decoder->jump, 1);
     }
+    checkStop(decoder);
 }
 
 /* Sets up libjpeg's side; zero when libjpeg could not (out of memory). */
@@ -173,12 +199,23 @@ static int setUp(PantelJpegDecoder *decoder)
     return 1;
 }
 
-PantelJpegDecoder *pantelJpegCreate(int fd)
+PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopCheck shouldStop)
 {
     PantelJpegDecoder *decoder = calloc(1, sizeof *decoder);
     if (!decoder)
         return NULL;
     decoder->fd = fd;
+    decoder->shouldStop = shouldStop;
+    if (timeLimitMs > 0) {
+        clock_gettime(CLOCK_MONOTONIC, &decoder->deadline);
+        decoder->deadline.tv_sec += timeLimitMs / 1000;
+        decoder->deadline.tv_nsec += (timeLimitMs % 1000) * 1000000L;
+        if (decoder->deadline.tv_nsec >= 1000000000L) {
+            decoder->deadline.tv_sec += 1;
+            decoder->deadline.tv_nsec -= 1000000000L;
+        }
+        decoder->timed = 1;
+    }
     if (!setUp(decoder)) {
         free(decoder);
         return NULL;
@@ -191,6 +228,43 @@ static void readHeader(PantelJpegDecoder *decoder)
     jpeg_read_header(&decoder->cinfo, TRUE);
 }
 
+/* The bytes of the file not yet taken in by libjpeg; -1 when unknown. */
+static int64_t bytesLeft(const PantelJpegDecoder *decoder)
+{
+    struct stat info;
+    const off_t position = lseek(decoder->fd, 0, SEEK_CUR);
+    if (position < 0 || fstat(decoder->fd, &info) != 0)
+        return -1;
+    return (int64_t)info.st_size - (int64_t)position + (int64_t)decoder->cinfo.src->bytes_in_buffer;
+}
+
+/* The 8 x 8 blocks of all components together. */
+static uint64_t blockCount(j_decompress_ptr cinfo)
+{
+    uint64_t blocks = 0;
+    int c;
+    for (c = 0; c < cinfo->num_components; ++c)
+        blocks += (uint64_t)cinfo->comp_info[c].width_in_blocks * cinfo->comp_info[c].height_in_blocks;
+    return blocks;
+}
+
+/* What a multi-scan file's coefficients take: libjpeg keeps every block of every
+ * component, each component rounded up to whole sampling units. */
+static uint64_t coefficientBytes(j_decompress_ptr cinfo)
+{
+    uint64_t bytes = 0;
+    int c;
+    for (c = 0; c < cinfo->num_components; ++c) {
+        const jpeg_component_info *component = &cinfo->comp_info[c];
+        const uint64_t h = (uint64_t)component->h_samp_factor;
+        const uint64_t v = (uint64_t)component->v_samp_factor;
+        const uint64_t columns = (component->width_in_blocks + h - 1) / h * h;
+        const uint64_t rows = (component->height_in_blocks + v - 1) / v * v;
+        bytes += columns * rows * sizeof(JBLOCK);
+    }
+    return bytes;
+}
+
 int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *width, int *height)
 {
     if (setjmp(decoder->jump))
@@ -198,6 +272,15 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
     readHeader(decoder);
     if ((uint64_t)decoder->cinfo.image_width * decoder->cinfo.image_height > maxPixels)
         return PANTEL_JPEG_TOO_LARGE;
+    /* The header is read up to the first scan's data. A few hundred bytes claiming
+     * millions of blocks are no picture, however much of it would be shown. */
+    if (!decoder->cinfo.arith_code) {
+        const int64_t left = bytesLeft(decoder);
+        if (left >= 0 && blockCount(&decoder->cinfo) > (uint64_t)left * 8)
+            return PANTEL_JPEG_TOO_FEW_BITS;
+    }
+    if (jpeg_has_multiple_scans(&decoder->cinfo) && coefficientBytes(&decoder->cinfo) > PANTEL_JPEG_MAX_MEMORY)
+        return PANTEL_JPEG_NO_MEMORY;
     *width = (int)decoder->cinfo.image_width;
     *height = (int)decoder->cinfo.image_height;
     decoder->headerRead = 1;

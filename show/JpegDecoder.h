@@ -35,22 +35,34 @@ enum PantelJpegResult {
     PANTEL_JPEG_INVALID = 1,   /* libjpeg refused the data */
     PANTEL_JPEG_TOO_LARGE = 2, /* the header claims more pixels than allowed */
     PANTEL_JPEG_TOO_MANY_SCANS = 3,
-    PANTEL_JPEG_NO_MEMORY = 4
+    PANTEL_JPEG_NO_MEMORY = 4,
+    PANTEL_JPEG_TOO_FEW_BITS = 5, /* the file is too short for the picture it claims */
+    PANTEL_JPEG_ABANDONED = 6     /* stopped: out of time, or asked to stop */
 };
 
 /* The most scans a multi-scan (progressive) file may have; a tiny file of thousands of
  * scans would otherwise keep the decoder busy for minutes. */
 #define PANTEL_JPEG_MAX_SCANS 100
 
-/* What libjpeg may allocate for one picture. A progressive file holds all its
- * coefficients while it decodes (about 2 bytes per pixel and component); past this the
- * picture is refused. */
-#define PANTEL_JPEG_MAX_MEMORY (512L * 1024L * 1024L)
+/* What libjpeg may allocate for one picture. A multi-scan (progressive) file holds all
+ * its coefficients while it decodes, 2 bytes each, 64 for each 8 x 8 block of each
+ * component; a picture that would need more is refused after its header, before any of
+ * it is allocated. */
+#define PANTEL_JPEG_MAX_MEMORY (256L * 1024L * 1024L)
 
-/* Reads from the open file `fd`, which stays the caller's. Null when out of memory. */
-PantelJpegDecoder *pantelJpegCreate(int fd);
+/* Asked now and then while the decoder works; non-zero makes it give up. */
+typedef int (*PantelJpegStopCheck)(void);
 
-/* Reads the header. `maxPixels`: the largest width x height accepted. */
+/* Reads from the open file `fd`, which stays the caller's. Null when out of memory.
+ * `timeLimitMs`: from now on, the header and the decoding together may take this long
+ * (0: no limit); `shouldStop` may be null. Past the limit, or once `shouldStop` says so,
+ * the call at work ends with PANTEL_JPEG_ABANDONED. */
+PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopCheck shouldStop);
+
+/* Reads the header. `maxPixels`: the largest width x height accepted. A Huffman-coded
+ * file must also hold at least one bit for each 8 x 8 block of each component after its
+ * header: its first DC scan of a component spends at least that much. An arithmetic-coded
+ * file has no such floor; only `maxPixels` limits it. */
 int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *width, int *height);
 
 /* Decodes into `target`. Call once, after a successful pantelJpegReadHeader. */

@@ -1,5 +1,6 @@
 #include "show/PictureLoader.h"
 
+#include "platform/TerminationSignal.h"
 #include "settings/SettingsText.h"
 #include "show/JpegDecoder.h"
 
@@ -19,6 +20,11 @@ namespace {
 // The most pixels a picture's header may claim. A tiny file can claim a huge picture;
 // past this it is refused before anything is allocated or decoded.
 constexpr quint64 kMaxPixels = 256ull * 1000 * 1000;
+
+// How long one JPEG may take to decode. A file can hold gigabytes of data the decoder
+// has to read through, or arithmetic-coded blocks that cost time without costing bytes;
+// past this its picture is given up as invalid and the show goes on.
+constexpr long kJpegTimeLimitMs = 3000;
 
 // Qt's own guard on what a BMP decode may allocate: a picture within the pixel limit at
 // four bytes a pixel, so that the pixel limit is what decides.
@@ -184,9 +190,16 @@ struct JpegDecoderDeleter
     void operator()(PantelJpegDecoder *decoder) const { pantelJpegDestroy(decoder); }
 };
 
+// A SIGTERM must not wait for a picture: the decoder gives up and the window closes.
+int terminationArrived()
+{
+    return terminationPending() ? 1 : 0;
+}
+
 std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize visible)
 {
-    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(pantelJpegCreate(file.get()));
+    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
+        pantelJpegCreate(file.get(), kJpegTimeLimitMs, terminationArrived));
     if (!decoder)
         return std::nullopt;
     int width = 0;
@@ -228,10 +241,14 @@ std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible
     // hundred megapixels would cost hundreds of megabytes. A file cannot describe many
     // more pixels than it has bytes (a run-length coded one does at most a few hundred
     // per byte), so beyond a megapixel the claim must keep within 1024 pixels a byte.
+    // A top-down BMP (rows stored top row first) gives its height as a negative number;
+    // Qt reads it the right way up, so only the magnitude counts.
     const QSize claimed = reader.size();
-    if (!claimed.isValid())
+    const qint64 claimedWidth = claimed.width();
+    const qint64 claimedHeight = qAbs(qint64(claimed.height()));
+    if (claimedWidth <= 0 || claimedHeight <= 0)
         return std::nullopt;
-    const quint64 claimedPixels = quint64(claimed.width()) * quint64(claimed.height());
+    const quint64 claimedPixels = quint64(claimedWidth) * quint64(claimedHeight);
     const quint64 fileBytes = quint64(qMax<qint64>(device.size(), 0));
     if (claimedPixels > kMaxPixels || (claimedPixels > kBmpFreePixels && claimedPixels > fileBytes * kBmpPixelsPerByte))
         return std::nullopt;

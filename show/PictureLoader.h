@@ -33,8 +33,11 @@ struct Picture
 // Empty result for an invalid picture: undecodable or truncated-beyond-use data, a file
 // that is missing, unreadable or not a regular file (FIFOs and folders are never opened),
 // a header claiming more than 256 megapixels (256,000,000 pixels), a BMP claiming more
-// than a megapixel and more than 1024 pixels for each byte of its file, a progressive JPEG of
-// more than 100 scans or needing more than 512 MB to decode, a 12-bit JPEG. A JPEG that
+// than a megapixel and more than 1024 pixels for each byte of its file, a Huffman-coded
+// JPEG with fewer bits after its header than 8 x 8 blocks in its components, a progressive
+// JPEG of more than 100 scans or needing more than 256 MB to decode, a 12-bit JPEG, a JPEG
+// whose decoding takes more than 3 seconds or is still under way when SIGTERM arrives.
+// A BMP stored top row first shows like one stored bottom row first. A JPEG that
 // ends early shows the rows decoded before its end; the rest is black. CMYK JPEGs are
 // shown, taken as Adobe's inverted CMYK. A symbolic link is followed to a regular file.
 std::optional<Picture> loadPicture(const QString &path, double scale = 1.0, QSize visible = QSize());

@@ -1,3 +1,4 @@
+#include "platform/TerminationSignal.h"
 #include "show/PictureLoader.h"
 
 #include "show/ExifOrientation.h"
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 #include <climits>
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -158,10 +160,31 @@ int findMarker(const QByteArray &data, uchar first, uchar last, int from = 2)
     return -1;
 }
 
+// The JPEG with its last scan repeated until it has `scans` scans, and `padding` zero
+// bytes (extra data the decoder reads through) before its end marker.
+QByteArray withScans(const QByteArray &data, int scans, qsizetype padding = 0)
+{
+    int count = 0;
+    int lastScan = -1;
+    for (int at = findMarker(data, 0xDA, 0xDA); at >= 0; at = findMarker(data, 0xDA, 0xDA, at + 2)) {
+        lastScan = at;
+        ++count;
+    }
+    const int end = findMarker(data, 0xD9, 0xD9, lastScan);
+    if (lastScan < 0 || end < 0)
+        return {};
+    const QByteArray scan = data.mid(lastScan, end - lastScan);
+    return data.left(end) + scan.repeated(qMax(0, scans - count)) + QByteArray(padding, '\0') + "\xFF\xD9";
+}
+
 // The JPEG with its frame header claiming `width` x `height`.
 QByteArray withClaimedSize(QByteArray jpeg, int width, int height)
 {
-    const int frame = findMarker(jpeg, 0xC0, 0xC2);
+    // A frame header: 0xC0 to 0xCF but for the Huffman and arithmetic tables (C4, CC)
+    // and the reserved C8.
+    int frame = findMarker(jpeg, 0xC0, 0xCF);
+    while (frame >= 0 && (uchar(jpeg[frame + 1]) & 3) == 0 && uchar(jpeg[frame + 1]) != 0xC0)
+        frame = findMarker(jpeg, 0xC0, 0xCF, frame + 2);
     if (frame < 0)
         return {};
     qToBigEndian<quint16>(quint16(height), jpeg.data() + frame + 5);
@@ -203,11 +226,12 @@ QByteArray bmpFile(const BmpParts &parts)
     return data + parts.palette + parts.pixels;
 }
 
-// 24-bit rows, bottom-up, padded to four bytes, of `image`.
-QByteArray bmpRows(const QImage &image)
+// 24-bit rows, bottom-up (or top-down), padded to four bytes, of `image`.
+QByteArray bmpRows(const QImage &image, bool topDown = false)
 {
     QByteArray rows;
-    for (int y = image.height() - 1; y >= 0; --y) {
+    for (int i = 0; i < image.height(); ++i) {
+        const int y = topDown ? i : image.height() - 1 - i;
         QByteArray row;
         for (int x = 0; x < image.width(); ++x) {
             const QRgb pixel = image.pixel(x, y);
@@ -220,6 +244,15 @@ QByteArray bmpRows(const QImage &image)
         rows += row;
     }
     return rows;
+}
+
+// Starts the peak resident size afresh, so that the next peakMemoryKiB() tells what
+// came after, not what an earlier test took.
+void resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
 }
 
 qint64 peakMemoryKiB()
@@ -278,6 +311,8 @@ private slots:
     void progressiveBombRefusedWithinMemory();
     void tooManyScans();
     void twelveBitJpegInvalid();
+    void slowDecodeAbandoned_data();
+    void slowDecodeAbandoned();
 
     void bundledSamples();
 
@@ -676,51 +711,81 @@ void TestLoader::jpegCutEvery64KiB()
     QVERIFY(lastShown > 1000);
 }
 
+// Small files claiming large pictures: refused at once, before their memory is taken.
 void TestLoader::headerBombsRefusedQuickly_data()
 {
     QTest::addColumn<QSize>("claimed");
     QTest::addColumn<QStringList>("options");
-    QTest::newRow("60000x60000") << QSize(60000, 60000) << QStringList();
-    QTest::newRow("65500x65500") << QSize(65500, 65500) << QStringList();
-    QTest::newRow("48010x16173") << QSize(48010, 16173) << QStringList();
-    QTest::newRow("65500x65500 progressive") << QSize(65500, 65500) << QStringList{"-progressive"};
+    QTest::addColumn<int>("scans"); // 0: as cjpeg made them
+    QTest::addColumn<qsizetype>("padding");
+    QTest::newRow("60000x60000") << QSize(60000, 60000) << QStringList() << 0 << qsizetype(0);
+    QTest::newRow("65500x65500") << QSize(65500, 65500) << QStringList() << 0 << qsizetype(0);
+    QTest::newRow("48010x16173") << QSize(48010, 16173) << QStringList() << 0 << qsizetype(0);
+    QTest::newRow("65500x65500 progressive") << QSize(65500, 65500) << QStringList{"-progressive"} << 0 << qsizetype(0);
+    QTest::newRow("16000x16000 progressive in a few hundred bytes")
+        << QSize(16000, 16000) << QStringList{"-progressive"} << 0 << qsizetype(0);
+    QTest::newRow("4000x4000 progressive with 99 scans")
+        << QSize(4000, 4000) << QStringList{"-progressive"} << 99 << qsizetype(0);
+    QTest::newRow("16000x16000 arithmetic progressive")
+        << QSize(16000, 16000) << QStringList{"-progressive", "-arithmetic"} << 0 << qsizetype(0);
+    // A bit for every block, and 277 MB of coefficients.
+    QTest::newRow("6800x6800 progressive 4:4:4 with 300 KB of data")
+        << QSize(6800, 6800) << QStringList{"-progressive", "-sample", "1x1"} << 0 << qsizetype(300000);
 }
 
 void TestLoader::headerBombsRefusedQuickly()
 {
     QFETCH(QSize, claimed);
     QFETCH(QStringList, options);
+    QFETCH(int, scans);
+    QFETCH(qsizetype, padding);
     const QString small = makeJpeg(m_folder.path(), QStringLiteral("small.jpg"), smoothPicture(16, 16), options);
-    const QByteArray bomb = withClaimedSize(readAll(small), claimed.width(), claimed.height());
+    const QByteArray bomb
+        = withScans(withClaimedSize(readAll(small), claimed.width(), claimed.height()), scans, padding);
     QVERIFY(!bomb.isEmpty());
-    QVERIFY(bomb.size() < 1024);
+    QVERIFY(bomb.size() < 4096 + padding);
     const QString file = path(QStringLiteral("bomb.jpg"));
     QVERIFY(writeAll(file, bomb));
+    resetPeakMemory();
+    const qint64 before = peakMemoryKiB();
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!loadPicture(file, 1.0, QSize(400, 400)).has_value());
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    const qint64 grown = peakMemoryKiB() - before;
+    QVERIFY2(grown < 30 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
 }
 
-// 256,000,000 pixels are allowed, one row more is not. The files end after their header,
-// so the allowed one is a picture with nothing decoded: black, and quickly so.
+// An arithmetic-coded file may spend less than a bit on a block, so only the pixel limit
+// bounds it: 256,000,000 pixels are allowed, one row more is not. The files end after
+// their header, so the allowed one is a picture with nothing decoded: black, and quickly
+// so. A Huffman-coded file as short is refused whatever its size.
 void TestLoader::pixelLimit_data()
 {
     QTest::addColumn<QSize>("claimed");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<bool>("allowed");
-    QTest::newRow("16000x16000") << QSize(16000, 16000) << true;
-    QTest::newRow("16000x16001") << QSize(16000, 16001) << false;
-    QTest::newRow("64000x4000") << QSize(64000, 4000) << true;
-    QTest::newRow("64000x4001") << QSize(64000, 4001) << false;
+    const QStringList arithmetic{"-arithmetic"};
+    QTest::newRow("16000x16000") << QSize(16000, 16000) << arithmetic << true;
+    QTest::newRow("16000x16001") << QSize(16000, 16001) << arithmetic << false;
+    QTest::newRow("64000x4000") << QSize(64000, 4000) << arithmetic << true;
+    QTest::newRow("64000x4001") << QSize(64000, 4001) << arithmetic << false;
+    QTest::newRow("16000x16000 Huffman-coded") << QSize(16000, 16000) << QStringList() << false;
+    QTest::newRow("400x300 Huffman-coded") << QSize(400, 300) << QStringList() << false;
 }
 
 void TestLoader::pixelLimit()
 {
     QFETCH(QSize, claimed);
+    QFETCH(QStringList, options);
     QFETCH(bool, allowed);
-    const QString small = makeJpeg(m_folder.path(), QStringLiteral("limit.jpg"), smoothPicture(16, 16));
+    const QString small = makeJpeg(m_folder.path(), QStringLiteral("limit.jpg"), smoothPicture(16, 16), options);
     const QString file = path(QStringLiteral("limit-claim.jpg"));
-    QVERIFY(writeAll(file, withClaimedSize(readAll(small), claimed.width(), claimed.height())));
+    const QByteArray data = withClaimedSize(readAll(small), claimed.width(), claimed.height());
+    const int scan = findMarker(data, 0xDA, 0xDA);
+    QVERIFY(scan > 0);
+    QVERIFY(writeAll(file, data.left(scan + 2 + qFromBigEndian<quint16>(data.constData() + scan + 2))));
+    resetPeakMemory();
     const qint64 before = peakMemoryKiB();
     QElapsedTimer timer;
     timer.start();
@@ -745,6 +810,7 @@ void TestLoader::progressiveBombRefusedWithinMemory()
                                    {"-progressive", "-sample", "1x1"});
     const QString file = path(QStringLiteral("progressive-bomb.jpg"));
     QVERIFY(writeAll(file, withClaimedSize(readAll(small), 15000, 15000)));
+    resetPeakMemory();
     const qint64 before = peakMemoryKiB();
     QElapsedTimer timer;
     timer.start();
@@ -796,6 +862,45 @@ void TestLoader::twelveBitJpegInvalid()
     QVERIFY(!loadPicture(file).has_value());
 }
 
+void TestLoader::slowDecodeAbandoned_data()
+{
+    QTest::addColumn<bool>("terminating");
+    QTest::newRow("given up after 3 s") << false;
+    QTest::newRow("given up at once when SIGTERM has come") << true;
+}
+
+// A progressive file with 4 GB to read through before its end marker (a hole in a
+// sparse file): reading it takes tens of seconds, which no picture may take.
+void TestLoader::slowDecodeAbandoned()
+{
+    QFETCH(bool, terminating);
+    const QByteArray data
+        = readAll(makeJpeg(m_folder.path(), QStringLiteral("slow.jpg"), smoothPicture(64, 64), {"-progressive"}));
+    QVERIFY(data.endsWith("\xFF\xD9"));
+    const QString file = path(QStringLiteral("slow.jpg"));
+    {
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(out.write(data.chopped(2)), data.size() - 2);
+        QVERIFY(out.seek(out.pos() + (qint64(4) << 30)));
+        QCOMPARE(out.write("\xFF\xD9", 2), qint64(2));
+    }
+    TerminationSignal termination;
+    if (terminating)
+        ::raise(SIGTERM);
+    QCOMPARE(terminationPending(), terminating);
+    QElapsedTimer timer;
+    timer.start();
+    const bool shown = loadPicture(file, 1.0, QSize(400, 400)).has_value();
+    const qint64 elapsed = timer.elapsed();
+    QFile::remove(file);
+    QVERIFY2(!shown, "an abandoned picture is invalid");
+    if (terminating)
+        QVERIFY2(elapsed < 500, qPrintable(QString::number(elapsed)));
+    else
+        QVERIFY2(elapsed >= 2900 && elapsed < 6000, qPrintable(QString::number(elapsed)));
+}
+
 // The sample pictures that come with the program all load, in sizes that show both a
 // clipped and a framed picture, and one portrait.
 void TestLoader::bundledSamples()
@@ -818,28 +923,42 @@ void TestLoader::bundledSamples()
     QVERIFY(larger && smaller && portrait && bmp);
 }
 
+// Bottom-up BMPs and top-down ones (negative height, the top row stored first) alike.
 void TestLoader::smallBmps_data()
 {
     QTest::addColumn<QSize>("size");
-    QTest::newRow("4x1") << QSize(4, 1);
-    QTest::newRow("3x3") << QSize(3, 3);
-    QTest::newRow("10x1") << QSize(10, 1);
-    QTest::newRow("1x7") << QSize(1, 7);
+    QTest::addColumn<bool>("topDown");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<QPoint>("origin"); // of the part shown
+    for (const bool topDown : {false, true}) {
+        const char *order = topDown ? "top-down" : "bottom-up";
+        const QSize area(400, 400);
+        QTest::addRow("4x1 %s", order) << QSize(4, 1) << topDown << area << QPoint(0, 0);
+        QTest::addRow("3x3 %s", order) << QSize(3, 3) << topDown << area << QPoint(0, 0);
+        QTest::addRow("10x1 %s", order) << QSize(10, 1) << topDown << area << QPoint(0, 0);
+        QTest::addRow("1x7 %s", order) << QSize(1, 7) << topDown << area << QPoint(0, 0);
+        QTest::addRow("61x43 %s in 20x9", order) << QSize(61, 43) << topDown << QSize(20, 9) << QPoint(20, 17);
+    }
 }
 
 void TestLoader::smallBmps()
 {
     QFETCH(QSize, size);
+    QFETCH(bool, topDown);
+    QFETCH(QSize, area);
+    QFETCH(QPoint, origin);
     const QImage image = codedPicture(size.width(), size.height());
     BmpParts parts;
     parts.width = size.width();
-    parts.height = size.height();
-    parts.pixels = bmpRows(image);
+    parts.height = topDown ? -size.height() : size.height();
+    parts.pixels = bmpRows(image, topDown);
     const QString file = path(QStringLiteral("small.bmp"));
     QVERIFY(writeAll(file, bmpFile(parts)));
-    const auto picture = loadPicture(file, 1.0, QSize(400, 400));
+    const auto picture = loadPicture(file, 1.0, area);
     QVERIFY(picture.has_value());
-    QCOMPARE(picture->pixels, image);
+    QCOMPARE(picture->size, size);
+    QCOMPARE(picture->origin, origin);
+    QCOMPARE(picture->pixels, image.copy(QRect(origin, size.boundedTo(area))));
 }
 
 // Broken BMPs: shown or refused, never a crash or a hang.

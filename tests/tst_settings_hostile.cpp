@@ -10,8 +10,10 @@
 #include "show/Main.h"
 #include "show/Timer.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -98,6 +100,49 @@ private slots:
         SettingsStore store;
         QCOMPARE(store.ReadString("Config", "Host", "missing"), value);
         QCOMPARE(store.ReadString("Config", "UserID", "missing"), QStringLiteral("after"));
+    }
+
+    void largeFileReadOnce_data()
+    {
+        QTest::addColumn<bool>("manyKeys");
+        QTest::newRow("50 MB of other keys") << true;
+        QTest::newRow("a 50 MB value") << false;
+    }
+
+    // A hand-edited file of 50 MB is read once for the whole load, not once for each of
+    // its 13 values: it takes about as long as one reading of the file.
+    void largeFileReadOnce()
+    {
+        QFETCH(bool, manyKeys);
+        QByteArray content = "[Config]\nFolder0=\"600,7000,50,70,45,clRed,/pics,\"\nStartNo=0\n";
+        if (manyKeys) {
+            for (int i = 0; content.size() < 50'000'000; ++i)
+                content += "Junk" + QByteArray::number(i) + "=some text that fills the line to fifty bytes\n";
+        } else {
+            content += "Host=" + QByteArray(50'000'000, 'h') + '\n';
+        }
+        const SettingsStore makesTheFolder;
+        const QString path = SettingsStore::filePath();
+        const QString copy = m_home.filePath(QStringLiteral("reference.conf"));
+        for (const QString &file : {path, copy}) {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(out.write(content), content.size());
+        }
+        QElapsedTimer timer;
+        timer.start();
+        {
+            QSettings reference(copy, QSettings::IniFormat);
+            QVERIFY(reference.value(QStringLiteral("Config/Folder0")).isValid());
+        }
+        const qint64 oneReading = timer.restart();
+        const StoredSettings settings = readSettings(SettingsStore());
+        const qint64 load = timer.elapsed();
+        QFile::remove(copy);
+        QCOMPARE(settings.folders[0], QStringLiteral("600,7000,50,70,45,clRed,/pics,"));
+        QCOMPARE(settings.host.size(), manyKeys ? 0 : 50'000'000);
+        QVERIFY2(load < 3 * oneReading + 500,
+                 qPrintable(QStringLiteral("load %1 ms, one reading %2 ms").arg(load).arg(oneReading)));
     }
 
     void twoProcessesLoseNothing()

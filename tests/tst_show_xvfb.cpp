@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -63,24 +64,34 @@ xcb_window_t rootWindow()
     return xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
 }
 
-// The saver's top-level window: a child of the root named "Pantel".
-xcb_window_t saverWindow()
+// A top-level window on screen (a child of the root) titled `title` (UTF-8, as in
+// _NET_WM_NAME): the saver's own is "Pantel"; its message boxes carry the program's name.
+xcb_window_t shownWindow(const QByteArray &title = "Pantel")
 {
     xcb_connection_t *c = connection();
+    static const xcb_atom_t netWmName = [c] {
+        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 12, "_NET_WM_NAME"), nullptr);
+        const xcb_atom_t value = atom ? atom->atom : xcb_atom_t(XCB_ATOM_WM_NAME);
+        std::free(atom);
+        return value;
+    }();
     xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, rootWindow()), nullptr);
     if (!tree)
         return 0;
     xcb_window_t found = 0;
     const xcb_window_t *children = xcb_query_tree_children(tree);
     for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
-        xcb_get_property_reply_t *name = xcb_get_property_reply(c,
-                                                                xcb_get_property(c, 0, children[i], XCB_ATOM_WM_NAME,
-                                                                                 XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
-                                                                nullptr);
-        if (name
+        xcb_get_property_reply_t *name
+            = xcb_get_property_reply(c,
+                                     xcb_get_property(c, 0, children[i], netWmName, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+                                     nullptr);
+        xcb_get_window_attributes_reply_t *attributes
+            = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
+        if (name && attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE
             && QByteArray(static_cast<const char *>(xcb_get_property_value(name)), xcb_get_property_value_length(name))
-                == "Pantel")
+                == title)
             found = children[i];
+        std::free(attributes);
         std::free(name);
     }
     std::free(tree);
@@ -130,16 +141,50 @@ private:
     QTemporaryDir m_home;
     QString m_binary;
 
-    void startSaver(QProcess &process, const QStringList &arguments, const QString &daemonWindow = QString())
+    void startSaver(QProcess &process, const QStringList &arguments, const QString &daemonWindow = QString(),
+                    const QString &home = QString())
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (!daemonWindow.isEmpty())
             environment.insert(QStringLiteral("XSCREENSAVER_WINDOW"), daemonWindow);
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.isEmpty() ? m_home.path() : home);
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(m_binary, arguments);
+        QVERIFY(process.waitForStarted());
+    }
+
+    // Starts the saver on a settings file it may read but not write. Root writes any
+    // file, so under root the saver runs as the unprivileged user nobody.
+    void startSaverOnReadOnlySettings(QProcess &process, const QTemporaryDir &home, const QByteArray &settings)
+    {
+        const QString folder = home.path() + QStringLiteral("/Brightwel");
+        QVERIFY(QDir().mkpath(folder));
+        QFile file(folder + QStringLiteral("/Pantel.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
+        file.close();
+        const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const auto enterable = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        QVERIFY(file.setPermissions(readable));
+        QVERIFY(QFile::setPermissions(folder, readable | enterable));
+        QVERIFY(QFile::setPermissions(home.path(), readable | enterable));
+        if (::geteuid() == 0) {
+            process.setProgram(QStringLiteral("setpriv"));
+            process.setArguments({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                  QStringLiteral("--clear-groups"), m_binary, QStringLiteral("/s")});
+        } else {
+            process.setProgram(m_binary);
+            process.setArguments({QStringLiteral("/s")});
+        }
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start();
         QVERIFY(process.waitForStarted());
     }
 
@@ -221,8 +266,8 @@ private slots:
         warpPointer(300, 300);
         QProcess saver;
         startSaver(saver, {QStringLiteral("/s")});
-        QTRY_VERIFY_WITH_TIMEOUT(saverWindow() != 0, 10000);
-        const xcb_window_t window = saverWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(shownWindow() != 0, 10000);
+        const xcb_window_t window = shownWindow();
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(screen).scaled(256, 192), isGold) > 20, 10000);
         if (input == QLatin1String("key")) {
@@ -272,12 +317,32 @@ private slots:
         }
     }
 
+    void terminationEndsTheSaver_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("showing pictures") << "pictures";
+        // Folder rotation saves the next slot at every start; a file that may not be
+        // written gives an error box before the window is up.
+        QTest::newRow("during the start-up error box") << "error box";
+        QTest::newRow("settings mode, the dialog open") << "settings";
+    }
+
     void terminationEndsTheSaver()
     {
+        QFETCH(QString, when);
         QProcess saver;
-        startSaver(saver, {QStringLiteral("/s")});
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(screen).scaled(256, 192), isGold) > 20, 10000);
+        QTemporaryDir home;
+        if (when == QLatin1String("error box")) {
+            startSaverOnReadOnlySettings(saver, home, "[Config]\nOrderF=1\n");
+            QTRY_VERIFY_WITH_TIMEOUT(shownWindow(QFileInfo(m_binary).completeBaseName().toUtf8()) != 0, 10000);
+        } else if (when == QLatin1String("settings")) {
+            startSaver(saver, {QStringLiteral("/c")});
+            QTRY_VERIFY_WITH_TIMEOUT(shownWindow(QStringLiteral("Pantelo設定").toUtf8()) != 0, 10000);
+        } else {
+            startSaver(saver, {QStringLiteral("/s")});
+            const QRect screen = QGuiApplication::primaryScreen()->geometry();
+            QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(screen).scaled(256, 192), isGold) > 20, 10000);
+        }
         QElapsedTimer clock;
         clock.start();
         saver.terminate();
