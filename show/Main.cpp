@@ -128,8 +128,12 @@ void TPantelForm::FormCreate()
 
     // 2 and 3. Place and size the window: the preview parent's size, or the screen's.
     QSize screen = m_environment.screenSize.value_or(QSize());
-    if (!screen.isValid() && QGuiApplication::primaryScreen())
+    // The primary monitor plays the role of the screen.
+    QPoint screenOrigin;
+    if (!screen.isValid() && QGuiApplication::primaryScreen()) {
         screen = QGuiApplication::primaryScreen()->geometry().size();
+        screenOrigin = QGuiApplication::primaryScreen()->geometry().topLeft();
+    }
     std::optional<QSize> parentSize;
     if (previewParent() != 0)
         parentSize = m_environment.previewParentSize(previewParent());
@@ -144,7 +148,7 @@ void TPantelForm::FormCreate()
         setEnabled(false);
     } else {
         setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        setGeometry(0, 0, screen.width(), screen.height());
+        setGeometry(screenOrigin.x(), screenOrigin.y(), screen.width(), screen.height());
         platform().showCursor(false);
         const std::optional<quint32> id = platform().platformId();
         if (!id) {
@@ -238,6 +242,11 @@ void TPantelForm::FormCreate()
         skipTaskbarAndPager(this);
         showFullScreen();
         activateWindow();
+        // Monitors that come or go while the saver runs are covered or let go.
+        for (QScreen *other : QGuiApplication::screens())
+            coverScreen(other);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, &TPantelForm::coverScreen);
+        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &TPantelForm::uncoverScreen);
     }
 
     // 24. Panel A waits out of sight to the left; panel B stands at rest.
@@ -255,6 +264,61 @@ void TPantelForm::FormCreate()
 
     // 26.
     Busy = false;
+}
+
+void TPantelForm::coverScreen(QScreen *screen)
+{
+    // A monitor that shows part of the primary one (a mirrored one, or the whole screen
+    // as a monitor of its own) is no other monitor: a cover there would hide the frame.
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!screen || !primary || screen == primary || screen->geometry().intersects(primary->geometry())
+        || m_covers.contains(screen) || Closing)
+        return;
+    auto *cover = new QWidget(this, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    cover->setWindowTitle(windowTitle());
+    QPalette black = cover->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    cover->setPalette(black);
+    cover->setAutoFillBackground(true);
+    cover->setMouseTracking(true);
+    cover->setFocusPolicy(Qt::StrongFocus);
+    cover->setAttribute(Qt::WA_InputMethodEnabled, false);
+    cover->installEventFilter(this);
+    cover->setGeometry(screen->geometry());
+    skipTaskbarAndPager(cover);
+    cover->showFullScreen();
+    m_covers.insert(screen, cover);
+}
+
+void TPantelForm::uncoverScreen(QScreen *screen)
+{
+    if (QWidget *cover = m_covers.take(screen))
+        cover->deleteLater();
+}
+
+bool TPantelForm::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool cover = watched != this && watched->isWidgetType() && watched->parent() == this
+        && static_cast<QWidget *>(watched)->isWindow();
+    if (!cover)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        runGuarded([this] { FormKeyDown(); });
+        return true;
+    case QEvent::MouseButtonPress:
+        runGuarded([this] { FormMouseDown(); });
+        return true;
+    case QEvent::Enter:
+    case QEvent::MouseMove: {
+        // Positions count in this window's coordinates, wherever the pointer is.
+        const QPoint at = mapFromGlobal(static_cast<QSinglePointEvent *>(event)->globalPosition().toPoint());
+        runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+        return event->type() == QEvent::MouseMove;
+    }
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
 }
 
 std::optional<Picture> TPantelForm::loadFramePicture() const
@@ -490,6 +554,10 @@ void TPantelForm::FormClose()
     timMove->setEnabled(false);
     timSlide->setEnabled(false);
     timCheck->setEnabled(false);
+    for (const QPointer<QWidget> &cover : std::as_const(m_covers)) {
+        if (cover)
+            cover->hide();
+    }
     m_mail->stop();
     // A load or slide step in progress may finish first; events are not served here.
     for (int i = 0; i < 5 && Busy; ++i)

@@ -25,6 +25,10 @@ bool isGold(QRgb c)
 {
     return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40;
 }
+bool isBlack(QRgb c)
+{
+    return (c & 0xFFFFFF) == 0;
+}
 bool isWhite(QRgb c)
 {
     return (c & 0xFFFFFF) == 0xFFFFFF;
@@ -118,6 +122,22 @@ void warpPointer(int x, int y)
 {
     xcb_warp_pointer(connection(), XCB_NONE, rootWindow(), 0, 0, 0, 0, qint16(x), qint16(y));
     xcb_flush(connection());
+}
+
+// Part of the root window as the server has it, across every monitor (a screen's grab
+// covers only its own monitor).
+QImage rootArea(const QRect &area)
+{
+    xcb_get_image_reply_t *reply
+        = xcb_get_image_reply(connection(),
+                              xcb_get_image(connection(), XCB_IMAGE_FORMAT_Z_PIXMAP, rootWindow(), qint16(area.x()),
+                                            qint16(area.y()), quint16(area.width()), quint16(area.height()), ~0u),
+                              nullptr);
+    if (!reply)
+        return {};
+    const QImage image = QImage(xcb_get_image_data(reply), area.width(), area.height(), QImage::Format_RGB32).copy();
+    std::free(reply);
+    return image;
 }
 
 // What xprop says about the window's state and name.
@@ -303,8 +323,8 @@ private slots:
             window = xcb_window_t(form->winId());
         } else {
             startSaver(saver, {QStringLiteral("/s")});
-            QTRY_VERIFY_WITH_TIMEOUT(saverWindow() != 0, 10000);
-            window = saverWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(shownWindow() != 0, 10000);
+            window = shownWindow();
         }
         QTRY_VERIFY_WITH_TIMEOUT(xprop(window).contains(QLatin1String("_NET_WM_STATE_SKIP_TASKBAR")), 5000);
         const QString said = xprop(window);
@@ -315,6 +335,44 @@ private slots:
             saver.terminate();
             QVERIFY(saver.waitForFinished(5000));
         }
+    }
+
+    // Two monitors on one 2048 x 768 screen (the test run "monitors"): the saver blacks
+    // out both and keeps the frame on the primary one; a monitor going away while it
+    // runs does not end it.
+    void severalMonitors()
+    {
+        const QRect root = QGuiApplication::primaryScreen()->virtualGeometry();
+        if (root.size() != QSize(2048, 768))
+            QSKIP("needs a 2048 x 768 screen");
+        QVERIFY(QProcess::execute(QStringLiteral("xrandr"),
+                                  {QStringLiteral("--setmonitor"), QStringLiteral("*left"),
+                                   QStringLiteral("1024/270x768/203+0+0"), QStringLiteral("none")})
+                == 0);
+        QVERIFY(QProcess::execute(QStringLiteral("xrandr"),
+                                  {QStringLiteral("--setmonitor"), QStringLiteral("right"),
+                                   QStringLiteral("1024/270x768/203+1024+0"), QStringLiteral("none")})
+                == 0);
+        const QRect left(0, 0, 1024, 768);
+        const QRect right(1024, 0, 1024, 768);
+        // The other monitor shows a window of ours until the saver blacks it out.
+        Host desktop;
+        desktop.setGeometry(right);
+        desktop.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&desktop));
+        QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right), isBlack) == 0, 5000);
+        QProcess saver;
+        startSaver(saver, {QStringLiteral("/s")});
+        QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(left).scaled(256, 192), isGold) > 20, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right), isBlack) == 1024 * 768, 10000);
+
+        QVERIFY(QProcess::execute(QStringLiteral("xrandr"), {QStringLiteral("--delmonitor"), QStringLiteral("right")})
+                == 0);
+        QVERIFY(!saver.waitForFinished(1500));
+        saver.terminate();
+        QVERIFY(saver.waitForFinished(5000));
+        QCOMPARE(saver.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(saver.exitCode(), 0);
     }
 
     void terminationEndsTheSaver_data()
