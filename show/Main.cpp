@@ -30,6 +30,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTime>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -142,8 +143,14 @@ void TPantelForm::FormCreate()
     m_preview = parentSize.has_value();
     if (m_preview) {
         setWindowFlags(Qt::Widget | Qt::FramelessWindowHint);
-        setGeometry(0, 0, parentSize->width(), parentSize->height());
-        Scale = double(parentSize->width()) / double(screen.width());
+        // The parent's size comes from the X server in device pixels, the screen's from
+        // Qt in logical ones: the scale compares both in device pixels, so that the
+        // miniature keeps the full screen's proportions at any ratio. The window covers
+        // the parent, its logical size rounded up.
+        const qreal ratio = m_environment.devicePixelRatio.value_or(
+            QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->devicePixelRatio() : 1.0);
+        setGeometry(0, 0, int(std::ceil(parentSize->width() / ratio)), int(std::ceil(parentSize->height() / ratio)));
+        Scale = double(parentSize->width()) / (double(screen.width()) * ratio);
         // Disabled: the preview takes no keyboard or mouse input at all.
         setEnabled(false);
     } else {

@@ -43,7 +43,9 @@ public:
         std::optional<quint32> seed;
         // Size of the screen; empty: the primary screen's.
         std::optional<QSize> screenSize;
-        // Size of the preview parent window, empty when it does not exist.
+        // The screen's device pixel ratio; empty: the primary screen's.
+        std::optional<qreal> devicePixelRatio;
+        // Size of the preview parent window in device pixels, empty when it does not exist.
         std::function<std::optional<QSize>(quint32)> previewParentSize;
         // Puts the window inside the preview parent; false when that is not possible.
         std::function<bool(QWidget *, quint32)> embed;

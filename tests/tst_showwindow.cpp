@@ -264,18 +264,30 @@ private slots:
             QVERIFY(qBlue(at(x, 436)) < 200 || isWhite(at(x, 436)));
     }
 
+    // The parent's size is in device pixels: at any ratio a parent of the same logical
+    // size shows the same miniature.
+    void previewGeometry_data()
+    {
+        QTest::addColumn<qreal>("ratio");
+        QTest::newRow("ratio 1") << qreal(1);
+        QTest::newRow("ratio 2") << qreal(2);
+        QTest::newRow("ratio 1.5") << qreal(1.5);
+    }
+
     void previewGeometry()
     {
+        QFETCH(qreal, ratio);
         writeSlot(QStringLiteral("450,5000,100,20,10"));
         makePicture(QStringLiteral("red.bmp"), QSize(400, 400), Red);
         setPreviewParent(4242);
         TPantelForm::Environment environment;
         environment.seed = 1;
         environment.screenSize = QSize(1024, 768);
+        environment.devicePixelRatio = ratio;
         quint32 askedFor = 0;
         environment.previewParentSize = [&](quint32 window) -> std::optional<QSize> {
             askedFor = window;
-            return QSize(152, 114);
+            return QSize(152, 114) * ratio;
         };
         quint32 embeddedIn = 0;
         environment.embed = [&](QWidget *, quint32 window) {
