@@ -52,7 +52,7 @@ void TSampleForm::SetDisp(const SampleContent &content)
     if (trimControl(content.picture).isEmpty())
         imgA->clear();
     else
-        imgA->setPicture(loadPicture(content.picture, 1.0, imgA->size()));
+        imgA->setPicture(loadPicture(content.picture, 1.0, imgA->deviceSize()));
 
     pnlBase->setClockColor(toQColor(clockColorOf(content.clockColor)));
 

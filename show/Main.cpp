@@ -375,7 +375,7 @@ void TPantelForm::ImageLoad()
     ImageView *target = NextSide == 0 ? imgA : imgB;
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
-    target->setPicture(loadPicture(PictureList.at(PictureIndex), Scale, target->size()));
+    target->setPicture(loadPicture(PictureList.at(PictureIndex), Scale, target->deviceSize()));
     PictureIndex = PictureIndex + 1;
     if (PictureIndex >= PictureCount)
         PictureIndex = 0;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -373,6 +374,61 @@ private slots:
         QVERIFY(saver.waitForFinished(5000));
         QCOMPARE(saver.exitStatus(), QProcess::NormalExit);
         QCOMPARE(saver.exitCode(), 0);
+    }
+
+    // A 200 % desktop (the test run "ratio 2": QT_SCALE_FACTOR=2 on a 2048 x 1536 screen).
+    // The frame keeps its logical size, 900 device pixels for 450; the photo shows 1:1 in
+    // device pixels: the 400 x 400 area shows the 800 x 800 pixels at its centre.
+    void scaledDesktop()
+    {
+        if (qEnvironmentVariable("QT_SCALE_FACTOR") != QLatin1String("2"))
+            QSKIP("needs QT_SCALE_FACTOR=2");
+        QTemporaryDir folder;
+        QImage photo(1000, 1000, QImage::Format_RGB32);
+        for (int y = 0; y < 1000; ++y)
+            for (int x = 0; x < 1000; ++x)
+                photo.setPixel(x, y, qRgb(x % 256, y % 256, 7));
+        QVERIFY(photo.save(folder.path() + QStringLiteral("/photo.bmp"), "BMP"));
+        const auto useFolder = [](const QString &path) {
+            SettingsStore store;
+            store.WriteString(SettingNames::Section, SettingNames::folder(0),
+                              QStringLiteral("450,60000,1,20,10,clWhite,") + path + QLatin1Char(','));
+        };
+        useFolder(folder.path());
+        const auto restore = qScopeGuard([&] { useFolder(m_home.path() + QStringLiteral("/pictures")); });
+        QProcess saver;
+        startSaver(saver, {QStringLiteral("/s")});
+        const auto photoAt = [](int x, int y) { return qRgb(x % 256, y % 256, 7); };
+        // The area's top-left device pixel is the photo's (100, 100), at the left edge of
+        // what shows; the other corners and their neighbours follow 1:1.
+        const auto shownUpright = [&] {
+            const QImage shot = rootArea(QRect(0, 0, 2048, 1536));
+            for (int y = 1; y < shot.height() - 800; ++y)
+                for (int x = 1; x < shot.width() - 800; ++x) {
+                    if ((shot.pixel(x, y) & 0xFFFFFF) != (photoAt(100, 100) & 0xFFFFFF)
+                        || (shot.pixel(x - 1, y) & 0xFFFFFF) == (photoAt(99, 100) & 0xFFFFFF))
+                        continue;
+                    for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(799, 0), QPoint(0, 799),
+                                           QPoint(799, 799), QPoint(798, 799)}) {
+                        if ((shot.pixel(x + d.x(), y + d.y()) & 0xFFFFFF)
+                            != (photoAt(100 + d.x(), 100 + d.y()) & 0xFFFFFF))
+                            return false;
+                    }
+                    return (shot.pixel(x + 800, y) & 0xFFFFFF) != (photoAt(900, 100) & 0xFFFFFF);
+                }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(shownUpright(), 15000);
+        // The frame on the black screen: 450 logical pixels, 900 device ones.
+        const QImage shot = rootArea(QRect(0, 0, 2048, 1536));
+        QRect frame;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (!isBlack(shot.pixel(x, y)))
+                    frame |= QRect(x, y, 1, 1);
+        QCOMPARE(frame.size(), QSize(900, 900));
+        saver.terminate();
+        QVERIFY(saver.waitForFinished(5000));
     }
 
     void terminationEndsTheSaver_data()
