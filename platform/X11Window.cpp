@@ -7,7 +7,10 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -18,6 +21,15 @@ xcb_connection_t *x11Connection()
         return nullptr;
     auto *x11 = app->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
+{
+    xcb_intern_atom_reply_t *reply
+        = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
 }
 
 } // namespace
@@ -49,5 +61,36 @@ bool embedIntoX11Window(QWidget *widget, quint32 parent)
     if (!own)
         return false;
     own->setParent(foreign);
+    return true;
+}
+
+bool skipTaskbarAndPager(QWidget *widget)
+{
+    xcb_connection_t *connection = x11Connection();
+    if (!connection)
+        return false;
+    const xcb_window_t window = xcb_window_t(widget->winId());
+    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
+    const xcb_atom_t wanted[]
+        = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE)
+        return false;
+    // The states already there stay.
+    std::vector<xcb_atom_t> atoms;
+    xcb_get_property_reply_t *reply
+        = xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, state, XCB_ATOM_ATOM, 0, 1024),
+                                 nullptr);
+    if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
+        const auto *data = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
+        atoms.assign(data, data + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+    for (const xcb_atom_t atom : wanted) {
+        if (std::find(atoms.begin(), atoms.end(), atom) == atoms.end())
+            atoms.push_back(atom);
+    }
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, state, XCB_ATOM_ATOM, 32, uint32_t(atoms.size()),
+                        atoms.data());
+    xcb_flush(connection);
     return true;
 }

@@ -1,5 +1,6 @@
 #include "setup/Sample.h"
 
+#include "platform/X11Window.h"
 #include "settings/ColorText.h"
 #include "settings/SettingsText.h"
 #include "show/FrameLayout.h"
@@ -14,7 +15,7 @@ TSampleForm::TSampleForm(QWidget *parent)
       FrameParts(FrameView::create(this, FrameView::Kind::Sample))
 {
     setObjectName(QStringLiteral("TSampleForm"));
-    setWindowTitle(QStringLiteral("SampleForm"));
+    setWindowTitle(QStringLiteral("Pantel"));
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_ShowWithoutActivating);
     QPalette face = palette();
@@ -29,6 +30,8 @@ TSampleForm::TSampleForm(QWidget *parent)
     pnlBase->setClockColor(Qt::white);
 
     FormCreate();
+    // Like the saver, the sample has no taskbar button and no place in the pager.
+    skipTaskbarAndPager(this);
 }
 
 void TSampleForm::FormCreate()
@@ -56,7 +59,7 @@ void TSampleForm::SetDisp(const SampleContent &content)
     if (trimControl(content.picture).isEmpty())
         imgA->clear();
     else
-        imgA->setPicture(loadPicture(content.picture, 1.0, imgA->size()));
+        imgA->setPicture(loadPicture(content.picture, 1.0, imgA->deviceSize()));
 
     pnlBase->setClockColor(toQColor(clockColorOf(content.clockColor)));
 

@@ -56,6 +56,12 @@ QPoint ImageView::centredOffset(QSize area, QSize picture)
     return QPoint((area.width() - picture.width()) / 2, (area.height() - picture.height()) / 2);
 }
 
+QSize ImageView::deviceSize() const
+{
+    const qreal ratio = devicePixelRatioF();
+    return QSize(qRound(width() * ratio), qRound(height() * ratio));
+}
+
 void ImageView::paintEvent(QPaintEvent *)
 {
     if (!m_picture || m_picture->pixels.isNull())
@@ -73,6 +79,11 @@ void ImageView::paintEvent(QPaintEvent *)
         painter.drawImage(0, 0, m_stretched);
         return;
     }
-    const QPoint at = centredOffset(size(), m_picture->size) + m_picture->origin;
+    // A photo is never enlarged: it is centred in the area's device pixels and drawn one
+    // picture pixel to one device pixel.
+    const qreal ratio = devicePixelRatioF();
+    const QPoint at = centredOffset(ratio == 1.0 ? size() : deviceSize(), m_picture->size) + m_picture->origin;
+    if (ratio != 1.0)
+        painter.scale(1.0 / ratio, 1.0 / ratio);
     painter.drawImage(at, m_picture->pixels);
 }

@@ -31,6 +31,9 @@ public:
 
     // Where the picture's top-left corner goes when centred in an area of `area`.
     static QPoint centredOffset(QSize area, QSize picture);
+    // The area in device pixels, where photos are drawn 1:1: the logical size times the
+    // device pixel ratio, rounded to the nearest pixel.
+    QSize deviceSize() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

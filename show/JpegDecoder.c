@@ -4,6 +4,7 @@
 #include <setjmp.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -186,6 +187,9 @@ static int setUp(PantelJpegDecoder *decoder)
     }
     jpeg_create_decompress(&decoder->cinfo);
     decoder->cinfo.mem->max_memory_to_use = PANTEL_JPEG_MAX_MEMORY;
+    /* APP1 blocks are kept with the header for their EXIF orientation; a marker holds
+     * at most 64 KB. */
+    jpeg_save_markers(&decoder->cinfo, JPEG_APP0 + 1, 0xFFFF);
 
     decoder->source.init_source = initSource;
     decoder->source.fill_input_buffer = fillInputBuffer;
@@ -285,6 +289,21 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
     *height = (int)decoder->cinfo.image_height;
     decoder->headerRead = 1;
     return PANTEL_JPEG_OK;
+}
+
+int pantelJpegExifBlock(const PantelJpegDecoder *decoder, const unsigned char **data, size_t *length)
+{
+    jpeg_saved_marker_ptr marker;
+    if (!decoder->headerRead)
+        return 0;
+    for (marker = decoder->cinfo.marker_list; marker; marker = marker->next) {
+        if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= 4 && memcmp(marker->data, "Exif", 4) == 0) {
+            *data = marker->data;
+            *length = marker->data_length;
+            return 1;
+        }
+    }
+    return 0;
 }
 
 /* The samplings for which skipping rows and cropping columns give exactly the pixels

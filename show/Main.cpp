@@ -30,6 +30,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTime>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -126,8 +127,12 @@ void TPantelForm::FormCreate()
 
     // Place and size the window: the preview parent's size, or the screen's.
     QSize screen = m_environment.screenSize.value_or(QSize());
-    if (!screen.isValid() && QGuiApplication::primaryScreen())
+    // The primary monitor plays the role of the screen.
+    QPoint screenOrigin;
+    if (!screen.isValid() && QGuiApplication::primaryScreen()) {
         screen = QGuiApplication::primaryScreen()->geometry().size();
+        screenOrigin = QGuiApplication::primaryScreen()->geometry().topLeft();
+    }
     std::optional<QSize> parentSize;
     if (previewParent() != 0)
         parentSize = m_environment.previewParentSize(previewParent());
@@ -136,13 +141,19 @@ void TPantelForm::FormCreate()
     m_preview = parentSize.has_value();
     if (m_preview) {
         setWindowFlags(Qt::Widget | Qt::FramelessWindowHint);
-        setGeometry(0, 0, parentSize->width(), parentSize->height());
-        Scale = double(parentSize->width()) / double(screen.width());
+        // The parent's size comes from the X server in device pixels, the screen's from
+        // Qt in logical ones: the scale compares both in device pixels, so that the
+        // miniature keeps the full screen's proportions at any ratio. The window covers
+        // the parent, its logical size rounded up.
+        const qreal ratio = m_environment.devicePixelRatio.value_or(
+            QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->devicePixelRatio() : 1.0);
+        setGeometry(0, 0, int(std::ceil(parentSize->width() / ratio)), int(std::ceil(parentSize->height() / ratio)));
+        Scale = double(parentSize->width()) / (double(screen.width()) * ratio);
         // Disabled: the preview takes no keyboard or mouse input at all.
         setEnabled(false);
     } else {
         setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        setGeometry(0, 0, screen.width(), screen.height());
+        setGeometry(screenOrigin.x(), screenOrigin.y(), screen.width(), screen.height());
         platform().showCursor(false);
         const std::optional<quint32> id = platform().platformId();
         if (!id) {
@@ -232,8 +243,15 @@ void TPantelForm::FormCreate()
     if (m_preview)
         show();
     else {
+        // The saver has no taskbar button and no place in the pager.
+        skipTaskbarAndPager(this);
         showFullScreen();
         activateWindow();
+        // Monitors that come or go while the saver runs are covered or let go.
+        for (QScreen *other : QGuiApplication::screens())
+            coverScreen(other);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, &TPantelForm::coverScreen);
+        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &TPantelForm::uncoverScreen);
     }
 
     // Panel A waits out of sight to the left; panel B stands at rest.
@@ -251,6 +269,61 @@ void TPantelForm::FormCreate()
 
     // Creation is over: closing need no longer wait for it.
     Busy = false;
+}
+
+void TPantelForm::coverScreen(QScreen *screen)
+{
+    // A monitor that shows part of the primary one (a mirrored one, or the whole screen
+    // as a monitor of its own) is no other monitor: a cover there would hide the frame.
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!screen || !primary || screen == primary || screen->geometry().intersects(primary->geometry())
+        || m_covers.contains(screen) || Closing)
+        return;
+    auto *cover = new QWidget(this, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    cover->setWindowTitle(windowTitle());
+    QPalette black = cover->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    cover->setPalette(black);
+    cover->setAutoFillBackground(true);
+    cover->setMouseTracking(true);
+    cover->setFocusPolicy(Qt::StrongFocus);
+    cover->setAttribute(Qt::WA_InputMethodEnabled, false);
+    cover->installEventFilter(this);
+    cover->setGeometry(screen->geometry());
+    skipTaskbarAndPager(cover);
+    cover->showFullScreen();
+    m_covers.insert(screen, cover);
+}
+
+void TPantelForm::uncoverScreen(QScreen *screen)
+{
+    if (QWidget *cover = m_covers.take(screen))
+        cover->deleteLater();
+}
+
+bool TPantelForm::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool cover = watched != this && watched->isWidgetType() && watched->parent() == this
+        && static_cast<QWidget *>(watched)->isWindow();
+    if (!cover)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        runGuarded([this] { FormKeyDown(); });
+        return true;
+    case QEvent::MouseButtonPress:
+        runGuarded([this] { FormMouseDown(); });
+        return true;
+    case QEvent::Enter:
+    case QEvent::MouseMove: {
+        // Positions count in this window's coordinates, wherever the pointer is.
+        const QPoint at = mapFromGlobal(static_cast<QSinglePointEvent *>(event)->globalPosition().toPoint());
+        runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+        return event->type() == QEvent::MouseMove;
+    }
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
 }
 
 std::optional<Picture> TPantelForm::loadFramePicture() const
@@ -300,7 +373,7 @@ void TPantelForm::ImageLoad()
     ImageView *target = NextSide == 0 ? imgA : imgB;
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
-    target->setPicture(loadPicture(PictureList.at(PictureIndex), Scale, target->size()));
+    target->setPicture(loadPicture(PictureList.at(PictureIndex), Scale, target->deviceSize()));
     PictureIndex = PictureIndex + 1;
     if (PictureIndex >= PictureCount)
         PictureIndex = 0;
@@ -486,6 +559,10 @@ void TPantelForm::FormClose()
     timMove->setEnabled(false);
     timSlide->setEnabled(false);
     timCheck->setEnabled(false);
+    for (const QPointer<QWidget> &cover : std::as_const(m_covers)) {
+        if (cover)
+            cover->hide();
+    }
     m_mail->stop();
     // A load or slide step in progress may finish first; events are not served here.
     for (int i = 0; i < 5 && Busy; ++i)
@@ -504,6 +581,10 @@ void TPantelForm::FormDestroy()
 
 void TPantelForm::keyPressEvent(QKeyEvent *)
 {
+    // A preview, and equally a saver in a daemon's window, take no input at all: only
+    // the run mode's own window reads keys, buttons and movement.
+    if (m_preview)
+        return;
     runGuarded([this] { FormKeyDown(); });
 }
 
@@ -511,18 +592,25 @@ void TPantelForm::enterEvent(QEnterEvent *event)
 {
     // A window that appears under the pointer, or the pointer coming in, counts as a
     // movement to where the pointer is, so the first position is known before the user
-    // moves the mouse.
+    // moves the mouse. Qt hands Enter events to disabled widgets too, so a preview
+    // ignores them here.
+    if (m_preview)
+        return;
     const QPoint at = event->position().toPoint();
     runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
 }
 
 void TPantelForm::mousePressEvent(QMouseEvent *)
 {
+    if (m_preview)
+        return;
     runGuarded([this] { FormMouseDown(); });
 }
 
 void TPantelForm::mouseMoveEvent(QMouseEvent *event)
 {
+    if (m_preview)
+        return;
     const QPoint at = event->position().toPoint();
     runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
 }

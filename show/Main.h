@@ -5,6 +5,8 @@
 #include "show/FrameView.h"
 #include "show/PictureLoader.h"
 
+#include <QHash>
+#include <QPointer>
 #include <QSize>
 #include <QStringList>
 #include <QWidget>
@@ -18,6 +20,7 @@ class ImageView;
 class MailIndicator;
 class Panel;
 class QLabel;
+class QScreen;
 class Timer;
 
 namespace Ui {
@@ -40,7 +43,9 @@ public:
         std::optional<quint32> seed;
         // Size of the screen; empty: the primary screen's.
         std::optional<QSize> screenSize;
-        // Size of the preview parent window, empty when it does not exist.
+        // The screen's device pixel ratio; empty: the primary screen's.
+        std::optional<qreal> devicePixelRatio;
+        // Size of the preview parent window in device pixels, empty when it does not exist.
         std::function<std::optional<QSize>(quint32)> previewParentSize;
         // Puts the window inside the preview parent; false when that is not possible.
         std::function<bool(QWidget *, quint32)> embed;
@@ -119,8 +124,14 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    // Input on the covers of the other monitors counts as input on this window.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The run mode blacks out every monitor; the primary one holds the frame and plays
+    // the role of the screen, the others get a plain black window each.
+    void coverScreen(QScreen *screen);
+    void uncoverScreen(QScreen *screen);
     void setPanelLeft(Panel *panel, int left);
     int random(int n);
     // The talk look (yellow frame, the marker in the clock label) or the normal one.
@@ -140,6 +151,7 @@ private:
     // The frame picture as read at start, shown again when the talk look ends.
     std::optional<Picture> m_framePicture;
     MailIndicator *m_mail = nullptr;
+    QHash<QScreen *, QPointer<QWidget>> m_covers;
 
     // The window's own fields.
     qint32 LastMouseX = -1;

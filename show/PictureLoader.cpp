@@ -2,11 +2,13 @@
 
 #include "platform/TerminationSignal.h"
 #include "settings/SettingsText.h"
+#include "show/ExifOrientation.h"
 #include "show/JpegDecoder.h"
 
 #include <QFile>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -156,10 +158,10 @@ struct PicturePlan
     Picture emptyPicture() const { return Picture{QImage(), QSize(columns.size, rows.size), QPoint()}; }
 
     // A black picture of the visible part, to be filled; null when it cannot be made.
-    QImage makePixels() const
+    QImage makePixels() const { return blackPixels(qint64(columns.source.size()), qint64(rows.source.size())); }
+
+    static QImage blackPixels(qint64 width, qint64 height)
     {
-        const qint64 width = qint64(columns.source.size());
-        const qint64 height = qint64(rows.source.size());
         if (quint64(width * height) > kMaxPixels)
             return QImage();
         QImage pixels(int(width), int(height), QImage::Format_RGB32);
@@ -185,6 +187,52 @@ std::optional<PicturePlan> planPicture(QSize source, double scale, QSize visible
                        planAxis(source.height(), *height, wholePicture ? 0 : visible.height())};
 }
 
+// The stored picture's rows and columns that make the visible part of the upright one.
+// The plan is made in the upright picture; each of its columns is one column of the
+// stored picture, or one row when the orientation swaps the axes (EXIF's 5 to 8), and
+// likewise for its rows. The decoder wants them in ascending order, so a mirrored axis
+// is reversed; the decoded part, turned upright, is then exactly the visible part.
+struct StoredPlan
+{
+    std::vector<int> columns;
+    std::vector<int> rows;
+};
+
+StoredPlan storedPlan(const PicturePlan &plan, QSize stored, int orientation)
+{
+    const bool swapped = orientation >= 5;
+    const int firstColumn = plan.columns.source.front();
+    const int firstRow = plan.rows.source.front();
+    StoredPlan result;
+    std::vector<int> &fromColumns = swapped ? result.rows : result.columns;
+    std::vector<int> &fromRows = swapped ? result.columns : result.rows;
+    fromColumns.reserve(plan.columns.source.size());
+    fromRows.reserve(plan.rows.source.size());
+    for (const int x : plan.columns.source) {
+        const QRect at = storedRect(QRect(x, firstRow, 1, 1), stored, orientation);
+        fromColumns.push_back(swapped ? at.y() : at.x());
+    }
+    for (const int y : plan.rows.source) {
+        const QRect at = storedRect(QRect(firstColumn, y, 1, 1), stored, orientation);
+        fromRows.push_back(swapped ? at.x() : at.y());
+    }
+    for (std::vector<int> *axis : {&result.columns, &result.rows}) {
+        if (axis->front() > axis->back())
+            std::reverse(axis->begin(), axis->end());
+    }
+    return result;
+}
+
+// The EXIF orientation the file's header carries; 1 without one.
+int jpegOrientation(const PantelJpegDecoder *decoder)
+{
+    const unsigned char *data = nullptr;
+    size_t length = 0;
+    if (!pantelJpegExifBlock(decoder, &data, &length))
+        return 1;
+    return exifOrientation(data, length);
+}
+
 struct JpegDecoderDeleter
 {
     void operator()(PantelJpegDecoder *decoder) const { pantelJpegDestroy(decoder); }
@@ -206,12 +254,16 @@ std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize 
     int height = 0;
     if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
         return std::nullopt;
-    const auto plan = planPicture(QSize(width, height), scale, visible);
+    // A picture stored sideways is turned upright before it is centred and cropped.
+    const QSize stored(width, height);
+    const int orientation = jpegOrientation(decoder.get());
+    const auto plan = planPicture(orientedSize(stored, orientation), scale, visible);
     if (!plan)
         return std::nullopt;
     if (plan->empty())
         return plan->emptyPicture();
-    QImage pixels = plan->makePixels();
+    const StoredPlan part = storedPlan(*plan, stored, orientation);
+    QImage pixels = PicturePlan::blackPixels(qint64(part.columns.size()), qint64(part.rows.size()));
     if (pixels.isNull())
         return std::nullopt;
     PantelJpegTarget target;
@@ -219,10 +271,16 @@ std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize 
     target.stride = size_t(pixels.bytesPerLine());
     target.rows = pixels.height();
     target.columns = pixels.width();
-    target.sourceRows = plan->rows.source.data();
-    target.sourceColumns = plan->columns.source.data();
+    target.sourceRows = part.rows.data();
+    target.sourceColumns = part.columns.data();
     if (pantelJpegDecode(decoder.get(), &target) != PANTEL_JPEG_OK)
         return std::nullopt;
+    if (orientation != 1) {
+        pixels = orientedImage(pixels, orientation);
+        pixels.convertTo(QImage::Format_RGB32);
+        if (pixels.isNull())
+            return std::nullopt;
+    }
     return plan->picture(std::move(pixels));
 }
 

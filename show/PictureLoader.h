@@ -26,6 +26,8 @@ struct Picture
 // not averaged): reduced position d takes source position floor(d x w / trunc(w x scale)),
 // and likewise for rows. A picture that reduces to nothing in either direction gives a
 // picture without pixels (null `pixels`, `size` as reduced), not an invalid one.
+// A JPEG's EXIF orientation (APP1) is honoured: the picture is turned upright first, and
+// the reduction, centring and cropping, `size` and `origin` are the upright picture's.
 // `visible`: the size of the area the picture is centred in; only what falls inside it
 // is kept, and a sequential JPEG is not even decoded beyond the last visible row. An
 // empty `visible` keeps the whole picture. `pixels` is always Format_RGB32.

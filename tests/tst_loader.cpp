@@ -325,6 +325,8 @@ private slots:
     void exifOrientationRead();
     void orientationTurnsUpright_data();
     void orientationTurnsUpright();
+    void jpegShowsUpright_data();
+    void jpegShowsUpright();
 };
 
 void TestLoader::initTestCase()
@@ -1176,6 +1178,66 @@ void TestLoader::orientationTurnsUpright()
                         = orientedImage(stored.copy(storedRect(part, stored.size(), orientation)), orientation);
                     QCOMPARE(read(turned), read(whole.copy(part)));
                 }
+}
+
+// A JPEG stored turned or mirrored, with the APP1 block that says so, shows upright,
+// centred and cropped in the upright picture: exactly djpeg's whole decode turned
+// upright, for the part the area shows.
+void TestLoader::jpegShowsUpright_data()
+{
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QSize>("visible");
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        QTest::addRow("%d whole", orientation) << orientation << 1.0 << QSize();
+        QTest::addRow("%d middle 24 x 16", orientation) << orientation << 1.0 << QSize(24, 16);
+        QTest::addRow("%d reduced, 10 x 30", orientation) << orientation << 0.5 << QSize(10, 30);
+    }
+}
+
+void TestLoader::jpegShowsUpright()
+{
+    QFETCH(int, orientation);
+    QFETCH(double, scale);
+    QFETCH(QSize, visible);
+    // Upright: four coloured quarters, 48 x 32.
+    const QRgb quarters[4] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
+    QImage upright(48, 32, QImage::Format_RGB32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x)
+            upright.setPixel(x, y, quarters[(x >= 24 ? 1 : 0) + (y >= 16 ? 2 : 0)]);
+    // Stored as a camera does: turned the other way.
+    const int inverse = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+    const QString file = makeJpeg(m_folder.path(), QStringLiteral("turned%1.jpg").arg(orientation),
+                                  orientedImage(upright, inverse), {QStringLiteral("-quality"), QStringLiteral("95")});
+    QVERIFY(!file.isEmpty());
+    QByteArray bytes = readAll(file);
+    const QByteArray block = exifBlock(orientation % 2 ? "II" : "MM", 0x0112, 3, 1, quint16(orientation));
+    char length[2];
+    qToBigEndian(quint16(block.size() + 2), length);
+    bytes.insert(2, QByteArray("\xFF\xE1", 2) + QByteArray(length, 2) + block);
+    QVERIFY(writeAll(file, bytes));
+
+    const auto picture = loadPicture(file, scale, visible);
+    QVERIFY(picture.has_value());
+    const QSize size(int(48 * scale), int(32 * scale));
+    QCOMPARE(picture->size, size);
+    const QRect shown = visible.isEmpty()
+        ? QRect(QPoint(), size)
+        : QRect(QPoint((size.width() - visible.width()) / 2, (size.height() - visible.height()) / 2), visible)
+              .intersected(QRect(QPoint(), size));
+    QCOMPARE(picture->origin, shown.topLeft());
+    QCOMPARE(picture->pixels.format(), QImage::Format_RGB32);
+    QCOMPARE(picture->pixels.size(), shown.size());
+    QCOMPARE(comparePicks(*picture, orientedImage(fullDecode(file), orientation)), QString());
+    if (visible.isEmpty()) {
+        for (int i = 0; i < 4; ++i) {
+            const QRgb c = picture->pixels.pixel(12 + 24 * (i % 2), 8 + 16 * (i / 2));
+            QVERIFY2(qAbs(qRed(c) - qRed(quarters[i])) < 40 && qAbs(qGreen(c) - qGreen(quarters[i])) < 40
+                         && qAbs(qBlue(c) - qBlue(quarters[i])) < 40,
+                     qPrintable(QString::number(i)));
+        }
+    }
 }
 
 QTEST_MAIN(TestLoader)

@@ -1,10 +1,12 @@
 // The real program under a real X server: the preview drawn inside a window of our own,
 // and SIGTERM ending the saver. Needs xvfb-run (a 1024 x 768 screen).
 #include "settings/SettingsStore.h"
+#include "setup/Sample.h"
 
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -23,6 +25,10 @@ namespace {
 bool isGold(QRgb c)
 {
     return qRed(c) > 200 && qGreen(c) > 165 && qBlue(c) < 40;
+}
+bool isBlack(QRgb c)
+{
+    return (c & 0xFFFFFF) == 0;
 }
 bool isWhite(QRgb c)
 {
@@ -117,6 +123,33 @@ void warpPointer(int x, int y)
 {
     xcb_warp_pointer(connection(), XCB_NONE, rootWindow(), 0, 0, 0, 0, qint16(x), qint16(y));
     xcb_flush(connection());
+}
+
+// Part of the root window as the server has it, across every monitor (a screen's grab
+// covers only its own monitor).
+QImage rootArea(const QRect &area)
+{
+    xcb_get_image_reply_t *reply
+        = xcb_get_image_reply(connection(),
+                              xcb_get_image(connection(), XCB_IMAGE_FORMAT_Z_PIXMAP, rootWindow(), qint16(area.x()),
+                                            qint16(area.y()), quint16(area.width()), quint16(area.height()), ~0u),
+                              nullptr);
+    if (!reply)
+        return {};
+    const QImage image = QImage(xcb_get_image_data(reply), area.width(), area.height(), QImage::Format_RGB32).copy();
+    std::free(reply);
+    return image;
+}
+
+// What xprop says about the window's state and name.
+QString xprop(xcb_window_t window)
+{
+    QProcess process;
+    process.start(QStringLiteral("xprop"),
+                  {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_WM_STATE"),
+                   QStringLiteral("WM_NAME")});
+    process.waitForFinished(5000);
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
 } // namespace
@@ -224,6 +257,15 @@ private slots:
         shot.save(QDir::tempPath() + QStringLiteral("/pantel-preview.png"));
         QCOMPARE(saver.state(), QProcess::Running);
 
+        // The pointer crossing the miniature again and again, far from where it first
+        // came in, leaves it running: a preview takes no input.
+        const QList<QPoint> path{{50, 50}, {150, 150}, {50, 50}, {280, 230}, {20, 300}, {120, 110}, {290, 240}};
+        for (const QPoint &point : path) {
+            warpPointer(point.x(), point.y());
+            QTest::qWait(100);
+        }
+        QVERIFY(!saver.waitForFinished(500));
+
         // When the system discards the preview, the miniature ends with its window.
         owned.reset();
         QVERIFY(saver.waitForFinished(5000));
@@ -260,6 +302,133 @@ private slots:
         QVERIFY(saver.waitForFinished(5000));
         QCOMPARE(saver.exitStatus(), QProcess::NormalExit);
         QCOMPARE(saver.exitCode(), 0);
+    }
+
+    void noTaskbarEntry_data()
+    {
+        QTest::addColumn<bool>("sample");
+        QTest::newRow("run mode") << false;
+        QTest::newRow("settings mode's sample") << true;
+    }
+
+    void noTaskbarEntry()
+    {
+        QFETCH(bool, sample);
+        QProcess saver;
+        std::unique_ptr<TSampleForm> form;
+        xcb_window_t window = 0;
+        if (sample) {
+            form = std::make_unique<TSampleForm>();
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+            window = xcb_window_t(form->winId());
+        } else {
+            startSaver(saver, {QStringLiteral("/s")});
+            QTRY_VERIFY_WITH_TIMEOUT(shownWindow() != 0, 10000);
+            window = shownWindow();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(xprop(window).contains(QLatin1String("_NET_WM_STATE_SKIP_TASKBAR")), 5000);
+        const QString said = xprop(window);
+        QVERIFY2(said.contains(QLatin1String("_NET_WM_STATE_SKIP_PAGER")), qPrintable(said));
+        // The program's name, never a form's.
+        QVERIFY2(said.contains(QLatin1String("WM_NAME(STRING) = \"Pantel\"")), qPrintable(said));
+        if (!sample) {
+            saver.terminate();
+            QVERIFY(saver.waitForFinished(5000));
+        }
+    }
+
+    // Two monitors on one 2048 x 768 screen (the test run "monitors"): the saver blacks
+    // out both and keeps the frame on the primary one; a monitor going away while it
+    // runs does not end it.
+    void severalMonitors()
+    {
+        const QRect root = QGuiApplication::primaryScreen()->virtualGeometry();
+        if (root.size() != QSize(2048, 768))
+            QSKIP("needs a 2048 x 768 screen");
+        QVERIFY(QProcess::execute(QStringLiteral("xrandr"),
+                                  {QStringLiteral("--setmonitor"), QStringLiteral("*left"),
+                                   QStringLiteral("1024/270x768/203+0+0"), QStringLiteral("none")})
+                == 0);
+        QVERIFY(QProcess::execute(QStringLiteral("xrandr"),
+                                  {QStringLiteral("--setmonitor"), QStringLiteral("right"),
+                                   QStringLiteral("1024/270x768/203+1024+0"), QStringLiteral("none")})
+                == 0);
+        const QRect left(0, 0, 1024, 768);
+        const QRect right(1024, 0, 1024, 768);
+        // The other monitor shows a window of ours until the saver blacks it out.
+        Host desktop;
+        desktop.setGeometry(right);
+        desktop.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&desktop));
+        QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right), isBlack) == 0, 5000);
+        QProcess saver;
+        startSaver(saver, {QStringLiteral("/s")});
+        QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(left).scaled(256, 192), isGold) > 20, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right), isBlack) == 1024 * 768, 10000);
+
+        QVERIFY(QProcess::execute(QStringLiteral("xrandr"), {QStringLiteral("--delmonitor"), QStringLiteral("right")})
+                == 0);
+        QVERIFY(!saver.waitForFinished(1500));
+        saver.terminate();
+        QVERIFY(saver.waitForFinished(5000));
+        QCOMPARE(saver.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(saver.exitCode(), 0);
+    }
+
+    // A 200 % desktop (the test run "ratio 2": QT_SCALE_FACTOR=2 on a 2048 x 1536 screen).
+    // The frame keeps its logical size, 900 device pixels for 450; the photo shows 1:1 in
+    // device pixels: the 400 x 400 area shows the 800 x 800 pixels at its centre.
+    void scaledDesktop()
+    {
+        if (qEnvironmentVariable("QT_SCALE_FACTOR") != QLatin1String("2"))
+            QSKIP("needs QT_SCALE_FACTOR=2");
+        QTemporaryDir folder;
+        QImage photo(1000, 1000, QImage::Format_RGB32);
+        for (int y = 0; y < 1000; ++y)
+            for (int x = 0; x < 1000; ++x)
+                photo.setPixel(x, y, qRgb(x % 256, y % 256, 7));
+        QVERIFY(photo.save(folder.path() + QStringLiteral("/photo.bmp"), "BMP"));
+        const auto useFolder = [](const QString &path) {
+            SettingsStore store;
+            store.WriteString(SettingNames::Section, SettingNames::folder(0),
+                              QStringLiteral("450,60000,1,20,10,clWhite,") + path + QLatin1Char(','));
+        };
+        useFolder(folder.path());
+        const auto restore = qScopeGuard([&] { useFolder(m_home.path() + QStringLiteral("/pictures")); });
+        QProcess saver;
+        startSaver(saver, {QStringLiteral("/s")});
+        const auto photoAt = [](int x, int y) { return qRgb(x % 256, y % 256, 7); };
+        // The area's top-left device pixel is the photo's (100, 100), at the left edge of
+        // what shows; the other corners and their neighbours follow 1:1.
+        const auto shownUpright = [&] {
+            const QImage shot = rootArea(QRect(0, 0, 2048, 1536));
+            for (int y = 1; y < shot.height() - 800; ++y)
+                for (int x = 1; x < shot.width() - 800; ++x) {
+                    if ((shot.pixel(x, y) & 0xFFFFFF) != (photoAt(100, 100) & 0xFFFFFF)
+                        || (shot.pixel(x - 1, y) & 0xFFFFFF) == (photoAt(99, 100) & 0xFFFFFF))
+                        continue;
+                    for (const QPoint d : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(799, 0), QPoint(0, 799),
+                                           QPoint(799, 799), QPoint(798, 799)}) {
+                        if ((shot.pixel(x + d.x(), y + d.y()) & 0xFFFFFF)
+                            != (photoAt(100 + d.x(), 100 + d.y()) & 0xFFFFFF))
+                            return false;
+                    }
+                    return (shot.pixel(x + 800, y) & 0xFFFFFF) != (photoAt(900, 100) & 0xFFFFFF);
+                }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(shownUpright(), 15000);
+        // The frame on the black screen: 450 logical pixels, 900 device ones.
+        const QImage shot = rootArea(QRect(0, 0, 2048, 1536));
+        QRect frame;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (!isBlack(shot.pixel(x, y)))
+                    frame |= QRect(x, y, 1, 1);
+        QCOMPARE(frame.size(), QSize(900, 900));
+        saver.terminate();
+        QVERIFY(saver.waitForFinished(5000));
     }
 
     void terminationEndsTheSaver_data()

@@ -267,18 +267,30 @@ private slots:
             QVERIFY(qBlue(at(x, 436)) < 200 || isWhite(at(x, 436)));
     }
 
+    // The parent's size is in device pixels: at any ratio a parent of the same logical
+    // size shows the same miniature.
+    void previewGeometry_data()
+    {
+        QTest::addColumn<qreal>("ratio");
+        QTest::newRow("ratio 1") << qreal(1);
+        QTest::newRow("ratio 2") << qreal(2);
+        QTest::newRow("ratio 1.5") << qreal(1.5);
+    }
+
     void previewGeometry()
     {
+        QFETCH(qreal, ratio);
         writeSlot(QStringLiteral("450,5000,100,20,10"));
         makePicture(QStringLiteral("red.bmp"), QSize(400, 400), Red);
         setPreviewParent(4242);
         TPantelForm::Environment environment;
         environment.seed = 1;
         environment.screenSize = QSize(1024, 768);
+        environment.devicePixelRatio = ratio;
         quint32 askedFor = 0;
         environment.previewParentSize = [&](quint32 window) -> std::optional<QSize> {
             askedFor = window;
-            return QSize(152, 114);
+            return QSize(152, 114) * ratio;
         };
         quint32 embeddedIn = 0;
         environment.embed = [&](QWidget *, quint32 window) {
@@ -688,33 +700,59 @@ private slots:
     void inputCloses_data()
     {
         QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("preview");
         QTest::addColumn<bool>("closes");
-        QTest::newRow("key") << "key" << true;
-        QTest::newRow("button") << "button" << true;
-        QTest::newRow("first move only records") << "move 300,300" << false;
-        QTest::newRow("5 pixels on both axes") << "move 100,100 105,105 95,95" << false;
-        QTest::newRow("6 pixels across") << "move 100,100 106,100" << true;
-        QTest::newRow("6 pixels up") << "move 100,100 100,94" << true;
-        QTest::newRow("small moves add up") << "move 100,100 103,100 105,100 106,100" << true;
-        QTest::newRow("appearing under the pointer records") << "enter 100,100 105,105" << false;
-        QTest::newRow("6 pixels from where it appeared") << "enter 100,100 100,106" << true;
+        QTest::newRow("key") << "key" << false << true;
+        QTest::newRow("button") << "button" << false << true;
+        QTest::newRow("first move only records") << "move 300,300" << false << false;
+        QTest::newRow("5 pixels on both axes") << "move 100,100 105,105 95,95" << false << false;
+        QTest::newRow("6 pixels across") << "move 100,100 106,100" << false << true;
+        QTest::newRow("6 pixels up") << "move 100,100 100,94" << false << true;
+        QTest::newRow("small moves add up") << "move 100,100 103,100 105,100 106,100" << false << true;
+        QTest::newRow("appearing under the pointer records") << "enter 100,100 105,105" << false << false;
+        QTest::newRow("6 pixels from where it appeared") << "enter 100,100 100,106" << false << true;
+        // A preview (and a saver in a daemon's window) takes no input at all; Qt hands it
+        // Enter events although it is disabled.
+        QTest::newRow("preview: key") << "key" << true << false;
+        QTest::newRow("preview: button") << "button" << true << false;
+        QTest::newRow("preview: moves") << "move 10,10 60,60 10,90" << true << false;
+        QTest::newRow("preview: pointer crossing it again and again")
+            << "enter 10,10 enter 60,60 enter 140,100 enter 5,5" << true << false;
     }
 
     void inputCloses()
     {
         QFETCH(QString, input);
+        QFETCH(bool, preview);
         QFETCH(bool, closes);
         writeSlot(QStringLiteral("450,5000,100,20,10"));
-        auto form = makeForm();
+        TPantelForm::Environment environment;
+        environment.seed = 1;
+        if (preview) {
+            setPreviewParent(4242);
+            environment.screenSize = QSize(1024, 768);
+            environment.previewParentSize = [](quint32) { return std::optional<QSize>(QSize(152, 114)); };
+            environment.embed = [](QWidget *, quint32) { return true; };
+        }
+        auto form = std::make_unique<TPantelForm>(environment);
+        QCOMPARE(form->isPreview(), preview);
         QSignalSpy closed(form.get(), &TPantelForm::closed);
         const QStringList parts = input.split(QLatin1Char(' '));
+        // Sent straight to the window: the test input functions skip a disabled widget.
         if (parts.first() == QLatin1String("key")) {
-            QTest::keyClick(form.get(), Qt::Key_A);
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+            QApplication::sendEvent(form.get(), &key);
         } else if (parts.first() == QLatin1String("button")) {
-            QTest::mouseClick(form.get(), Qt::LeftButton, {}, QPoint(50, 50));
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(50, 50), form->mapToGlobal(QPointF(50, 50)),
+                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(form.get(), &press);
         } else {
-            bool enter = parts.first() == QLatin1String("enter");
-            for (const QString &point : parts.mid(1)) {
+            bool enter = false;
+            for (const QString &point : parts) {
+                if (point == QLatin1String("enter") || point == QLatin1String("move")) {
+                    enter = point == QLatin1String("enter");
+                    continue;
+                }
                 const QStringList xy = point.split(QLatin1Char(','));
                 const QPointF at(xy.at(0).toInt(), xy.at(1).toInt());
                 if (enter) {
@@ -727,7 +765,7 @@ private slots:
                                  Qt::NoModifier);
                 QApplication::sendEvent(form.get(), &move);
             }
-            QVERIFY(form->lastMouseX() != -1);
+            QCOMPARE(form->lastMouseX() != -1, !preview);
         }
         QCOMPARE(closed.count(), closes ? 1 : 0);
         QCOMPARE(form->closing(), closes);
