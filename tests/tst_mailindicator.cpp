@@ -96,7 +96,10 @@ private:
     {
         static const QRegularExpression clock(QStringLiteral("^\\d{1,2}\\D\\d\\d$"));
         return !form.mailIndicator()->talkShown() && clock.match(form.lblTime->text()).hasMatch()
-            && form.imgGaku->hasPicture() && form.imgGaku->picture()->pixels == form.imgDummy->picture()->pixels
+            && form.imgGaku->hasPicture()
+            && form.imgGaku->picture()->pixels
+            == form.imgDummy->picture()->pixels.scaled(form.imgGaku->size(), Qt::IgnoreAspectRatio,
+                                                       Qt::FastTransformation)
             && form.pnlBase->color() == QColor::fromRgb(Panel::ButtonFace)
             && form.lblTime->palette().color(QPalette::WindowText) == QColor(Qt::white);
     }
