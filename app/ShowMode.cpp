@@ -10,15 +10,9 @@
 #include <QApplication>
 #include <QTimer>
 #include <memory>
-#include <thread>
 
 int runShowMode(int &argc, char **argv)
 {
-    // The clock's text in the first frame needs the system's font configuration, and
-    // reading it takes longer than anything else on the way to that frame: a second
-    // thread reads it while the application connects to the display, then looks up the
-    // window's fonts while the window is built (the font database serves all threads).
-    std::jthread fontConfiguration(readFontConfiguration);
     QApplication app(argc, argv);
     // The daemon may end the saver at any moment, also while a start-up failure is shown
     // in a message box; then the box closes and the program ends.
@@ -28,10 +22,6 @@ int runShowMode(int &argc, char **argv)
             form->closeWithoutPrompt();
     });
     installJapaneseFontSubstitutions();
-    std::jthread fontLookUp([&fontConfiguration] {
-        fontConfiguration.join();
-        lookUpJapaneseFonts();
-    });
     // The show window decides when the program ends: it closes, then the loop ends.
     app.setQuitOnLastWindowClosed(false);
 
@@ -46,7 +36,12 @@ int runShowMode(int &argc, char **argv)
             setPreviewParent(window);
     }
 
-    form = std::make_unique<TPantelForm>();
+    // The first frame shows the frame alone, which needs neither fonts nor pictures: the
+    // font configuration (the longest step on the way, read for the clock's text), the
+    // catalogue and the first picture follow once it is on screen.
+    TPantelForm::Environment environment;
+    environment.frameFirst = true;
+    form = std::make_unique<TPantelForm>(std::move(environment));
     if (form->closing() || terminationPending())
         return 0;
     // A failure reported during creation can leave the window unshown; shown, it still
@@ -69,7 +64,6 @@ int runShowMode(int &argc, char **argv)
         });
         parentWatch.start(1000);
     }
-    fontLookUp.join(); // done once, before the first paint asks for it
     app.exec();
     form.reset();
     return 0;

@@ -1,10 +1,7 @@
 #include "platform/JapaneseFonts.h"
 
 #include <QFont>
-#include <QFontInfo>
 #include <QStringList>
-
-#include <fontconfig/fontconfig.h>
 
 void installJapaneseFontSubstitutions()
 {
@@ -17,17 +14,4 @@ void installJapaneseFontSubstitutions()
     QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), fixedPitch);
     QFont::insertSubstitutions(QStringLiteral("ＪＳゴシック"), fixedPitch);
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), proportional);
-}
-
-void readFontConfiguration()
-{
-    // Qt's font database starts with the same call, which then finds the configuration
-    // read and returns at once.
-    FcInit();
-}
-
-void lookUpJapaneseFonts()
-{
-    for (const QString &name : {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("ＭＳ Ｐゴシック")})
-        QFontInfo(QFont(name)).family();
 }

@@ -30,8 +30,10 @@
 #include <QScreen>
 #include <QThread>
 #include <QTime>
+#include <QTimer>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -44,6 +46,10 @@ QString currentClockText()
 }
 
 } // namespace
+
+TPantelForm::TPantelForm() : TPantelForm(Environment())
+{
+}
 
 TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     : QWidget(parent),
@@ -226,17 +232,6 @@ void TPantelForm::FormCreate()
     pnlBase->move(randomFramePosition(width(), pnlBase->width(), draw),
                   randomFramePosition(height(), pnlBase->height(), draw));
 
-    // The companion and the start-up check are known before the clock's first tick
-    // decides on the talk look.
-    m_mail->start();
-
-    // The clock is there from the first moment, not only after the first 30 s tick.
-    timCheckTimer();
-
-    // The catalogue, and a random first picture so that each run starts elsewhere.
-    JpgFileSearch();
-    PictureIndex = random(PictureCount);
-
     // The preview goes into its parent window before it shows.
     if (m_preview && !m_environment.embed(this, previewParent()))
         qWarning("The preview could not be put into window %u", previewParent());
@@ -258,6 +253,42 @@ void TPantelForm::FormCreate()
     SlideWidth = pnlA->width();
     setPanelLeft(pnlA, -SlideWidth);
 
+    // The first frame shows the frame and its empty picture area, as the first paint
+    // would anyway (panel A is out of sight), so the rest can wait for it to be on
+    // screen. A window that is never painted (a hidden preview parent) starts all the
+    // same a second later.
+    if (m_environment.frameFirst) {
+        m_showPending = true;
+        QTimer::singleShot(1000, this, [this] {
+            if (!std::exchange(m_showPending, false))
+                return;
+            runGuarded([this] { startShow(); });
+        });
+    } else {
+        startShow();
+    }
+
+    // Creation is over: closing need no longer wait for it.
+    Busy = false;
+}
+
+void TPantelForm::startShow()
+{
+    if (Closing)
+        return;
+    Busy = true;
+
+    // The companion and the start-up check are known before the clock's first tick
+    // decides on the talk look.
+    m_mail->start();
+
+    // The clock is there from the first moment, not only after the first 30 s tick.
+    timCheckTimer();
+
+    // The catalogue, and a random first picture so that each run starts elsewhere.
+    JpgFileSearch();
+    PictureIndex = random(PictureCount);
+
     // The first picture slides in at once instead of waiting out a rest.
     if (PictureCount != 0) {
         ImageLoad();
@@ -266,8 +297,6 @@ void TPantelForm::FormCreate()
         lblTime->setText(NoPicturesText);
         timStay->setEnabled(true);
     }
-
-    // Creation is over: closing need no longer wait for it.
     Busy = false;
 }
 
@@ -613,6 +642,14 @@ void TPantelForm::mouseMoveEvent(QMouseEvent *event)
         return;
     const QPoint at = event->position().toPoint();
     runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+}
+
+void TPantelForm::paintEvent(QPaintEvent *)
+{
+    // Queued: the rest of the start-up runs once this frame has gone to the screen.
+    if (std::exchange(m_showPending, false))
+        QMetaObject::invokeMethod(
+            this, [this] { runGuarded([this] { startShow(); }); }, Qt::QueuedConnection);
 }
 
 void TPantelForm::closeEvent(QCloseEvent *event)

@@ -49,9 +49,15 @@ public:
         std::function<std::optional<QSize>(quint32)> previewParentSize;
         // Puts the window inside the preview parent; false when that is not possible.
         std::function<bool(QWidget *, quint32)> embed;
+        // The frame goes on screen before the rest of the start-up (the mail check, the
+        // clock, the catalogue, the first picture) runs, which then follows at once: the
+        // program's choice, so that the first frame waits for nothing it does not show.
+        // Left off, the window is complete when made (what tests look at).
+        bool frameFirst = false;
     };
 
-    explicit TPantelForm(Environment environment = {}, QWidget *parent = nullptr);
+    TPantelForm();
+    explicit TPantelForm(Environment environment, QWidget *parent = nullptr);
     ~TPantelForm() override;
 
     // Components besides the frame's, named as the form description names them.
@@ -124,12 +130,16 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     // Input on the covers of the other monitors counts as input on this window.
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // The run mode blacks out every monitor; the primary one holds the frame and plays
     // the role of the screen, the others get a plain black window each.
+    // What the start-up does once the frame is on screen (or at once, when the frame
+    // does not go first): the mail check, the clock, the catalogue and the first picture.
+    void startShow();
     void coverScreen(QScreen *screen);
     void uncoverScreen(QScreen *screen);
     void setPanelLeft(Panel *panel, int left);
@@ -146,6 +156,8 @@ private:
     FrameLayout m_layout;
     bool m_preview = false;
     bool m_skipPrompt = false;
+    // startShow has yet to run (the frame goes first, and is not yet on screen).
+    bool m_showPending = false;
     // The frame panel's own colour, seen again when the talk look ends.
     QColor m_baseColor;
     // The frame picture as read at start, shown again when the talk look ends.

@@ -452,6 +452,38 @@ private slots:
         QVERIFY(!form->imgA->hasPicture() && !form->imgB->hasPicture());
     }
 
+    // The program shows the frame first; the clock, the catalogue and the first picture
+    // follow once it has been painted, and never for a window closed before that.
+    void frameFirst_data()
+    {
+        QTest::addColumn<bool>("closeFirst");
+        QTest::newRow("painted") << false;
+        QTest::newRow("closed before its first paint") << true;
+    }
+
+    void frameFirst()
+    {
+        QFETCH(bool, closeFirst);
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        TPantelForm::Environment environment;
+        environment.seed = 1;
+        environment.frameFirst = true;
+        TPantelForm form(environment);
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.pictureCount(), 0);
+        QVERIFY(form.lblTime->text().isEmpty() && !form.timSlide->enabled() && !form.busy());
+        if (closeFirst) {
+            form.closeWithoutPrompt();
+            QTest::qWait(1200); // past the fallback for a window that is never painted
+        }
+        // Painted, the window starts well before that fallback.
+        QTRY_COMPARE_WITH_TIMEOUT(form.pictureCount(), closeFirst ? 0 : 1, 500);
+        QCOMPARE(form.lblTime->text().isEmpty(), closeFirst);
+        QCOMPARE(form.timSlide->enabled(), !closeFirst);
+        QCOMPARE(centreOf(form.imgA), closeFirst ? QRgb(0) : (Red | 0xFF000000));
+    }
+
     void emptyFolderTextListsNothing()
     {
         writeSlot(QStringLiteral("450,5000,100,20,10"), QStringLiteral(""));
