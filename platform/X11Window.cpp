@@ -8,6 +8,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -23,13 +24,19 @@ xcb_connection_t *x11Connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
+// Several names at once: every request goes out before the first reply is read.
+template <size_t N> std::array<xcb_atom_t, N> internAtoms(xcb_connection_t *connection, const char *const (&names)[N])
 {
-    xcb_intern_atom_reply_t *reply
-        = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
+    std::array<xcb_intern_atom_cookie_t, N> cookies;
+    for (size_t i = 0; i < N; ++i)
+        cookies[i] = xcb_intern_atom(connection, 0, uint16_t(std::strlen(names[i])), names[i]);
+    std::array<xcb_atom_t, N> atoms;
+    for (size_t i = 0; i < N; ++i) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookies[i], nullptr);
+        atoms[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+    }
+    return atoms;
 }
 
 } // namespace
@@ -70,9 +77,12 @@ bool skipTaskbarAndPager(QWidget *widget)
     if (!connection)
         return false;
     const xcb_window_t window = xcb_window_t(widget->winId());
-    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
-    const xcb_atom_t wanted[]
-        = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"), internAtom(connection, "_NET_WM_STATE_SKIP_PAGER")};
+    // The three names are asked for at once: one wait for the server instead of three, on
+    // the way to the first frame.
+    const auto names
+        = internAtoms(connection, {"_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
+    const xcb_atom_t state = names[0];
+    const xcb_atom_t wanted[] = {names[1], names[2]};
     if (state == XCB_ATOM_NONE || wanted[0] == XCB_ATOM_NONE || wanted[1] == XCB_ATOM_NONE)
         return false;
     // The states already there stay.
