@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QWidget>
 
 #include <xcb/damage.h>
@@ -52,6 +53,11 @@ int runBare(int argc, char **argv)
 {
     QApplication app(argc, argv);
     BareWindow window;
+    // Made at the screen's size before it shows, as the saver's window is: left at a new
+    // widget's default size (640 x 480), the first frame would be that small one, drawn
+    // before the window manager's or the server's resize to full screen.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        window.setGeometry(screen->geometry());
     window.showFullScreen();
     return app.exec();
 }
