@@ -31,6 +31,7 @@
 #include <QThread>
 #include <QTime>
 #include <QTimer>
+#include <QWindow>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -242,11 +243,14 @@ void TPantelForm::FormCreate()
         skipTaskbarAndPager(this);
         showFullScreen();
         activateWindow();
-        // Monitors that come or go while the saver runs are covered or let go.
+        // Monitors that come or go while the saver runs are covered or let go; when the
+        // primary one changes, goes away or changes its size, the window follows it.
         for (QScreen *other : QGuiApplication::screens())
-            coverScreen(other);
-        connect(qGuiApp, &QGuiApplication::screenAdded, this, &TPantelForm::coverScreen);
+            watchScreen(other);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, &TPantelForm::watchScreen);
         connect(qGuiApp, &QGuiApplication::screenRemoved, this, &TPantelForm::uncoverScreen);
+        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &TPantelForm::screensChanged);
+        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &TPantelForm::screensChanged);
     }
 
     // Panel A waits out of sight to the left; panel B stands at rest.
@@ -328,6 +332,66 @@ void TPantelForm::uncoverScreen(QScreen *screen)
 {
     if (QWidget *cover = m_covers.take(screen))
         cover->deleteLater();
+}
+
+void TPantelForm::watchScreen(QScreen *screen)
+{
+    coverScreen(screen);
+    connect(screen, &QScreen::geometryChanged, this, &TPantelForm::screensChanged);
+}
+
+void TPantelForm::screensChanged()
+{
+    // Qt tells of a change in several signals, while its screen list may still be
+    // changing; the window follows once they are all out.
+    if (!m_followPending) {
+        m_followPending = true;
+        QMetaObject::invokeMethod(
+            this, [this] { runGuarded([this] { followScreens(); }); }, Qt::QueuedConnection);
+    }
+}
+
+void TPantelForm::followScreens()
+{
+    m_followPending = false;
+    QScreen *primary = QGuiApplication::primaryScreen();
+    if (m_preview || Closing || !primary)
+        return;
+    // A cover stays only over a monitor that is still there and apart from the primary
+    // one, and keeps to that monitor's place; every other monitor gets one.
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (auto it = m_covers.begin(); it != m_covers.end();) {
+        QScreen *screen = it.key();
+        if (!screens.contains(screen) || screen == primary || screen->geometry().intersects(primary->geometry())) {
+            if (it.value())
+                it.value()->deleteLater();
+            it = m_covers.erase(it);
+            continue;
+        }
+        if (it.value())
+            it.value()->setGeometry(screen->geometry());
+        ++it;
+    }
+    for (QScreen *screen : screens)
+        coverScreen(screen);
+
+    // The window covers the primary monitor, and the frame stays inside it: its moves
+    // and bounces go on from the nearest place that fits. A frame larger than the
+    // monitor stands where a new one would.
+    const QRect area = primary->geometry();
+    if (geometry() == area)
+        return;
+    if (windowHandle())
+        windowHandle()->setScreen(primary);
+    setGeometry(area);
+    // The pointer has not moved, though it may now lie elsewhere in the window's
+    // coordinates: the next position seen is where it is.
+    LastMouseX = -1;
+    LastMouseY = -1;
+    const auto inside
+        = [](int at, int frame, int room) { return room >= frame ? qBound(0, at, room - frame) : qMin(at, 10); };
+    pnlBase->move(inside(pnlBase->x(), pnlBase->width(), area.width()),
+                  inside(pnlBase->y(), pnlBase->height(), area.height()));
 }
 
 bool TPantelForm::eventFilter(QObject *watched, QEvent *event)

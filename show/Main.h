@@ -142,6 +142,12 @@ private:
     void startShow();
     void coverScreen(QScreen *screen);
     void uncoverScreen(QScreen *screen);
+    // Covers a monitor and follows its changes of place and size.
+    void watchScreen(QScreen *screen);
+    // A monitor came, went or changed, or another one became the primary: the window
+    // follows the primary monitor and the covers the others, once the change is over.
+    void screensChanged();
+    void followScreens();
     void setPanelLeft(Panel *panel, int left);
     int random(int n);
     // The talk look (yellow frame, the marker in the clock label) or the normal one.
@@ -164,6 +170,7 @@ private:
     std::optional<Picture> m_framePicture;
     MailIndicator *m_mail = nullptr;
     QHash<QScreen *, QPointer<QWidget>> m_covers;
+    bool m_followPending = false;
 
     // The window's own fields.
     qint32 LastMouseX = -1;

@@ -339,21 +339,34 @@ private slots:
     }
 
     // Two monitors on one 2048 x 768 screen (the test run "monitors"): the saver blacks
-    // out both and keeps the frame on the primary one; a monitor going away while it
-    // runs does not end it.
+    // out both and keeps the frame on the primary one. A monitor going away while it
+    // runs does not end it; when the primary one goes or another becomes the primary,
+    // the frame moves there and every other monitor stays black.
+    void severalMonitors_data()
+    {
+        QTest::addColumn<QList<QStringList>>("change");
+        QTest::addColumn<bool>("frameRight");
+        const QStringList dropRight{"--delmonitor", "right"};
+        QTest::newRow("other monitor goes away") << QList<QStringList>{dropRight} << false;
+        QTest::newRow("primary goes away") << QList<QStringList>{{"--delmonitor", "left"}} << true;
+        QTest::newRow("primary changes")
+            << QList<QStringList>{dropRight, {"--setmonitor", "*right", "1024/270x768/203+1024+0", "none"}} << true;
+    }
+
     void severalMonitors()
     {
+        QFETCH(QList<QStringList>, change);
+        QFETCH(bool, frameRight);
         const QRect root = QGuiApplication::primaryScreen()->virtualGeometry();
         if (root.size() != QSize(2048, 768))
             QSKIP("needs a 2048 x 768 screen");
-        QVERIFY(QProcess::execute(QStringLiteral("xrandr"),
-                                  {QStringLiteral("--setmonitor"), QStringLiteral("*left"),
-                                   QStringLiteral("1024/270x768/203+0+0"), QStringLiteral("none")})
-                == 0);
-        QVERIFY(QProcess::execute(QStringLiteral("xrandr"),
-                                  {QStringLiteral("--setmonitor"), QStringLiteral("right"),
-                                   QStringLiteral("1024/270x768/203+1024+0"), QStringLiteral("none")})
-                == 0);
+        const auto xrandr
+            = [](const QStringList &arguments) { return QProcess::execute(QStringLiteral("xrandr"), arguments) == 0; };
+        // Each row starts from the same two monitors, whatever the last one left.
+        xrandr({"--delmonitor", "left"});
+        xrandr({"--delmonitor", "right"});
+        QVERIFY(xrandr({"--setmonitor", "*left", "1024/270x768/203+0+0", "none"}));
+        QVERIFY(xrandr({"--setmonitor", "right", "1024/270x768/203+1024+0", "none"}));
         const QRect left(0, 0, 1024, 768);
         const QRect right(1024, 0, 1024, 768);
         // The other monitor shows a window of ours until the saver blacks it out.
@@ -362,13 +375,19 @@ private slots:
         desktop.show();
         QVERIFY(QTest::qWaitForWindowExposed(&desktop));
         QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right), isBlack) == 0, 5000);
+        warpPointer(500, 300);
         QProcess saver;
         startSaver(saver, {QStringLiteral("/s")});
         QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(left).scaled(256, 192), isGold) > 20, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right), isBlack) == 1024 * 768, 10000);
 
-        QVERIFY(QProcess::execute(QStringLiteral("xrandr"), {QStringLiteral("--delmonitor"), QStringLiteral("right")})
-                == 0);
+        for (const QStringList &step : change)
+            QVERIFY(xrandr(step));
+        if (frameRight) {
+            QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right).scaled(256, 192), isGold) > 20, 10000);
+            if (change.size() > 1)
+                QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(left), isBlack) == 1024 * 768, 10000);
+        }
         QVERIFY(!saver.waitForFinished(1500));
         saver.terminate();
         QVERIFY(saver.waitForFinished(5000));
