@@ -59,6 +59,17 @@ int count(const QImage &image, bool (*test)(QRgb))
     return n;
 }
 
+// Where anything but black shows.
+QRect nonBlackBounds(const QImage &image)
+{
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (!isBlack(image.pixel(x, y)))
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
 xcb_connection_t *connection()
 {
     return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
@@ -247,13 +258,16 @@ private slots:
         else
             startSaver(saver, {QStringLiteral("/p"), QString::number(host.winId())});
         // Scale 200 / 1024: a 87-pixel frame, golden, with a white bevel, and the black
-        // ground covering the whole host.
-        const QRect area(host.mapToGlobal(QPoint(0, 0)), host.size());
-        QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(area), isGold) > 50, 10000);
-        const QImage shot = screenArea(area);
-        QVERIFY(count(shot, isWhite) >= 2 * 85);
+        // ground covering the whole host. On a 200 % desktop (the test run "xftdpi") the
+        // host and the screen both double, and so does the whole miniature.
+        const qreal ratio = host.devicePixelRatio();
+        const QRect area(host.mapToGlobal(QPoint(0, 0)) * ratio, host.size() * ratio);
+        QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(area), isGold) > 50, 10000);
+        const QImage shot = rootArea(area);
+        QVERIFY(count(shot, isWhite) >= 2 * 85 * ratio);
         QCOMPARE(shot.pixel(0, 0) & 0xFFFFFF, 0u);
-        QCOMPARE(shot.pixel(199, 149) & 0xFFFFFF, 0u);
+        QCOMPARE(shot.pixel(area.width() - 1, area.height() - 1) & 0xFFFFFF, 0u);
+        QCOMPARE(nonBlackBounds(shot).size(), QSize(87, 87) * ratio);
         shot.save(QDir::tempPath() + QStringLiteral("/pantel-preview.png"));
         QCOMPARE(saver.state(), QProcess::Running);
 
@@ -395,19 +409,29 @@ private slots:
         QCOMPARE(saver.exitCode(), 0);
     }
 
-    // A 200 % desktop (the test run "ratio 2": QT_SCALE_FACTOR=2 on a 2048 x 1536 screen).
-    // The frame keeps its logical size, 900 device pixels for 450; the photo shows 1:1 in
-    // device pixels: the 400 x 400 area shows the 800 x 800 pixels at its centre.
+    // A 200 % desktop (the test runs "ratio2", QT_SCALE_FACTOR=2, and "xftdpi", Xft.dpi 192,
+    // on a 2048 x 1536 screen). The frame keeps its logical size, 900 device pixels for
+    // 450; the photo shows 1:1 in device pixels: the 400 x 400 area shows the 800 x 800
+    // pixels at its centre.
+    void scaledDesktop_data()
+    {
+        QTest::addColumn<bool>("sample");
+        QTest::newRow("run mode") << false;
+        QTest::newRow("settings mode's sample") << true;
+    }
+
     void scaledDesktop()
     {
-        if (qEnvironmentVariable("QT_SCALE_FACTOR") != QLatin1String("2"))
-            QSKIP("needs QT_SCALE_FACTOR=2");
+        QFETCH(bool, sample);
+        if (QGuiApplication::primaryScreen()->devicePixelRatio() != 2.0)
+            QSKIP("needs a 200 % desktop");
         QTemporaryDir folder;
         QImage photo(1000, 1000, QImage::Format_RGB32);
         for (int y = 0; y < 1000; ++y)
             for (int x = 0; x < 1000; ++x)
                 photo.setPixel(x, y, qRgb(x % 256, y % 256, 7));
-        QVERIFY(photo.save(folder.path() + QStringLiteral("/photo.bmp"), "BMP"));
+        const QString photoPath = folder.path() + QStringLiteral("/photo.bmp");
+        QVERIFY(photo.save(photoPath, "BMP"));
         const auto useFolder = [](const QString &path) {
             SettingsStore store;
             store.WriteString(SettingNames::Section, SettingNames::folder(0),
@@ -415,13 +439,25 @@ private slots:
         };
         useFolder(folder.path());
         const auto restore = qScopeGuard([&] { useFolder(m_home.path() + QStringLiteral("/pictures")); });
+        // The run mode's frame shows somewhere on the screen, the sample's at its top-left
+        // corner in a window of its own size.
         QProcess saver;
-        startSaver(saver, {QStringLiteral("/s")});
+        std::unique_ptr<TSampleForm> form;
+        QRect shown(0, 0, 2048, 1536);
+        if (sample) {
+            form = std::make_unique<TSampleForm>();
+            form->SetDisp({450, 10, QString(), QStringLiteral("clWhite"), photoPath});
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+            shown = QRect(QPoint(0, 0), form->size() * 2);
+        } else {
+            startSaver(saver, {QStringLiteral("/s")});
+        }
         const auto photoAt = [](int x, int y) { return qRgb(x % 256, y % 256, 7); };
         // The area's top-left device pixel is the photo's (100, 100), at the left edge of
         // what shows; the other corners and their neighbours follow 1:1.
         const auto shownUpright = [&] {
-            const QImage shot = rootArea(QRect(0, 0, 2048, 1536));
+            const QImage shot = rootArea(shown);
             for (int y = 1; y < shot.height() - 800; ++y)
                 for (int x = 1; x < shot.width() - 800; ++x) {
                     if ((shot.pixel(x, y) & 0xFFFFFF) != (photoAt(100, 100) & 0xFFFFFF)
@@ -438,16 +474,18 @@ private slots:
             return false;
         };
         QTRY_VERIFY_WITH_TIMEOUT(shownUpright(), 15000);
-        // The frame on the black screen: 450 logical pixels, 900 device ones.
-        const QImage shot = rootArea(QRect(0, 0, 2048, 1536));
-        QRect frame;
-        for (int y = 0; y < shot.height(); ++y)
-            for (int x = 0; x < shot.width(); ++x)
-                if (!isBlack(shot.pixel(x, y)))
-                    frame |= QRect(x, y, 1, 1);
-        QCOMPARE(frame.size(), QSize(900, 900));
-        saver.terminate();
-        QVERIFY(saver.waitForFinished(5000));
+        // The frame: 450 logical pixels, 900 device ones, its raised bevel from corner to
+        // corner.
+        if (sample) {
+            QCOMPARE(shown.size(), QSize(900, 900));
+            const QImage shot = rootArea(shown);
+            QCOMPARE(shot.pixel(0, 0), 0xFFFFFFFFu);
+            QCOMPARE(shot.pixel(899, 899), 0xFF808080u);
+        } else {
+            QCOMPARE(nonBlackBounds(rootArea(shown)).size(), QSize(900, 900));
+            saver.terminate();
+            QVERIFY(saver.waitForFinished(5000));
+        }
     }
 
     void terminationEndsTheSaver_data()
