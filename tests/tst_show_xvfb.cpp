@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtGui/qguiapplication_platform.h>
@@ -15,6 +16,7 @@
 
 #include <xcb/xcb.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -486,6 +488,83 @@ private slots:
             saver.terminate();
             QVERIFY(saver.waitForFinished(5000));
         }
+    }
+
+    // Fractional ratios: the saver alone runs scaled (QT_SCALE_FACTOR) while its frame
+    // moves, and its frame, mat and picture meet without a seam.
+    void fractionalRatios_data()
+    {
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("125 %") << 1.25;
+        QTest::newRow("150 %") << 1.5;
+    }
+
+    void fractionalRatios()
+    {
+        QFETCH(double, ratio);
+        QTemporaryDir folder;
+        QImage photo(1000, 1000, QImage::Format_RGB32);
+        photo.fill(QColor(40, 90, 160));
+        QVERIFY(photo.save(folder.path() + QStringLiteral("/photo.bmp"), "BMP"));
+        // A frame picture of one colour, so that any black on the frame is a seam.
+        QImage gold(64, 16, QImage::Format_RGB32);
+        gold.fill(QColor(200, 160, 40));
+        const QString goldPath = folder.path() + QStringLiteral("/gold.bmp");
+        QVERIFY(gold.save(goldPath, "BMP"));
+        const auto useSlot = [](const QString &slot) {
+            SettingsStore store;
+            store.WriteString(SettingNames::Section, SettingNames::folder(0), slot);
+        };
+        // The shortest rest: the frame moves all the time.
+        useSlot(QStringLiteral("450,10,1,20,10,clWhite,%1,%2").arg(folder.path(), goldPath));
+        const auto restore = qScopeGuard([&] {
+            useSlot(QStringLiteral("450,60000,1,20,10,clWhite,%1/pictures,").arg(m_home.path()));
+            qunsetenv("QT_SCALE_FACTOR");
+        });
+        qputenv("QT_SCALE_FACTOR", QByteArray::number(ratio));
+        QProcess saver;
+        startSaver(saver, {QStringLiteral("/s")});
+        const QRect screen(QPoint(0, 0), QGuiApplication::primaryScreen()->size());
+        const auto isPhoto = [](QRgb c) { return (c & 0xFFFFFF) == 0x285AA0u; };
+        // The 400-pixel picture area, whole, in device pixels rounded either way.
+        const int area = qRound(400 * ratio);
+        const auto wholePhoto = [&](const QImage &shot) { return count(shot, isPhoto) >= (area - 1) * (area - 1); };
+        QTRY_VERIFY_WITH_TIMEOUT(wholePhoto(rootArea(screen)), 15000);
+        // Black shows only in the picture area's border line and border (9 pixels, one
+        // more for the rounding) around the photo: nowhere else on the frame, never on
+        // the photo.
+        const int ring = int(std::ceil(9 * ratio)) + 1;
+        QSet<QPoint> places;
+        for (int shots = 0; shots < 40 && places.size() < 4; ++shots) {
+            QTest::qWait(150);
+            const QImage shot = rootArea(screen);
+            if (!wholePhoto(shot))
+                continue;
+            QRect photoArea;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    if (isPhoto(shot.pixel(x, y)))
+                        photoArea |= QRect(x, y, 1, 1);
+            places.insert(photoArea.topLeft());
+            QVERIFY2(qAbs(photoArea.width() - area) <= 1 && qAbs(photoArea.height() - area) <= 1,
+                     qPrintable(QStringLiteral("photo %1 x %2").arg(photoArea.width()).arg(photoArea.height())));
+            const QRect border = photoArea.adjusted(-ring, -ring, ring, ring);
+            const QRect frame = nonBlackBounds(shot);
+            for (int y = frame.top(); y <= frame.bottom(); ++y)
+                for (int x = frame.left(); x <= frame.right(); ++x) {
+                    if (isBlack(shot.pixel(x, y)) && (photoArea.contains(x, y) || !border.contains(x, y))) {
+                        shot.save(QDir::tempPath() + QStringLiteral("/pantel-seam.png"));
+                        QFAIL(qPrintable(QStringLiteral("black at (%1, %2) of the frame at (%3, %4)")
+                                             .arg(x - frame.x())
+                                             .arg(y - frame.y())
+                                             .arg(frame.x())
+                                             .arg(frame.y())));
+                    }
+                }
+        }
+        QVERIFY(places.size() >= 2);
+        saver.terminate();
+        QVERIFY(saver.waitForFinished(5000));
     }
 
     void terminationEndsTheSaver_data()
