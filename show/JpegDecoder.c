@@ -12,7 +12,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-enum { InputBufferSize = 65536 };
+enum { InputBufferSize = 65536, LargestMarkerData = 65533 };
 
 struct PantelJpegDecoder
 {
@@ -34,6 +34,8 @@ struct PantelJpegDecoder
     int timed;
     PantelJpegStopCheck shouldStop;
     JOCTET buffer[InputBufferSize];
+    size_t exifLength; /* 0 until an EXIF block is kept */
+    JOCTET exif[LargestMarkerData];
 };
 
 static PantelJpegDecoder *decoderOf(void *cinfo)
@@ -157,6 +159,57 @@ static void skipInputData(j_decompress_ptr cinfo, long count)
     source->bytes_in_buffer -= (size_t)count;
 }
 
+/* Takes up to `count` bytes of the file into `into`; fewer only at the file's end, where
+ * the made-up end-of-image marker stays in the buffer for libjpeg to find. */
+static size_t takeBytes(j_decompress_ptr cinfo, JOCTET *into, size_t count)
+{
+    struct jpeg_source_mgr *source = cinfo->src;
+    size_t taken = 0;
+    while (taken < count) {
+        size_t piece;
+        if (decoderOf(cinfo)->endedEarly)
+            break;
+        if (source->bytes_in_buffer == 0) {
+            fillInputBuffer(cinfo);
+            continue;
+        }
+        piece = count - taken < source->bytes_in_buffer ? count - taken : source->bytes_in_buffer;
+        memcpy(into + taken, source->next_input_byte, piece);
+        source->next_input_byte += piece;
+        source->bytes_in_buffer -= piece;
+        taken += piece;
+    }
+    return taken;
+}
+
+/* An APP1 block: the first one that starts with "Exif\0\0" is kept for the picture's
+ * orientation and every other one is skipped, so that a file of thousands of them costs
+ * no more memory than one. */
+static boolean readApp1(j_decompress_ptr cinfo)
+{
+    static const JOCTET exifStart[6] = {'E', 'x', 'i', 'f', 0, 0};
+    PantelJpegDecoder *decoder = decoderOf(cinfo);
+    JOCTET lengthBytes[2];
+    size_t length;
+    size_t taken = 0;
+    if (takeBytes(cinfo, lengthBytes, 2) < 2)
+        return TRUE;
+    length = (size_t)lengthBytes[0] << 8 | lengthBytes[1];
+    /* The length counts its own two bytes. */
+    length = length < 2 ? 0 : length - 2;
+    if (decoder->exifLength == 0 && length >= sizeof exifStart) {
+        taken = takeBytes(cinfo, decoder->exif, sizeof exifStart);
+        if (taken == sizeof exifStart && memcmp(decoder->exif, exifStart, sizeof exifStart) == 0) {
+            taken += takeBytes(cinfo, decoder->exif + taken, length - taken);
+            decoder->exifLength = taken;
+            return TRUE;
+        }
+    }
+    if (length > taken)
+        skipInputData(cinfo, (long)(length - taken));
+    return TRUE;
+}
+
 static void termSource(j_decompress_ptr cinfo)
 {
     (void)cinfo;
@@ -187,9 +240,8 @@ static int setUp(PantelJpegDecoder *decoder)
     }
     jpeg_create_decompress(&decoder->cinfo);
     decoder->cinfo.mem->max_memory_to_use = PANTEL_JPEG_MAX_MEMORY;
-    /* APP1 blocks are kept with the header for their EXIF orientation; a marker holds
-     * at most 64 KB. */
-    jpeg_save_markers(&decoder->cinfo, JPEG_APP0 + 1, 0xFFFF);
+    /* The first EXIF block is kept with the header for its orientation. */
+    jpeg_set_marker_processor(&decoder->cinfo, JPEG_APP0 + 1, readApp1);
 
     decoder->source.init_source = initSource;
     decoder->source.fill_input_buffer = fillInputBuffer;
@@ -293,17 +345,11 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
 
 int pantelJpegExifBlock(const PantelJpegDecoder *decoder, const unsigned char **data, size_t *length)
 {
-    jpeg_saved_marker_ptr marker;
-    if (!decoder->headerRead)
+    if (!decoder->headerRead || decoder->exifLength == 0)
         return 0;
-    for (marker = decoder->cinfo.marker_list; marker; marker = marker->next) {
-        if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= 4 && memcmp(marker->data, "Exif", 4) == 0) {
-            *data = marker->data;
-            *length = marker->data_length;
-            return 1;
-        }
-    }
-    return 0;
+    *data = decoder->exif;
+    *length = decoder->exifLength;
+    return 1;
 }
 
 /* The samplings for which skipping rows and cropping columns give exactly the pixels

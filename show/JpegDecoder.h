@@ -65,9 +65,10 @@ PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopChec
  * file has no such floor; only `maxPixels` limits it. */
 int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *width, int *height);
 
-/* The data of the first APP1 block that starts with "Exif" (the bytes after the marker's
- * length, at most 65533 of them), as read with the header; zero when there is none. The
- * data stays the decoder's. The EXIF orientation is read from it. */
+/* The data of the first APP1 block that starts with "Exif\0\0" (the bytes after the
+ * marker's length, at most 65533 of them), as read with the header; zero when there is
+ * none. Only that block is kept: other APP1 blocks are skipped as the header is read.
+ * The data stays the decoder's. The EXIF orientation is read from it. */
 int pantelJpegExifBlock(const PantelJpegDecoder *decoder, const unsigned char **data, size_t *length);
 
 /* Decodes into `target`. Call once, after a successful pantelJpegReadHeader. */

@@ -1188,11 +1188,15 @@ void TestLoader::jpegShowsUpright_data()
     QTest::addColumn<int>("orientation");
     QTest::addColumn<double>("scale");
     QTest::addColumn<QSize>("visible");
+    // APP1 blocks of other kinds before the EXIF block, and more EXIF blocks after it that
+    // say otherwise.
+    QTest::addColumn<int>("otherBlocks");
     for (int orientation = 1; orientation <= 8; ++orientation) {
-        QTest::addRow("%d whole", orientation) << orientation << 1.0 << QSize();
-        QTest::addRow("%d middle 24 x 16", orientation) << orientation << 1.0 << QSize(24, 16);
-        QTest::addRow("%d reduced, 10 x 30", orientation) << orientation << 0.5 << QSize(10, 30);
+        QTest::addRow("%d whole", orientation) << orientation << 1.0 << QSize() << 0;
+        QTest::addRow("%d middle 24 x 16", orientation) << orientation << 1.0 << QSize(24, 16) << 0;
+        QTest::addRow("%d reduced, 10 x 30", orientation) << orientation << 0.5 << QSize(10, 30) << 0;
     }
+    QTest::newRow("6 among 4000 other APP1 blocks") << 6 << 1.0 << QSize(24, 16) << 2000;
 }
 
 void TestLoader::jpegShowsUpright()
@@ -1200,6 +1204,7 @@ void TestLoader::jpegShowsUpright()
     QFETCH(int, orientation);
     QFETCH(double, scale);
     QFETCH(QSize, visible);
+    QFETCH(int, otherBlocks);
     // Upright: four coloured quarters, 48 x 32.
     const QRgb quarters[4] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
     QImage upright(48, 32, QImage::Format_RGB32);
@@ -1212,10 +1217,17 @@ void TestLoader::jpegShowsUpright()
                                   orientedImage(upright, inverse), {QStringLiteral("-quality"), QStringLiteral("95")});
     QVERIFY(!file.isEmpty());
     QByteArray bytes = readAll(file);
-    const QByteArray block = exifBlock(orientation % 2 ? "II" : "MM", 0x0112, 3, 1, quint16(orientation));
-    char length[2];
-    qToBigEndian(quint16(block.size() + 2), length);
-    bytes.insert(2, QByteArray("\xFF\xE1", 2) + QByteArray(length, 2) + block);
+    const auto app1 = [](const QByteArray &data) {
+        char length[2];
+        qToBigEndian(quint16(data.size() + 2), length);
+        return QByteArray("\xFF\xE1", 2) + QByteArray(length, 2) + data;
+    };
+    const QByteArray xmp = app1(QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + QByteArray(1000, 'x'));
+    const QByteArray otherExif = app1(exifBlock("II", 0x0112, 3, 1, 3));
+    bytes.insert(2,
+                 xmp.repeated(otherBlocks)
+                     + app1(exifBlock(orientation % 2 ? "II" : "MM", 0x0112, 3, 1, quint16(orientation)))
+                     + otherExif.repeated(otherBlocks));
     QVERIFY(writeAll(file, bytes));
 
     const auto picture = loadPicture(file, scale, visible);
