@@ -38,25 +38,31 @@ def with_scans(jpeg, scans):
     end = jpeg.rindex(b"\xff\xd9")
     return jpeg[:end] + jpeg[last:end] * (scans - jpeg.count(b"\xff\xda")) + b"\xff\xd9"
 
+def with_app1(jpeg, blocks):
+    block = b"\xff\xe1" + struct.pack(">H", 65535) + b"http://ns.adobe.com/xap/1.0/\0".ljust(65533, b" ")
+    return jpeg[:2] + block * blocks + jpeg[2:]
+
 open(f"{work}/claims-16000x16000.jpg", "wb").write(claim(data, 16000, 16000))
 open(f"{work}/99-scans.jpg", "wb").write(with_scans(claim(data, 4000, 4000), 99))
+open(f"{work}/1000-app1.jpg", "wb").write(with_app1(data, 1000))
 PY
 
 # One folder per picture, so that each run shows just that one.
-for name in tiny baseline-24mp progressive-24mp claims-16000x16000 99-scans; do
+for name in tiny baseline-24mp progressive-24mp claims-16000x16000 99-scans 1000-app1; do
   mkdir -p "$work/$name"
   mv "$work/$name.jpg" "$work/$name/"
 done
 
-# Runs the saver on `folder` (and frame picture `frame`), waits until the first picture
-# has slid in and the saver rests, and prints "VmHWM VmRSS" in KiB.
+# Runs the saver on `folder` (and frame picture `frame`, at device pixel ratio `ratio`),
+# waits until the first picture has slid in and the saver rests, and prints "VmHWM VmRSS"
+# in KiB.
 measure() {
-  local folder=$1 frame=${2:-}
+  local folder=$1 frame=${2:-} ratio=${3:-1}
   local home=$work/home
   rm -rf "$home"
   mkdir -p "$home/Brightwel"
   printf '[Config]\nFolder0="450,60000,1,20,10,clWhite,%s,%s"\n' "$folder" "$frame" >"$home/Brightwel/Pantel.conf"
-  XDG_CONFIG_HOME=$home "$build/pantel" /s &
+  XDG_CONFIG_HOME=$home QT_SCALE_FACTOR=$ratio "$build/pantel" /s &
   local pid=$! before=-1 now
   # At rest once it has used no processor time for a second (at most 30 s).
   for _ in $(seq 30); do
@@ -85,12 +91,20 @@ read -r idle_hwm idle_rss <<<"$sizes"
 for case in "baseline-24mp:any baseline JPEG, peak (24 MP):60" \
             "progressive-24mp:24 MP progressive JPEG, peak:90" \
             "claims-16000x16000:crafted JPEG claiming 16000x16000, peak:30" \
-            "99-scans:crafted JPEG of 99 scans, peak:30"; do
+            "99-scans:crafted JPEG of 99 scans, peak:30" \
+            "1000-app1:crafted JPEG of 1000 64 KB APP1 blocks, peak:30"; do
   IFS=: read -r name figure goal <<<"$case"
   sizes=$(measure "$work/$name")
   read -r hwm rss <<<"$sizes"
   row "$figure" $((hwm - idle_hwm)) "$goal"
 done
+# At 200 % the 400 x 400 picture area takes the 800 x 800 device pixels at the photo's
+# centre; measured against the saver at rest at 200 %.
+sizes=$(measure "$work/tiny" "" 2)
+read -r idle2_hwm idle2_rss <<<"$sizes"
+sizes=$(measure "$work/baseline-24mp" "" 2)
+read -r hwm rss <<<"$sizes"
+row "any baseline JPEG at 200 %, peak (24 MP, 800x800 shown)" $((hwm - idle2_hwm)) 60
 sizes=$(measure "$work/tiny" "$work/baseline-24mp/baseline-24mp.jpg")
 read -r hwm rss <<<"$sizes"
 row "24 MP frame picture, kept after start" $((rss - idle_rss)) 10
