@@ -361,18 +361,24 @@ private slots:
     void severalMonitors_data()
     {
         QTest::addColumn<QList<QStringList>>("change");
-        QTest::addColumn<bool>("frameRight");
+        // The monitor that holds the whole frame afterwards.
+        QTest::addColumn<QRect>("frameOn");
         const QStringList dropRight{"--delmonitor", "right"};
-        QTest::newRow("other monitor goes away") << QList<QStringList>{dropRight} << false;
-        QTest::newRow("primary goes away") << QList<QStringList>{{"--delmonitor", "left"}} << true;
+        const QRect left(0, 0, 1024, 768);
+        const QRect right(1024, 0, 1024, 768);
+        QTest::newRow("other monitor goes away") << QList<QStringList>{dropRight} << left;
+        QTest::newRow("primary goes away") << QList<QStringList>{{"--delmonitor", "left"}} << right;
         QTest::newRow("primary changes")
-            << QList<QStringList>{dropRight, {"--setmonitor", "*right", "1024/270x768/203+1024+0", "none"}} << true;
+            << QList<QStringList>{dropRight, {"--setmonitor", "*right", "1024/270x768/203+1024+0", "none"}} << right;
+        QTest::newRow("primary changes to a smaller monitor")
+            << QList<QStringList>{dropRight, {"--setmonitor", "*right", "640/169x480/127+1024+0", "none"}}
+            << QRect(1024, 0, 640, 480);
     }
 
     void severalMonitors()
     {
         QFETCH(QList<QStringList>, change);
-        QFETCH(bool, frameRight);
+        QFETCH(QRect, frameOn);
         const QRect root = QGuiApplication::primaryScreen()->virtualGeometry();
         if (root.size() != QSize(2048, 768))
             QSKIP("needs a 2048 x 768 screen");
@@ -397,13 +403,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(left).scaled(256, 192), isGold) > 20, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right), isBlack) == 1024 * 768, 10000);
 
+        // The frame moves to the monitor whole, and the one left over stays black.
         for (const QStringList &step : change)
             QVERIFY(xrandr(step));
-        if (frameRight) {
-            QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(right).scaled(256, 192), isGold) > 20, 10000);
-            if (change.size() > 1)
-                QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(left), isBlack) == 1024 * 768, 10000);
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(frameOn).scaled(frameOn.size() / 4), isGold) > 20, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(nonBlackBounds(rootArea(frameOn)).size(), QSize(450, 450), 5000);
+        if (change.size() > 1)
+            QTRY_VERIFY_WITH_TIMEOUT(count(rootArea(left), isBlack) == 1024 * 768, 10000);
+        // The pointer did not move: the saver goes on.
         QVERIFY(!saver.waitForFinished(1500));
         saver.terminate();
         QVERIFY(saver.waitForFinished(5000));
