@@ -88,7 +88,7 @@ grep -q 'Maintainer: .*<[^@]*@[^>]*\.[a-z]*>' <<<"$info" || fail "the package ha
 ! grep -q 'Maintainer: .*localhost' <<<"$info" || fail "the maintainer address is on localhost"
 (($(dpkg-deb -f "$deb" Description | wc -l) > 5)) || fail "the package has no extended description"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dependency in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libjpeg62-turbo \
+for dependency in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo \
                   qt6-qpa-plugins 'fonts-ipafont-gothic | fonts-noto-cjk' qt6-translations-l10n; do
   grep -qF "$dependency" <<<"$depends" || fail "the package does not depend on $dependency: $depends"
 done
