@@ -15,13 +15,13 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <optional>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// Last: the OpenSSL calls below go through the table of the library loaded at run time.
+#include "mail/TlsCalls.h"
 
 namespace {
 
@@ -310,7 +310,9 @@ void TBlockingSocket::ForgetSocket()
     ++m_socketSerial;
     m_connectPending = false;
     // The session does not own the socket: freeing it sends nothing and closes nothing.
-    SSL_free(m_tls);
+    // Without a session OpenSSL may not even be loaded.
+    if (m_tls)
+        SSL_free(m_tls);
     m_tls = nullptr;
     m_tlsInput.clear();
     delete m_readNotifier;
@@ -654,6 +656,9 @@ void TBlockingSocket::Connect()
 void TBlockingSocket::StartTls()
 {
     ReportStatus(8, QStringLiteral("TLS Handshake"));
+    const QString unavailable = loadTlsLibrary();
+    if (!unavailable.isEmpty())
+        throw ESockError(unavailable);
     SSL_CTX *context = SSL_CTX_new(TLS_client_method());
     if (context) {
         SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
