@@ -87,10 +87,12 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # The libraries the program links (libc, Qt, libjpeg-turbo, xcb) come from
 # dpkg-shlibdeps. It cannot see what Qt loads at run time: the X11 platform plugin, the
 # Japanese gothic font the dialog's texts are set in, and Qt's own Japanese translations
-# for the texts of Qt's standard dialogs inside the settings dialog.
+# for the texts of Qt's standard dialogs inside the settings dialog. Nor does it see
+# OpenSSL, which the mail check loads when it first speaks TLS (3.0.0 has every function
+# it calls).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, fonts-ipafont-gothic | fonts-noto-cjk, qt6-translations-l10n")
+    "qt6-qpa-plugins, fonts-ipafont-gothic | fonts-noto-cjk, qt6-translations-l10n, libssl3 (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xscreensaver | xfce4-screensaver | mate-screensaver")
 # The program is stripped in the package; its debug symbols (the build type is
 # RelWithDebInfo) go into pantel-dbgsym.

@@ -1,11 +1,10 @@
 #include "mail/BlockingSocket.h"
 
+#include "mail/HostLookup.h"
 #include "mail/NotifyWindow.h"
 #include "mail/ThreadTimer.h"
 
 #include <QCoreApplication>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QSocketNotifier>
 #include <QStringDecoder>
 #include <QSysInfo>
@@ -16,13 +15,13 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <optional>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// Last: the OpenSSL calls below go through the table of the library loaded at run time.
+#include "mail/TlsCalls.h"
 
 namespace {
 
@@ -180,6 +179,8 @@ TBlockingSocket::TBlockingSocket(QObject *owner) : QObject(owner)
     ReportStatus(8, QStringLiteral("Create"));
     m_notifyWindow = std::make_unique<TSocketNotifyWindow>(
         [this](quint32 message, quint64 wParam, quint32 lParam) { HandleSocketMessage(message, wParam, lParam); });
+    m_lookupShare = std::make_shared<THostLookupShare>();
+    m_lookupShare->window = m_notifyWindow.get();
     ProxyHost.clear();
     m_lineBuffer = QByteArray(kLineSize + 1, '\0');
     m_timeoutTimer = new TThreadTimer(this);
@@ -204,6 +205,12 @@ TBlockingSocket::~TBlockingSocket()
     Cancel();
     delete m_timeoutTimer;
     m_timeoutTimer = nullptr;
+    // A lookup still running answers no one from now on; answers already posted go with
+    // the notification object.
+    {
+        const std::lock_guard<std::mutex> lock(m_lookupShare->mutex);
+        m_lookupShare->window = nullptr;
+    }
     m_notifyWindow.reset();
     m_destroying = true;
     // A failing close raises; the handle is released below all the same, and there is no
@@ -303,7 +310,9 @@ void TBlockingSocket::ForgetSocket()
     ++m_socketSerial;
     m_connectPending = false;
     // The session does not own the socket: freeing it sends nothing and closes nothing.
-    SSL_free(m_tls);
+    // Without a session OpenSSL may not even be loaded.
+    if (m_tls)
+        SSL_free(m_tls);
     m_tls = nullptr;
     m_tlsInput.clear();
     delete m_readNotifier;
@@ -395,6 +404,10 @@ void TBlockingSocket::HandleSocketMessage(quint32 message, quint64 wParam, quint
                 break;
             }
         } else if (message == kHostLookupMessage) {
+            {
+                const std::lock_guard<std::mutex> lock(m_lookupShare->mutex);
+                m_hostEntry = m_lookupShare->address;
+            }
             m_lookupDone = true;
         }
     } catch (...) {
@@ -497,27 +510,12 @@ void TBlockingSocket::ResolveHost()
     std::optional<TimerStep> step(std::in_place, this);
     m_lookupDone = false;
     const quint64 lookup = ++m_lookupSerial;
-    QHostInfo::lookupHost(QString::fromUtf8(name), m_notifyWindow.get(), [this, lookup](const QHostInfo &info) {
-        if (lookup != m_lookupSerial)
-            return;
-        int error = 0;
-        m_hostEntry = 0;
-        if (info.error() == QHostInfo::HostNotFound) {
-            error = 11001;
-        } else if (info.error() != QHostInfo::NoError) {
-            error = 11002;
-        } else {
-            const auto addresses = info.addresses();
-            const auto ipv4 = std::find_if(addresses.begin(), addresses.end(), [](const QHostAddress &address) {
-                return address.protocol() == QAbstractSocket::IPv4Protocol;
-            });
-            if (ipv4 == addresses.end())
-                error = 11004;
-            else
-                m_hostEntry = ipv4->toIPv4Address();
-        }
-        m_notifyWindow->post(kHostLookupMessage, lookup, quint32(error) << 16);
-    });
+    {
+        const std::lock_guard<std::mutex> lock(m_lookupShare->mutex);
+        m_lookupShare->serial = lookup;
+        m_lookupShare->address = 0;
+    }
+    startHostLookup(m_lookupShare, QString::fromUtf8(name), lookup);
 
     {
         WaitTick tick(this);
@@ -658,6 +656,9 @@ void TBlockingSocket::Connect()
 void TBlockingSocket::StartTls()
 {
     ReportStatus(8, QStringLiteral("TLS Handshake"));
+    const QString unavailable = loadTlsLibrary();
+    if (!unavailable.isEmpty())
+        throw ESockError(unavailable);
     SSL_CTX *context = SSL_CTX_new(TLS_client_method());
     if (context) {
         SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
@@ -678,7 +679,7 @@ void TBlockingSocket::StartTls()
     // The name is sent (SNI) and must be one the certificate names; an address must be
     // one of its IP entries instead.
     const QByteArray host = Host.toUtf8();
-    if (QHostAddress(Host).isNull()) {
+    if (addressFamilyOf(Host) == 0) {
         SSL_set_tlsext_host_name(m_tls, host.constData());
         SSL_set1_host(m_tls, host.constData());
     } else {

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QSocketNotifier;
+struct THostLookupShare;
 struct ssl_st;
 class QTimer;
 class TSocketNotifyWindow;
@@ -166,6 +167,8 @@ private:
     int m_wsaLastError = 0;     // the last error of a socket call
     quint64 m_socketSerial = 0; // names the current socket in its messages
     quint64 m_lookupSerial = 0; // names the running lookup in its answer
+    // What the threads of lookups answer through.
+    std::shared_ptr<THostLookupShare> m_lookupShare;
     bool m_connectPending = false;
     bool m_connectTried = false; // the current socket was given to connect already
     bool m_writable = false;

@@ -1,8 +1,9 @@
 #include "mail/MailCheck.h"
 
+#include "mail/HostLookup.h"
 #include "mail/Pop3Client.h"
 
-#include <QHostAddress>
+#include <sys/socket.h>
 
 namespace {
 
@@ -15,8 +16,7 @@ MailServer failed(const QString &text, const QString &why)
 
 bool isIpv6Address(const QString &text)
 {
-    QHostAddress address;
-    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv6Protocol;
+    return addressFamilyOf(text) == AF_INET6;
 }
 
 // A port is 1 to 5 ASCII digits naming 1 to 65535.

@@ -1,6 +1,7 @@
 // The mail check against hostile or broken POP3 servers: odd line lengths, slow and split
 // replies, zero bytes, wrong letter case, absurd counts, silence and resets. Each check
 // must end (by its time-out at the latest) with a clear outcome and no socket left open.
+#include "mail/TlsLibrary.h"
 #include "tests/MailFixture.h"
 
 #include <QElapsedTimer>
@@ -52,6 +53,8 @@ private slots:
     void resetInTheMiddleOfAReply();
     void overTls_data();
     void overTls();
+    void withoutOpenSsl_data();
+    void withoutOpenSsl();
     void replyText_data();
     void replyText();
 };
@@ -258,6 +261,35 @@ void TestPop3Hostile::overTls()
     QVERIFY(!check.client.Connected());
     QTRY_VERIFY(peer.clientClosed);
     QVERIFY(!peer.received.contains(QStringLiteral("USER alice")));
+}
+
+// OpenSSL is loaded by the first check over TLS. Where it cannot be, a TLS check fails
+// calmly before the login, and a plain one goes on without it.
+void TestPop3Hostile::withoutOpenSsl_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("no such file") << "pop3s://127.0.0.1" << QByteArray("libssl.so.0-none")
+                                  << "TLS: the OpenSSL library (libssl.so.0-none) could not be loaded";
+    QTest::newRow("not OpenSSL") << "pop3s://127.0.0.1" << QByteArray("libc.so.6")
+                                 << "TLS: the OpenSSL library (libc.so.6) lacks BIO_clear_flags";
+    QTest::newRow("plain check") << "127.0.0.1" << QByteArray("libssl.so.0-none") << "";
+}
+
+void TestPop3Hostile::withoutOpenSsl()
+{
+    QFETCH(QString, host);
+    QFETCH(QByteArray, library);
+    QFETCH(QString, failure);
+    setTlsLibraryFileForTesting(library.constData());
+    const auto restore = qScopeGuard([] { setTlsLibraryFileForTesting(nullptr); });
+    ScriptedPeer peer(loginSequence() + statSequence() + quitSequence());
+    Pop3Check check(peer.port(), kTimeOut, {host, QStringLiteral("alice"), QStringLiteral("secret")});
+    QCOMPARE(failureOf([&] { check.client.Connect(); }), failure);
+    QCOMPARE(check.connects, failure.isEmpty() ? 1 : 0);
+    QCOMPARE(peer.received.contains(QStringLiteral("USER alice")), failure.isEmpty());
+    QTRY_VERIFY(peer.clientClosed);
 }
 
 // Reply texts are read as UTF-8 when they are valid UTF-8, else as Shift_JIS, else one

@@ -1,4 +1,5 @@
 #include "mail/BlockingSocket.h"
+#include "mail/HostLookup.h"
 #include "mail/NotifyWindow.h"
 #include "mail/SocketErrors.h"
 #include "mail/ThreadTimer.h"
@@ -7,6 +8,7 @@
 #include "tests/MailFixture.h"
 
 #include <QElapsedTimer>
+#include <QSemaphore>
 #include <QtTest>
 
 #include <cerrno>
@@ -50,6 +52,15 @@ private:
     int m_listener = -1;
     int m_filler = -1;
 };
+// A resolver that answers (127.0.0.1) only when the test lets it, so that a lookup
+// stays pending for as long as the test needs.
+QSemaphore g_resolverGate;
+int gatedResolver(const QString &, quint32 &address)
+{
+    g_resolverGate.acquire();
+    address = 0x7F000001;
+    return 0;
+}
 } // namespace
 
 class TestSocket : public QObject
@@ -105,6 +116,10 @@ private slots:
     void dottedHostNeedsNoLookup();
     void lookupEnding_data();
     void lookupEnding();
+    void lookupAnswer_data();
+    void lookupAnswer();
+    void socketGoneDuringLookup_data();
+    void socketGoneDuringLookup();
     void unresolvableNameGivesNullRemoteAddress();
     void invalidHostHandlerAskedOnce();
     void refusedPortGivesConnectionFailed();
@@ -400,9 +415,67 @@ void TestSocket::lookupEnding()
     socket.OnInvalidHost = [&](QObject *, bool &) { ++handlerAsked; };
     QCOMPARE(failureOf([&] { socket.Connect(); }), failure);
     QCOMPARE(handlerAsked, asked);
-    // The given-up lookup still answers (the name is not found); the socket stays until
-    // then, since a lookup that outlives its socket is leaked.
+    // The given-up lookup still answers (the name is not found).
     QTRY_VERIFY(!socket.EventOk());
+}
+
+// What the resolver answers for names that are no plain dotted address.
+void TestSocket::lookupAnswer_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<quint32>("address");
+    QTest::newRow("name") << "localhost" << 0 << quint32(0x7F000001);
+    QTest::newRow("address in blanks") << " 127.0.0.1 " << 0 << quint32(0x7F000001);
+    QTest::newRow("IPv6 with scope") << "fe80::1%lo" << 11004 << quint32(0);
+    QTest::newRow("empty") << "" << 11001 << quint32(0);
+    QTest::newRow("not a host name") << "a b" << 11001 << quint32(0);
+}
+
+void TestSocket::lookupAnswer()
+{
+    QFETCH(QString, name);
+    QFETCH(int, error);
+    QFETCH(quint32, address);
+    quint32 found = 1;
+    QCOMPARE(lookUpIpv4(name, found), error);
+    QCOMPARE(found, address);
+}
+
+// A socket may go while its lookup still runs, or while the answer waits in the queue:
+// nothing reaches the socket afterwards, and nothing is left behind (the sanitizer build
+// checks both).
+void TestSocket::socketGoneDuringLookup_data()
+{
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("lookup running") << false;
+    QTest::newRow("answer queued") << true;
+}
+
+void TestSocket::socketGoneDuringLookup()
+{
+    QFETCH(bool, answered);
+    setHostResolverForTesting(gatedResolver);
+    const auto restore = qScopeGuard([] { setHostResolverForTesting(nullptr); });
+    auto socket = std::make_unique<TBlockingSocket>();
+    socket->TimeOut = 10000;
+    socket->Host = QStringLiteral("pop.example.net");
+    socket->ReportLevel = 8;
+    socket->OnStatus = [&](QObject *, const QString &status) {
+        if (status == QLatin1String("Resolve Host"))
+            socket->Cancel();
+    };
+    QCOMPARE(failureOf([&] { socket->ResolveHost(); }), QStringLiteral("Host Lookup Canceled"));
+    QCOMPARE(runningHostLookups(), 1);
+    if (answered) {
+        g_resolverGate.release();
+        QTRY_COMPARE(runningHostLookups(), 0);
+    }
+    socket.reset();
+    if (!answered)
+        g_resolverGate.release();
+    QTRY_COMPARE(runningHostLookups(), 0);
+    QCoreApplication::processEvents();
 }
 
 void TestSocket::unresolvableNameGivesNullRemoteAddress()
