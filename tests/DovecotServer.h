@@ -140,34 +140,37 @@ public:
         QFile config(root + QStringLiteral("/dovecot.conf"));
         if (!config.open(QIODevice::WriteOnly))
             return QStringLiteral("cannot write the configuration");
-        config.write(
-            QStringLiteral("base_dir = %1/run\n"
-                           "state_dir = %1/state\n"
-                           "log_path = %1/dovecot.log\n"
-                           "protocols = pop3\n"
-                           "listen = 127.0.0.1\n"
-                           "@ssl@"
-                           "disable_plaintext_auth = no\n"
-                           "auth_failure_delay = 0\n"
-                           "default_internal_user = %3\n"
-                           "default_login_user = %4\n"
-                           "mail_location = maildir:%1/mail/%u/Maildir\n"
-                           "pop3_uidl_format = %08Xu%08Xv\n"
-                           "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %1/passwd\n}\n"
-                           "userdb {\n  driver = static\n  args = uid=%5 gid=%6 home=%1/mail/%u\n}\n"
-                           "service pop3-login {\n  inet_listener pop3 {\n    port = %2\n@listener-ssl@  }\n}\n"
-                           "service anvil {\n  chroot =\n}\n"
-                           "service stats {\n  chroot =\n}\n")
-                .arg(root)
-                .arg(m_port)
-                .arg(internalUser, loginUser, owner.user, owner.group)
-                .replace(QStringLiteral("@ssl@"),
-                         tls.certificate.isEmpty() ? QStringLiteral("ssl = no\n")
-                                                   : QStringLiteral("ssl = required\nssl_cert = <%1\nssl_key = <%2\n")
-                                                         .arg(tls.certificate, tls.key))
-                .replace(QStringLiteral("@listener-ssl@"),
-                         tls.certificate.isEmpty() ? QString() : QStringLiteral("    ssl = yes\n"))
-                .toUtf8());
+        // Dovecot's own pop3s listener is turned off: it would take port 995, which a second
+        // server running at the same time (ctest -j2) could not have.
+        config.write(QStringLiteral("base_dir = %1/run\n"
+                                    "state_dir = %1/state\n"
+                                    "log_path = %1/dovecot.log\n"
+                                    "protocols = pop3\n"
+                                    "listen = 127.0.0.1\n"
+                                    "@ssl@"
+                                    "disable_plaintext_auth = no\n"
+                                    "auth_failure_delay = 0\n"
+                                    "default_internal_user = %3\n"
+                                    "default_login_user = %4\n"
+                                    "mail_location = maildir:%1/mail/%u/Maildir\n"
+                                    "pop3_uidl_format = %08Xu%08Xv\n"
+                                    "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %1/passwd\n}\n"
+                                    "userdb {\n  driver = static\n  args = uid=%5 gid=%6 home=%1/mail/%u\n}\n"
+                                    "service pop3-login {\n  inet_listener pop3 {\n    port = %2\n@listener-ssl@  }\n"
+                                    "  inet_listener pop3s {\n    port = 0\n  }\n}\n"
+                                    "service anvil {\n  chroot =\n}\n"
+                                    "service stats {\n  chroot =\n}\n")
+                         .arg(root)
+                         .arg(m_port)
+                         .arg(internalUser, loginUser, owner.user, owner.group)
+                         .replace(QStringLiteral("@ssl@"),
+                                  tls.certificate.isEmpty()
+                                      ? QStringLiteral("ssl = no\n")
+                                      : QStringLiteral("ssl = required\nssl_cert = <%1\nssl_key = <%2\n")
+                                            .arg(tls.certificate, tls.key))
+                         .replace(QStringLiteral("@listener-ssl@"),
+                                  tls.certificate.isEmpty() ? QString() : QStringLiteral("    ssl = yes\n"))
+                         .toUtf8());
         config.close();
 
         m_process.setProcessChannelMode(QProcess::MergedChannels);
