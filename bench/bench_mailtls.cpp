@@ -6,28 +6,20 @@
 //
 // Usage: bench_mailtls [time-out of the silent wait in ms, default 30000]
 
+#include "bench/WaitTiming.h"
 #include "mail/MailCheck.h"
 #include "mail/Pop3Client.h"
 #include "platform/Exception.h"
 #include "tests/DovecotServer.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <vector>
 
 namespace {
-
-double processSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // One check of `host`; the failure's text, empty when it logged in.
 QString check(const QString &host, int timeOut)
@@ -71,20 +63,9 @@ double median(std::vector<double> values)
 // and the seconds it waited.
 int waitOnce(quint16 port, int timeOut)
 {
-    QElapsedTimer wall;
-    const double start = processSeconds();
-    wall.start();
-    const QString failure = check(QStringLiteral("pop3s://localhost:%1").arg(port), timeOut);
-    const double cpu = processSeconds() - start;
-    const double seconds = double(wall.nsecsElapsed()) / 1e9;
-    std::fprintf(stderr, "silent TLS check ended with: \"%s\" after %.1f s (time-out %d ms)\n", qPrintable(failure),
-                 seconds, timeOut);
-    if (failure.isEmpty() || failure.startsWith(QLatin1String("TLS"))) {
-        std::fprintf(stderr, "bench_mailtls: the check did not wait for its time-out after the handshake\n");
-        return 1;
-    }
-    std::printf("%f %f\n", 100.0 * cpu / seconds, seconds);
-    return 0;
+    return reportWait(
+        "bench_mailtls", timeOut, [&] { return check(QStringLiteral("pop3s://localhost:%1").arg(port), timeOut); },
+        [](const QString &failure) { return !failure.isEmpty() && !failure.startsWith(QLatin1String("TLS")); });
 }
 
 } // namespace
@@ -162,17 +143,7 @@ int main(int argc, char **argv)
     }
     std::vector<double> percents;
     double seconds = 0;
-    bool failed = false;
-    for (const auto &one : checks) {
-        if (!one->waitForFinished(timeOut + 60000) || one->exitStatus() != QProcess::NormalExit
-            || one->exitCode() != 0) {
-            failed = true;
-            continue;
-        }
-        const QList<QByteArray> figures = one->readAllStandardOutput().trimmed().split(' ');
-        percents.push_back(figures.value(0).toDouble());
-        seconds = figures.value(1).toDouble();
-    }
+    const bool failed = !gatherWaits(checks, timeOut, percents, seconds);
     for (const auto &server : servers) {
         server->kill();
         server->waitForFinished(5000);
@@ -181,7 +152,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_mailtls: a silent check failed\n");
         return 1;
     }
-    std::sort(percents.begin(), percents.end());
     const double percent = percents[percents.size() / 2];
     std::printf("bench:mail check over TLS waiting %.0f s on a silent server (%% of one core)\t%.3f\t%.3f-%.3f\t< "
                 "2\t%s\n",

@@ -7,6 +7,7 @@
 // Usage: bench_mailwait [time-out in ms, default 30000]
 //        bench_mailwait --once TIME-OUT   (internal) one check; prints its % and seconds
 
+#include "bench/WaitTiming.h"
 #include "mail/Pop3Client.h"
 #include "platform/Exception.h"
 
@@ -23,13 +24,6 @@
 #include <vector>
 
 namespace {
-
-double processSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // One check against a silent server of its own; prints "percent seconds" on stdout.
 int waitOnce(int timeOut)
@@ -49,25 +43,17 @@ int waitOnce(int timeOut)
     client.UserID = QStringLiteral("alice");
     client.Password = QStringLiteral("secret");
 
-    QString failure;
-    QElapsedTimer wall;
-    const double start = processSeconds();
-    wall.start();
-    try {
-        client.Connect();
-    } catch (const Exception &e) {
-        failure = e.message();
-    }
-    const double cpu = processSeconds() - start;
-    const double seconds = double(wall.nsecsElapsed()) / 1e9;
-    std::fprintf(stderr, "check ended with: \"%s\" after %.1f s (time-out %d ms)\n", qPrintable(failure), seconds,
-                 timeOut);
-    if (failure.isEmpty()) {
-        std::fprintf(stderr, "bench_mailwait: the check did not wait for its time-out\n");
-        return 1;
-    }
-    std::printf("%f %f\n", 100.0 * cpu / seconds, seconds);
-    return 0;
+    return reportWait(
+        "bench_mailwait", timeOut,
+        [&client] {
+            try {
+                client.Connect();
+            } catch (const Exception &e) {
+                return e.message();
+            }
+            return QString();
+        },
+        [](const QString &failure) { return !failure.isEmpty(); });
 }
 
 } // namespace
@@ -101,17 +87,10 @@ int main(int argc, char **argv)
     }
     std::vector<double> percents;
     double seconds = 0;
-    for (const auto &check : checks) {
-        if (!check->waitForFinished(timeOut + 60000) || check->exitStatus() != QProcess::NormalExit
-            || check->exitCode() != 0) {
-            std::fprintf(stderr, "bench_mailwait: a check failed\n");
-            return 1;
-        }
-        const QList<QByteArray> figures = check->readAllStandardOutput().trimmed().split(' ');
-        percents.push_back(figures.value(0).toDouble());
-        seconds = figures.value(1).toDouble();
+    if (!gatherWaits(checks, timeOut, percents, seconds)) {
+        std::fprintf(stderr, "bench_mailwait: a check failed\n");
+        return 1;
     }
-    std::sort(percents.begin(), percents.end());
     const double percent = percents[percents.size() / 2];
     std::printf("bench:mail check waiting %.0f s on a silent server (%% of one core)\t%.3f (a polling wait: %.1f)\t"
                 "%.3f-%.3f\t< %.0f\t%s\n",
