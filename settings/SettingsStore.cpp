@@ -6,9 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+
+#include <algorithm>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,6 +45,27 @@ void ensureFile()
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0)
         ::close(fd);
+}
+
+// QSettings keeps what it last read of the file, and under its lock reads the file again
+// only when its size or its modification time in milliseconds has changed. Another
+// process's save of the same size in the same millisecond (a check box turned from 0 to 1)
+// would go unnoticed, and the next save here would write the stale copy back over it.
+// So saves take a lock of their own and, under it, move the file's time forward before
+// QSettings looks: past the file's own time and never behind the clock, so that no copy
+// QSettings holds can match it and the file is always read afresh.
+void forceFreshRead()
+{
+    const QByteArray path = QFile::encodeName(SettingsStore::filePath());
+    struct stat info
+    {};
+    timespec now{};
+    if (::stat(path.constData(), &info) != 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return;
+    const auto milliseconds = [](const timespec &t) { return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1'000'000; };
+    const qint64 moved = std::max(milliseconds(now), milliseconds(info.st_mtim) + 1);
+    const timespec times[2] = {{0, UTIME_OMIT}, {time_t(moved / 1000), long(moved % 1000) * 1'000'000}};
+    ::utimensat(AT_FDCWD, path.constData(), times, 0);
 }
 
 // QSettings saves through QSaveFile, which does not notice a write that fails while its
@@ -126,11 +151,15 @@ void SettingsStore::WriteString(const QString &section, const QString &name, con
     m_reading.reset();
     bool sectionExists = false;
     bool ok = ensureFolder();
+    QLockFile saving(filePath() + QStringLiteral(".save-lock"));
+    const bool locked = ok && saving.tryLock(30000);
     if (ok) {
         ensureFile();
+        if (locked)
+            forceFreshRead();
         QSettings settings(filePath(), QSettings::IniFormat);
         sectionExists = settings.childGroups().contains(section);
-        ok = settings.isWritable();
+        ok = locked && settings.isWritable();
         if (ok) {
             settings.beginGroup(section);
             settings.setValue(name, text);

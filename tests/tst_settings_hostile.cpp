@@ -18,7 +18,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 class TestSettingsHostile : public QObject
 {
@@ -173,6 +175,28 @@ private slots:
         }
         QVERIFY2(lost.isEmpty(), qPrintable(QStringLiteral("lost: ") + lost.join(u' ')));
         QCOMPARE(QFileInfo(SettingsStore::filePath()).permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser);
+    }
+
+    // What two saves in the same millisecond leave behind: another process's save of the
+    // same size and the same modification time. The next save here must still keep it.
+    void sameSizeSameMillisecondSaveIsKept()
+    {
+        SettingsStore store;
+        store.WriteString("Config", "Host", QStringLiteral("A"));
+        const QByteArray path = QFile::encodeName(SettingsStore::filePath());
+        struct stat before
+        {};
+        QCOMPARE(::stat(path.constData(), &before), 0);
+        QFile file(SettingsStore::filePath());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray content = file.readAll();
+        content.replace("Host=A", "Host=B");
+        QVERIFY(file.seek(0) && file.write(content) == content.size());
+        file.close();
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+        store.WriteString("Config", "UserID", QStringLiteral("after"));
+        QCOMPARE(SettingsStore().ReadString("Config", "Host", "missing"), QStringLiteral("B"));
     }
 
     void nowhereToSaveGivesTheStoreMessage_data()
