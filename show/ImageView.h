@@ -29,6 +29,9 @@ public:
     void setImage(const QImage &image);
     void clear() { setPicture(std::nullopt); }
 
+    // `picture` stretched plainly over `size` (pixels repeated or dropped, never blended),
+    // in 32-bit pixels that the painter draws as they are.
+    static QImage stretched(const QImage &picture, QSize size);
     // Where the picture's top-left corner goes when centred in an area of `area`.
     static QPoint centredOffset(QSize area, QSize picture);
     // The area in device pixels, where photos are drawn 1:1: the logical size times the

@@ -98,8 +98,9 @@ private:
         return !form.mailIndicator()->talkShown() && clock.match(form.lblTime->text()).hasMatch()
             && form.imgGaku->hasPicture()
             && form.imgGaku->picture()->pixels
-            == form.imgDummy->picture()->pixels.scaled(form.imgGaku->size(), Qt::IgnoreAspectRatio,
-                                                       Qt::FastTransformation)
+            == form.imgDummy->picture()
+                   ->pixels.scaled(form.imgGaku->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                   .convertToFormat(QImage::Format_RGB32)
             && form.pnlBase->color() == QColor::fromRgb(Panel::ButtonFace)
             && form.lblTime->palette().color(QPalette::WindowText) == QColor(Qt::white);
     }

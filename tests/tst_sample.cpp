@@ -308,7 +308,9 @@ private slots:
     // A frame picture is kept only as stretched over the frame.
     static QImage stretchedOver(const ImageView *source, const ImageView *frame)
     {
-        return source->picture()->pixels.scaled(frame->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        return source->picture()
+            ->pixels.scaled(frame->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
+            .convertToFormat(QImage::Format_RGB32);
     }
 
     void framePicture_data()

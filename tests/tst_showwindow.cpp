@@ -1,6 +1,7 @@
 // The show window on the offscreen platform: its geometry to the pixel, the catalogue
 // and loading, the phases driven tick by tick, input, closing and the password paths.
 #include "settings/SettingsStore.h"
+#include "show/BuiltInFrame.h"
 #include "show/ClockText.h"
 #include "show/FrameLayout.h"
 #include "show/ImageView.h"
@@ -11,6 +12,7 @@
 #include "tests/ShowFixture.h"
 
 #include <QElapsedTimer>
+#include <QImageReader>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -117,6 +119,48 @@ private slots:
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(QLatin1Char('\n'))));
     }
 
+    void stretchIsQtsPlainStretch_data()
+    {
+        QTest::addColumn<QImage>("picture");
+        QTest::addColumn<bool>("squares"); // every square up to 1200 as well
+        QTest::newRow("golden bar") << ::builtInFramePicture() << true;
+        QImage odd(77, 131, QImage::Format_Indexed8);
+        QList<QRgb> colours;
+        for (int i = 0; i < 256; ++i)
+            colours << qRgb(i, 255 - i, (i * 37) & 255);
+        odd.setColorTable(colours);
+        for (int y = 0; y < odd.height(); ++y)
+            for (int x = 0; x < odd.width(); ++x)
+                odd.setPixel(x, y, uint((x * 31 + y * 17) & 255));
+        QTest::newRow("odd size") << odd << true;
+        QImage few(33, 20, QImage::Format_Indexed8);
+        few.setColorTable(colours.mid(0, 16));
+        for (int y = 0; y < few.height(); ++y)
+            for (int x = 0; x < few.width(); ++x)
+                few.setPixel(x, y, uint((x + y) & 15));
+        QTest::newRow("few colours (Qt's own stretch)") << few << false;
+        QTest::newRow("32-bit (Qt's own stretch)") << odd.convertToFormat(QImage::Format_ARGB32) << false;
+    }
+
+    // Every square frame up to 300 pixels, many larger ones and oblongs get the pixels of
+    // Qt's stretch.
+    void stretchIsQtsPlainStretch()
+    {
+        QFETCH(QImage, picture);
+        QFETCH(bool, squares);
+        QList<QSize> sizes;
+        for (int edge = 1; squares && edge <= 1200; edge += edge < 300 ? 1 : 7)
+            sizes << QSize(edge, edge);
+        sizes << QSize(1, 900) << QSize(900, 1) << QSize(333, 77) << QSize(4096, 3) << QSize(129, 4000);
+        for (const QSize size : sizes) {
+            const QImage plain = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            const QImage expected = plain.convertToFormat(plain.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                                  : QImage::Format_RGB32);
+            QVERIFY2(ImageView::stretched(picture, size) == expected,
+                     qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
+        }
+    }
+
     void builtInFramePicture()
     {
         writeSlot(QStringLiteral("450,5000,100,20,10"));
@@ -129,10 +173,14 @@ private slots:
         QCOMPARE(int(bytes.at(28)), 8); // bits per pixel: a colour table
         const QImage picture = form->imgDummy->picture()->pixels;
         QCOMPARE(picture.size(), QSize(128, 128));
+        // Read without Qt's image reader, to the same image.
+        QImageReader reader(file.fileName(), "bmp");
+        QCOMPARE(picture, reader.read());
         QVERIFY(form->imgGaku->hasPicture());
-        // Kept only as stretched over the frame.
+        // Kept only as stretched over the frame, in the pixels the painter draws as they are.
         QCOMPARE(form->imgGaku->picture()->pixels,
-                 picture.scaled(form->imgGaku->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
+                 picture.scaled(form->imgGaku->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                     .convertToFormat(QImage::Format_RGB32));
         const auto brightness = [&](int x) {
             double sum = 0;
             for (int y = 0; y < 128; ++y) {
