@@ -17,6 +17,6 @@ bool embedIntoX11Window(QWidget *widget, quint32 parent);
 
 // Asks the window manager to leave `widget`'s window out of the taskbar and the pager
 // (_NET_WM_STATE_SKIP_TASKBAR and _NET_WM_STATE_SKIP_PAGER; Qt has no flag for both on
-// X11). Call it before the window is first shown: Qt adds its own states to these when it
-// maps the window. False when the program does not run on X11.
+// X11). Call it once, before the window is first shown: Qt adds its own states to these
+// when it maps the window. False when the program does not run on X11.
 bool skipTaskbarAndPager(QWidget *widget);
