@@ -56,8 +56,11 @@ QImage ImageView::stretched(const QImage &picture, QSize size)
     // frame.
     const int width = picture.width();
     const int height = picture.height();
+    // Positions are kept in 32 bits with 12 of them for the fraction: a side of 2^18 pixels
+    // or more (only a hand-made picture) goes to Qt's own stretch.
+    constexpr int kLongestSide = 1 << 18;
     if (picture.format() != QImage::Format_Indexed8 || picture.colorCount() != 256 || picture.hasAlphaChannel()
-        || size.isEmpty() || width == 0 || height == 0)
+        || size.isEmpty() || width == 0 || height == 0 || width >= kLongestSide || height >= kLongestSide)
         return drawable(picture.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation));
     const QTransform inverse = QImage::trueMatrix(QTransform::fromScale(qreal(size.width()) / width,
                                                                         qreal(size.height()) / height),

@@ -140,6 +140,10 @@ private slots:
                 few.setPixel(x, y, uint((x + y) & 15));
         QTest::newRow("few colours (Qt's own stretch)") << few << false;
         QTest::newRow("32-bit (Qt's own stretch)") << odd.convertToFormat(QImage::Format_ARGB32) << false;
+        QImage tall(2, 1 << 18, QImage::Format_Indexed8);
+        tall.setColorTable(colours);
+        tall.fill(7);
+        QTest::newRow("a side of 2^18 (Qt's own stretch)") << tall << false;
     }
 
     // Every square frame up to 300 pixels, many larger ones and oblongs get the pixels of
