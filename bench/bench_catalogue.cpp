@@ -8,6 +8,7 @@
 // bench_catalogue                  makes the folder and measures it in each locale
 // bench_catalogue --folder F       (internal) measures F in this process's locale
 
+#include "bench/Median.h"
 #include "show/PictureCatalogue.h"
 
 #include <QCoreApplication>
@@ -48,12 +49,6 @@ QString entryName(int i)
     const int kind = i % 10;
     const char *extension = kind < 8 ? extensions[kind % 5] : extensions[5 + (i / 10) % 3];
     return stem + QLatin1String(extension);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 double lsMs(const QString &folder)

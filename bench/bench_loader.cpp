@@ -7,6 +7,7 @@
 // bench_loader --load F   (internal) loads F once in a fresh process and prints the
 //                         peak resident memory before and after, in KiB
 
+#include "bench/Median.h"
 #include "show/PictureLoader.h"
 
 #include <QCoreApplication>
@@ -71,12 +72,6 @@ bool makePicture(const QString &path)
     const bool made = cjpeg.waitForFinished(300000) && cjpeg.exitCode() == 0;
     QFile::remove(source);
     return made;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // djpeg's whole run, decoding to nowhere.

@@ -6,6 +6,7 @@
 //
 // Usage: bench_mailtls [time-out of the silent wait in ms, default 30000]
 
+#include "bench/Median.h"
 #include "bench/WaitTiming.h"
 #include "mail/MailCheck.h"
 #include "mail/Pop3Client.h"
@@ -51,12 +52,6 @@ double msPerCheck(const QString &host)
         }
     }
     return 1000.0 * (processSeconds() - start) / checks;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // One check that waits on the silent TLS server at `port`: prints its share of one core

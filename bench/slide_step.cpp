@@ -1,7 +1,9 @@
 // Cost of one slide step (both picture panels moved and the picture area repainted at
 // once) for 400- and 1000-pixel panels, on a real X server. Each step is followed by a
 // round trip to the server, so the time includes the server drawing it; beside it, as a
-// reference from the same server and run, the server's own part of such a step. Run by bench/show.sh under Xvfb; prints bench: rows for bench/run.
+// reference from the same server and run, the server's own part of such a step. Run by
+// bench/show.sh under Xvfb; prints bench: rows for bench/run.
+#include "bench/Median.h"
 #include "platform/JapaneseFonts.h"
 #include "settings/SettingsStore.h"
 #include "show/ImageView.h"
@@ -30,12 +32,6 @@ void roundTrip()
         return;
     xcb_connection_t *c = x11->connection();
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // The reference: the X server's own part of a step in Qt's drawing, measured in the same

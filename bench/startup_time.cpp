@@ -9,6 +9,8 @@
 // startup_time PANTEL      measures both and prints the rows
 // startup_time --bare      (internal) the reference program
 
+#include "bench/Median.h"
+
 #include <QApplication>
 #include <QPainter>
 #include <QScreen>
@@ -148,12 +150,6 @@ double timeToFirstFrame(const Screen &screen, const std::vector<std::string> &ar
     // The next run starts on a black screen again.
     waitFor(screen, false, Clock::now() + std::chrono::seconds(5));
     return shown ? ms : -1;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

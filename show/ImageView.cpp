@@ -72,7 +72,7 @@ QImage ImageView::stretched(const QImage &picture, QSize size)
     const quint32 yStep = step(inverse.m22());
     // A column or row that falls outside the source keeps the colour of index 0, as in
     // Qt's stretch; with these scales none does.
-    std::vector<int> columns(size_t(size.width()), -1);
+    std::vector<int> columns(size_t(size.width()));
     quint32 at = start(inverse.dx(), xStep);
     for (int x = 0; x < size.width(); ++x, at += xStep)
         columns[size_t(x)] = at < quint32(width) << 12 ? int(at >> 12) : -1;
