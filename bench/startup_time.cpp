@@ -36,7 +36,7 @@ extern char **environ;
 
 namespace {
 
-constexpr int kRuns = 31; // a single start-up varies by a fifth either way on a busy machine
+constexpr int kRuns = 31;     // a single start-up varies by a fifth either way on a busy machine
 constexpr double kGoal = 1.1; // at most this many times the bare window's time
 using Clock = std::chrono::steady_clock;
 

@@ -27,16 +27,16 @@ QImage readPlainIndexedBmp(const QByteArray &bmp)
     const auto u16 = [&byte](qsizetype at) { return byte(at) | byte(at + 1) << 8; };
     const auto u32 = [&u16](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
     constexpr quint32 kHeaders = 14 + 40;
-    if (bmp.size() < qsizetype(kHeaders) || !bmp.startsWith("BM") || u32(14) != 40 || u16(26) != 1
-        || u16(28) != 8 || u32(30) != 0)
+    if (bmp.size() < qsizetype(kHeaders) || !bmp.startsWith("BM") || u32(14) != 40 || u16(26) != 1 || u16(28) != 8
+        || u32(30) != 0)
         return {};
     const quint32 width = u32(18);
     const quint32 height = u32(22); // a top-down picture's height is negative: far above 4096
     const quint32 colours = u32(46) == 0 ? 256 : u32(46);
     const quint32 pixels = u32(10);
     const quint32 stride = (width + 3) & ~3u;
-    if (width == 0 || width > 4096 || height == 0 || height > 4096 || colours > 256
-        || pixels < kHeaders + 4 * colours || quint64(pixels) + quint64(stride) * height > quint64(bmp.size()))
+    if (width == 0 || width > 4096 || height == 0 || height > 4096 || colours > 256 || pixels < kHeaders + 4 * colours
+        || quint64(pixels) + quint64(stride) * height > quint64(bmp.size()))
         return {};
     QList<QRgb> table;
     table.reserve(colours);

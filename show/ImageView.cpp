@@ -62,10 +62,10 @@ QImage ImageView::stretched(const QImage &picture, QSize size)
     if (picture.format() != QImage::Format_Indexed8 || picture.colorCount() != 256 || picture.hasAlphaChannel()
         || size.isEmpty() || width == 0 || height == 0 || width >= kLongestSide || height >= kLongestSide)
         return drawable(picture.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation));
-    const QTransform inverse = QImage::trueMatrix(QTransform::fromScale(qreal(size.width()) / width,
-                                                                        qreal(size.height()) / height),
-                                                  width, height)
-                                   .inverted();
+    const QTransform inverse
+        = QImage::trueMatrix(QTransform::fromScale(qreal(size.width()) / width, qreal(size.height()) / height), width,
+                             height)
+              .inverted();
     const auto step = [](qreal scale) { return quint32(int(scale * 4096.0)); };
     const auto start = [](qreal offset, quint32 step) { return quint32(qRound(offset * 4096.0)) + step / 2; };
     const quint32 xStep = step(inverse.m11());
