@@ -2,6 +2,7 @@
 
 #include "platform/JapaneseFonts.h"
 #include "platform/PreviewParent.h"
+#include "platform/StartupTrace.h"
 #include "platform/TerminationSignal.h"
 #include "platform/X11Window.h"
 #include "settings/SettingsText.h"
@@ -14,6 +15,7 @@
 int runShowMode(int &argc, char **argv)
 {
     QApplication app(argc, argv);
+    startupMark("application");
     // The daemon may end the saver at any moment, also while a start-up failure is shown
     // in a message box; then the box closes and the program ends.
     std::unique_ptr<TPantelForm> form;
@@ -52,6 +54,7 @@ int runShowMode(int &argc, char **argv)
         else
             form->showFullScreen();
     }
+    startupMark("window");
     QObject::connect(form.get(), &TPantelForm::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     // When the system discards the preview, its window goes and the miniature with it.

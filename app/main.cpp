@@ -1,9 +1,11 @@
 #include "app/Modes.h"
 
 #include "platform/Platform.h"
+#include "platform/StartupTrace.h"
 
 int main(int argc, char **argv)
 {
+    startupMark("main");
     installPlatform(makeSystemPlatform());
     QStringList arguments;
     for (int i = 1; i < argc; ++i)

@@ -1,5 +1,7 @@
 #include "show/Main.h"
 
+#include "platform/StartupTrace.h"
+
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
 #include "platform/PreviewParent.h"
@@ -711,9 +713,11 @@ void TPantelForm::mouseMoveEvent(QMouseEvent *event)
 void TPantelForm::paintEvent(QPaintEvent *)
 {
     // Queued: the rest of the start-up runs once this frame has gone to the screen.
-    if (std::exchange(m_showPending, false))
+    if (std::exchange(m_showPending, false)) {
+        startupMark("paint");
         QMetaObject::invokeMethod(
             this, [this] { runGuarded([this] { startShow(); }); }, Qt::QueuedConnection);
+    }
 }
 
 void TPantelForm::closeEvent(QCloseEvent *event)
