@@ -6,7 +6,6 @@
 #include <QStringBuilder>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -45,29 +44,32 @@ public:
     {
         if (stopped())
             return;
-        // The folder is opened once, and what is then read is that very folder, even if
-        // a rename swaps the path in between.
-        const int descriptor = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (descriptor < 0)
+        // The folder is opened once, and its sub-folders are read from that very folder,
+        // even if a rename swaps the path in between.
+        DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+        if (!dir)
             return;
         struct stat status;
-        if (::fstat(descriptor, &status) != 0 || !m_seen.insert({status.st_dev, status.st_ino}).second) {
-            ::close(descriptor);
+        if (::fstat(::dirfd(dir), &status) != 0 || !m_seen.insert({status.st_dev, status.st_ino}).second) {
+            ::closedir(dir);
             return;
         }
         const QStringList pictures = m_rule.pictures(folder);
         if (!pictures.isEmpty()) {
-            m_result.pictures.append(pictures);
+            // The catalogue stays for the whole run, and a path built by concatenation
+            // holds room for twice its length.
+            for (QString picture : pictures) {
+                picture.squeeze();
+                m_result.pictures << picture;
+            }
             if (!m_reported && m_hooks.firstPictures) {
                 m_reported = true;
                 m_hooks.firstPictures(pictures);
             }
         }
-        if (level >= kMaxFolderLevels) {
-            ::close(descriptor);
-            return;
-        }
-        const QStringList subFolders = m_rule.sorted(subFolderPaths(folder, descriptor));
+        const QStringList subFolders
+            = m_rule.sorted(level < kMaxFolderLevels ? subFolderPaths(folder, dir) : QStringList());
+        ::closedir(dir);
         for (const QString &subFolder : subFolders) {
             walk(subFolder, level + 1);
             if (m_result.cancelled)
@@ -85,15 +87,10 @@ public:
     WalkResult take() { return std::move(m_result); }
 
 private:
-    // The folder's sub-folders that the walk may enter; closes `descriptor`.
-    QStringList subFolderPaths(const QString &folder, int descriptor)
+    // The folder's sub-folders that the walk may enter.
+    QStringList subFolderPaths(const QString &folder, DIR *dir)
     {
         QStringList paths;
-        DIR *dir = ::fdopendir(descriptor);
-        if (!dir) {
-            ::close(descriptor);
-            return paths;
-        }
         while (!stopped()) {
             const dirent *entry = ::readdir(dir);
             if (!entry)
@@ -111,7 +108,6 @@ private:
             if (isFolder)
                 paths << QString(folder % QLatin1Char('/') % nameText(name));
         }
-        ::closedir(dir);
         return paths;
     }
 
