@@ -4,8 +4,9 @@
 #include <QStringList>
 #include <functional>
 
-// How one folder's own pictures are listed and how names are ordered; the walk applies
-// the same rule in every folder of a tree.
+// How one folder's own pictures are listed and how names are ordered (both are needed);
+// the walk applies the same rule in every folder of a tree, so the show's own listing
+// rule is what it is given.
 struct FolderRule
 {
     // The pictures of one folder (its own entries; sub-folders are not entered), each as
@@ -22,7 +23,8 @@ struct WalkHooks
     // one, a pending SIGTERM ends it.
     std::function<bool()> cancelled;
     // Told once, with the pictures of the first folder that has any, as soon as that
-    // folder is listed, so that a show can start before the rest of the tree is read.
+    // folder is listed, so that a show can start before the rest of the tree is read (or
+    // a check for "any picture at all" can end the walk there).
     std::function<void(const QStringList &pictures)> firstPictures;
 };
 
