@@ -1,3 +1,5 @@
+// The socket's way to its server: the host's address (a lookup on a thread when it is a
+// name), the connect, and the TLS handshake that ends a connect with Tls on.
 #include "mail/BlockingSocket.h"
 
 #include "mail/HostLookup.h"

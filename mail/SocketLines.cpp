@@ -1,3 +1,5 @@
+// The socket's conversation: sending, reading a line (from the socket or the TLS
+// session), a command with its reply.
 #include "mail/BlockingSocket.h"
 
 #include "mail/SocketWaits.h"
