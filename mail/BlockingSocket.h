@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/MailEvents.h"
+#include "mail/MailServer.h"
 #include "mail/SocketErrors.h"
 
 #include <QByteArray>
@@ -10,10 +11,11 @@
 
 class QSocketNotifier;
 struct THostLookupShare;
-struct ssl_st;
 class QTimer;
 class TSocketNotifyWindow;
 class TThreadTimer;
+class TTlsSession;
+enum class TlsWait;
 
 // One TCP client socket that code on the GUI thread can use as if it were blocking. The
 // socket itself never blocks: each wait serves the application's event queue, so windows
@@ -36,8 +38,8 @@ public:
     int TimeOut = 0;     // milliseconds for each blocking step; 0 = no time-out
     int ReportLevel = 0; // the highest status level that is reported
     // TLS from the first byte: Connect ends with the handshake (TLS 1.2 at least, the
-    // certificate checked against the system's store and Host), and every byte after it
-    // goes through the TLS session.
+    // certificate checked against the system's store and the host in the form it was
+    // looked up by), and every byte after it goes through the TLS session.
     bool Tls = false;
     TNotifyEvent OnDisconnect;
     TNotifyEvent OnConnect;
@@ -74,6 +76,9 @@ public:
     bool DataAvailable();
     void ClearInput();
     void ResolveHost();
+    // Aims the socket at `server`: Host, Port and Tls, and the reading of the host that
+    // the lookup, the connect and the TLS name check take while Host stays the same.
+    void SetServer(const MailServer &server);
     void RequestCloseSocket();
     void TimerOn();
     void TimerOff();
@@ -126,17 +131,20 @@ private:
     int FetchSystemError();
     // The TLS handshake on the connected socket; raises with a "TLS: " text when it fails.
     void StartTls();
-    // After a TLS call that did not complete: arms the notifier it waits for, or raises
-    // the TLS failure.
-    void AwaitTls(int result);
+    // After a TLS step that did not complete: arms the notifier it waits for.
+    void AwaitTls(TlsWait wait);
     QString ReadTlsLn();
 
     // The TLS session of the connected socket, when Tls is on; its decrypted input that
     // ReadLn has not taken yet.
-    ssl_st *m_tls = nullptr;
+    std::unique_ptr<TTlsSession> m_tls;
     QByteArray m_tlsInput;
 
     class WaitTick;
+
+    // The server as set, and the reading of the host that the current connect goes to.
+    MailServer m_server;
+    MailServer m_target;
 
     QByteArray m_lineBuffer;
     QStringList m_winsockInfo;
@@ -152,7 +160,7 @@ private:
     bool m_lookupDone = false;
     quint32 m_remoteAddress = 0;
     quint32 m_hostEntry = 0; // the first address of the last lookup's answer
-    // The connect target is the IPv6 address m_remoteAddress6 (a literal in Host); the
+    // The connect target is the IPv6 address m_remoteAddress6 (a literal host); the
     // current socket is an IPv6 one.
     bool m_remoteIsIpv6 = false;
     quint8 m_remoteAddress6[16] = {};

@@ -1,8 +1,7 @@
 #include "mail/HostLookup.h"
 
+#include "mail/MailServer.h"
 #include "mail/NotifyWindow.h"
-
-#include <QUrl>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -18,35 +17,16 @@ std::atomic<THostResolver> g_resolver{nullptr};
 
 } // namespace
 
-int addressFamilyOf(const QString &text, quint32 *ipv4)
-{
-    QByteArray bytes = text.simplified().toLatin1();
-    in_addr address4{};
-    if (::inet_pton(AF_INET, bytes.constData(), &address4) == 1) {
-        if (ipv4)
-            *ipv4 = ntohl(address4.s_addr);
-        return AF_INET;
-    }
-    const int scope = bytes.lastIndexOf('%');
-    if (scope >= 0)
-        bytes.truncate(scope);
-    in6_addr address6{};
-    return ::inet_pton(AF_INET6, bytes.constData(), &address6) == 1 ? AF_INET6 : 0;
-}
-
 int lookUpIpv4(const QString &name, quint32 &address)
 {
     address = 0;
+    const MailServer server = serverNamed(name);
     // A name that is an address already needs no resolver.
-    switch (addressFamilyOf(name, &address)) {
-    case AF_INET:
-        return 0;
-    case AF_INET6:
+    if (server.ipv6)
         return kNoIpv4Address;
-    default:
-        break;
-    }
-    const QByteArray ace = QUrl::toAce(name);
+    if (addressFamilyOf(QString::fromLatin1(server.name), &address) == AF_INET)
+        return 0;
+    const QByteArray &ace = server.name;
     if (ace.isEmpty())
         return kHostNotFound;
 

@@ -24,15 +24,10 @@ constexpr int kHostNotFound = 11001;
 constexpr int kHostLookupFailed = 11002;
 constexpr int kNoIpv4Address = 11004;
 
-// The family of the address `text` is (AF_INET or AF_INET6; blanks around it and a
-// "%scope" after an IPv6 one are allowed), 0 when it is no address. An IPv4 address is
-// put in `ipv4` in host byte order.
-int addressFamilyOf(const QString &text, quint32 *ipv4 = nullptr);
-
 // Looks `name` up for an IPv4 address and waits for the answer: 0 with `address` set
-// (host byte order), else kHostNotFound, kHostLookupFailed or kNoIpv4Address. A name
-// with blanks around an address literal is that literal; a name outside ASCII is looked
-// up in its IDNA form.
+// (host byte order), else kHostNotFound, kHostLookupFailed or kNoIpv4Address. `name` is
+// read as serverNamed reads it: the socket hands over the name it looks up by, which
+// reads as itself.
 int lookUpIpv4(const QString &name, quint32 &address);
 
 // Looks `name` up on a thread of its own. The answer is posted to share->window as

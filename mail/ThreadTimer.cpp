@@ -3,12 +3,11 @@
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
 
-#include <QTimerEvent>
-#include <limits>
-
 TThreadTimer::TThreadTimer(QObject *owner) : QObject(owner)
 {
-    // No system timer yet: the first setter call arms it.
+    // No system timer yet: the first setter call arms it. A failing handler is shown to
+    // the user; the timer goes on running.
+    connect(&m_period, &PeriodTimer::fired, this, [this] { runGuarded([this] { FireTimer(); }); });
 }
 
 TThreadTimer::~TThreadTimer()
@@ -41,32 +40,12 @@ void TThreadTimer::setOnTimer(TNotifyEvent handler)
 
 void TThreadTimer::UpdateTimer()
 {
-    if (m_timerId != 0) {
-        killTimer(m_timerId);
-        m_timerId = 0;
-    }
-    if (m_interval != 0 && m_enabled && m_onTimer) {
-        // Qt takes the period as a signed int; longer periods are cut to the longest it
-        // takes. A precise timer, since a coarse one may end a time-out 5% early.
-        const quint32 limit = quint32(std::numeric_limits<int>::max());
-        m_timerId = startTimer(int(std::min(m_interval, limit)), Qt::PreciseTimer);
-        if (m_timerId == 0)
-            throw Exception(QStringLiteral("No Timer"));
-    }
+    if (!m_period.restart(m_enabled && m_onTimer, m_interval))
+        throw Exception(QStringLiteral("No Timer"));
 }
 
 void TThreadTimer::FireTimer()
 {
     if (m_onTimer)
         m_onTimer(this);
-}
-
-void TThreadTimer::timerEvent(QTimerEvent *event)
-{
-    if (event->timerId() != m_timerId) {
-        QObject::timerEvent(event);
-        return;
-    }
-    // A failing handler is shown to the user; the timer goes on running.
-    runGuarded([this] { FireTimer(); });
 }

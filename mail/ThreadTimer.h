@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/MailEvents.h"
+#include "platform/PeriodTimer.h"
 
 #include <QObject>
 
@@ -30,14 +31,11 @@ public:
     void FireTimer();
 
     // Whether a system timer is set at the moment.
-    bool isArmed() const { return m_timerId != 0; }
-
-protected:
-    void timerEvent(QTimerEvent *event) override;
+    bool isArmed() const { return m_period.isArmed(); }
 
 private:
+    PeriodTimer m_period;
     quint32 m_interval = 1000;
-    int m_timerId = 0; // the system timer; 0 when none runs
     TNotifyEvent m_onTimer;
     bool m_enabled = true;
 };

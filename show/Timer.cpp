@@ -2,8 +2,7 @@
 
 Timer::Timer(QObject *parent) : QObject(parent)
 {
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &Timer::timeout);
+    connect(&m_period, &PeriodTimer::fired, this, &Timer::timeout);
 }
 
 void Timer::setEnabled(bool enabled)
@@ -24,7 +23,5 @@ void Timer::setInterval(int interval)
 
 void Timer::update()
 {
-    m_timer.stop();
-    if (m_enabled && m_interval > 0)
-        m_timer.start(m_interval);
+    m_period.restart(m_enabled && m_interval > 0, quint32(m_interval));
 }

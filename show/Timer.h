@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/PeriodTimer.h"
+
 #include <QObject>
-#include <QTimer>
 
 // A timer component: Enabled, Interval and one timeout. Enabling (or changing the
 // interval of an enabled timer) starts a full period; an interval of 0 never fires,
-// where a bare QTimer would fire continuously. Precise, since slide steps can be 1 ms
-// apart.
+// where a bare QTimer would fire continuously.
 class Timer : public QObject
 {
     Q_OBJECT
@@ -19,7 +19,7 @@ public:
     int interval() const { return m_interval; }
     void setInterval(int interval);
     // Whether the timer will fire: enabled with an interval above 0.
-    bool isRunning() const { return m_timer.isActive(); }
+    bool isRunning() const { return m_period.isArmed(); }
 
 signals:
     void timeout();
@@ -27,7 +27,7 @@ signals:
 private:
     void update();
 
-    QTimer m_timer;
+    PeriodTimer m_period;
     bool m_enabled = false;
     int m_interval = 1000;
 };

@@ -44,7 +44,8 @@ public:
     };
 
     // Makes a test CA (ca.pem) in `dir` and, with their keys (NAME.key): localhost.pem for
-    // localhost and 127.0.0.1 and other.pem for other.example, both signed by the CA, and
+    // localhost and 127.0.0.1, other.pem for other.example and idn.pem for xn--bcher-kva
+    // (bücher in its ASCII form), all signed by the CA, and
     // selfsigned.pem for localhost and 127.0.0.1, signed by itself. Returns what went
     // wrong, empty on success.
     static QString makeCertificates(const QString &dir)
@@ -82,6 +83,8 @@ public:
             failure = signedFor(QStringLiteral("localhost"), QStringLiteral("DNS:localhost,IP:127.0.0.1"));
         if (failure.isEmpty())
             failure = signedFor(QStringLiteral("other"), QStringLiteral("DNS:other.example"));
+        if (failure.isEmpty())
+            failure = signedFor(QStringLiteral("idn"), QStringLiteral("DNS:xn--bcher-kva"));
         if (failure.isEmpty())
             failure
                 = openssl(QStringList{"req", "-x509", "-keyout", "selfsigned.key", "-out", "selfsigned.pem", "-subj",

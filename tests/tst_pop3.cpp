@@ -440,7 +440,8 @@ void TestPop3::socketFailureSkipsDisconnect()
     QVERIFY(!check.client.InOperation());
 }
 
-// What the host field's text names: host, port, TLS, IPv6; "!" as host: not readable.
+// What the host field's text names: host, port, TLS, IPv6 and the one name it is looked
+// up, sent and checked by; "!" as host: not readable.
 void TestPop3::hostText_data()
 {
     QTest::addColumn<QString>("text");
@@ -448,35 +449,32 @@ void TestPop3::hostText_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<bool>("tls");
     QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<QByteArray>("name");
     const QString bad = QStringLiteral("!");
-    QTest::newRow("name") << "pop.example.net"
-                          << "pop.example.net" << 110 << false << false;
-    QTest::newRow("address") << "192.0.2.1"
-                             << "192.0.2.1" << 110 << false << false;
-    QTest::newRow("kept as typed") << " 127.0.0.1 "
-                                   << " 127.0.0.1 " << 110 << false << false;
-    QTest::newRow("empty") << ""
-                           << "" << 110 << false << false;
-    QTest::newRow("name:port") << "pop.example.net:2110"
-                               << "pop.example.net" << 2110 << false << false;
-    QTest::newRow("995 is TLS") << "pop.example.net:995"
-                                << "pop.example.net" << 995 << true << false;
-    QTest::newRow("[IPv6]:port") << "[::1]:2110"
-                                 << "::1" << 2110 << false << true;
-    QTest::newRow("[IPv6]") << "[2001:db8::1]"
-                            << "2001:db8::1" << 110 << false << true;
-    QTest::newRow("bare IPv6") << "::1"
-                               << "::1" << 110 << false << true;
-    QTest::newRow("pop3s") << "pop3s://pop.example.net"
-                           << "pop.example.net" << 995 << true << false;
-    QTest::newRow("POP3S port slash") << "POP3S://pop.example.net:1995/"
-                                      << "pop.example.net" << 1995 << true << false;
-    QTest::newRow("pop3s IPv6") << "pop3s://[2001:db8::1]"
-                                << "2001:db8::1" << 995 << true << true;
-    for (const char *text :
-         {"pop:", "pop:0", "pop:65536", "pop:99999", "pop:1x", "pop:+1", "[::1", "::1]", "[pop]:110", "[::1]x",
-          "[::1]:", "imap://pop", "pop3s://", "pop3s://:995", ":110", "a:b:c", "pop[1]:110"})
-        QTest::newRow(text) << QString::fromLatin1(text) << bad << 0 << false << false;
+    const auto row = [](const char *text, const char *host, int port, bool tls, bool ipv6, const char *name) {
+        QTest::newRow(*text ? text : "empty")
+            << QString::fromUtf8(text) << QString::fromUtf8(host) << port << tls << ipv6 << QByteArray(name);
+    };
+    row("pop.example.net", "pop.example.net", 110, false, false, "pop.example.net");
+    row("192.0.2.1", "192.0.2.1", 110, false, false, "192.0.2.1");
+    row(" 127.0.0.1 ", " 127.0.0.1 ", 110, false, false, "127.0.0.1");
+    row("", "", 110, false, false, "");
+    row("pop.example.net:2110", "pop.example.net", 2110, false, false, "pop.example.net");
+    row("pop.example.net:995", "pop.example.net", 995, true, false, "pop.example.net");
+    row("[::1]:2110", "::1", 2110, false, true, "::1");
+    row("[2001:db8::1]", "2001:db8::1", 110, false, true, "2001:db8::1");
+    row("::1", "::1", 110, false, true, "::1");
+    row(" ::1", " ::1", 110, false, true, "::1");
+    row("[ ::1]:2110", " ::1", 2110, false, true, "::1");
+    row("pop3s://pop.example.net", "pop.example.net", 995, true, false, "pop.example.net");
+    row("POP3S://pop.example.net:1995/", "pop.example.net", 1995, true, false, "pop.example.net");
+    row("pop3s://[2001:db8::1]", "2001:db8::1", 995, true, true, "2001:db8::1");
+    row("pop3s://bücher:995", "bücher", 995, true, false, "xn--bcher-kva");
+    row("Pop.Example.NET", "Pop.Example.NET", 110, false, false, "pop.example.net");
+    for (const char *text : {"pop:", "pop:0", "pop:65536", "pop:99999", "pop:1x", "pop:+1", "[::1", "::1]", "[pop]:110",
+                             "[::1]x", "[::1]:", "imap://pop", "pop3s://", "pop3s://:995", ":110", "a:b:c",
+                             "pop[1]:110", "pop3s://bücher..example", "pop example"})
+        QTest::newRow(text) << QString::fromUtf8(text) << bad << 0 << false << false << QByteArray();
 }
 
 void TestPop3::hostText()
@@ -486,6 +484,7 @@ void TestPop3::hostText()
     QFETCH(int, port);
     QFETCH(bool, tls);
     QFETCH(bool, ipv6);
+    QFETCH(QByteArray, name);
     const MailServer server = parseMailHost(text);
     if (host == QLatin1String("!")) {
         QVERIFY2(server.error.startsWith(QStringLiteral("Mail server field \"%1\": ").arg(text)),
@@ -497,6 +496,7 @@ void TestPop3::hostText()
     QCOMPARE(server.port, port);
     QCOMPARE(server.tls, tls);
     QCOMPARE(server.ipv6, ipv6);
+    QCOMPARE(server.name, name);
 }
 
 // A host text the check cannot use fails it before the server hears anything; %1 is the
@@ -506,6 +506,7 @@ void TestPop3::unreadableHostSendsNothing_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("bad port") << "127.0.0.1:%1x";
     QTest::newRow("address in brackets") << "[127.0.0.1]:%1";
+    QTest::newRow("name without IDNA form") << "pop3s://bücher..example:%1";
 }
 
 void TestPop3::unreadableHostSendsNothing()
@@ -529,6 +530,7 @@ void TestPop3::ipv6Address_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("[::1]:port") << "[::1]:%1";
     QTest::newRow("mapped") << "[::ffff:127.0.0.1]:%1";
+    QTest::newRow("blank before it") << "[ ::1]:%1";
 }
 
 void TestPop3::ipv6Address()

@@ -1,7 +1,20 @@
+#include "mail/HostLookup.h"
 #include "tests/DovecotServer.h"
 #include "tests/MailFixture.h"
 
 #include <QtTest>
+
+namespace {
+// bücher is this machine, but only in the ASCII form its certificate names; every other
+// name goes to the system's resolver.
+int bucherIsHere(const QString &name, quint32 &address)
+{
+    if (name != QLatin1String("xn--bcher-kva"))
+        return lookUpIpv4(name, address);
+    address = 0x7F000001;
+    return 0;
+}
+} // namespace
 
 // The mail check against a real POP3 server.
 class TestPop3Dovecot : public QObject
@@ -76,6 +89,8 @@ void TestPop3Dovecot::overTls_data()
     QTest::addColumn<QString>("failure");
     QTest::newRow("trusted name") << "localhost"
                                   << "pop3s://localhost:%1" << true << "";
+    QTest::newRow("international name") << "idn"
+                                        << "pop3s://bücher:%1" << true << "";
     QTest::newRow("trusted address") << "localhost"
                                      << "pop3s://127.0.0.1:%1" << true << "";
     QTest::newRow("other name") << "other"
@@ -107,7 +122,11 @@ void TestPop3Dovecot::overTls()
     const QString started = server.start(2, {pki.filePath(certificate + ".pem"), pki.filePath(certificate + ".key")});
     QVERIFY2(started.isEmpty(), qPrintable(started));
     qputenv("SSL_CERT_FILE", QFile::encodeName(pki.filePath(trustCa ? "ca.pem" : "other.pem")));
-    const auto restore = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); });
+    setHostResolverForTesting(bucherIsHere);
+    const auto restore = qScopeGuard([] {
+        qunsetenv("SSL_CERT_FILE");
+        setHostResolverForTesting(nullptr);
+    });
 
     const MailCheckClient client = makeMailCheckClient(3);
     client->TimeOut = failure.startsWith(QLatin1String("Socket")) ? 1000 : kMailCheckTimeOut;

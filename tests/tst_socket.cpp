@@ -114,6 +114,8 @@ private slots:
 
     void dottedHostNeedsNoLookup_data();
     void dottedHostNeedsNoLookup();
+    void blankBeforeAddress_data();
+    void blankBeforeAddress();
     void lookupEnding_data();
     void lookupEnding();
     void lookupAnswer_data();
@@ -385,6 +387,28 @@ void TestSocket::dottedHostNeedsNoLookup()
     QCOMPARE(socket.RemoteAddress(), address);
     QCOMPARE(resolved, lookedUp ? 1 : 0);
     QCOMPARE(statuses.contains(QStringLiteral("Timer On")), lookedUp);
+}
+
+// Blanks around an address are the same address, of either family.
+void TestSocket::blankBeforeAddress_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("IPv4") << " 127.0.0.1";
+    QTest::newRow("IPv6") << " ::1";
+    QTest::newRow("IPv6 in blanks") << " ::1 ";
+}
+
+void TestSocket::blankBeforeAddress()
+{
+    QFETCH(QString, host);
+    ScriptedPeer peer({}, QHostAddress::Any);
+    TBlockingSocket socket;
+    socket.TimeOut = 5000;
+    socket.Host = host;
+    socket.Port = peer.port();
+    QCOMPARE(failureOf([&] { socket.Connect(); }), QString());
+    QVERIFY(socket.Connected());
+    QTRY_COMPARE(peer.connections, 1);
 }
 
 void TestSocket::lookupEnding_data()
