@@ -7,8 +7,7 @@
 #include "platform/Platform.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
-#include "setup/CaptionFit.h"
-#include "setup/Folder.h"
+#include "setup/FixedDialog.h"
 #include "setup/Sample.h"
 #include "setup/SetupRules.h"
 #include "show/PictureCatalogue.h"
@@ -40,16 +39,10 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
 
     takeOwnerWindow();
     ui->setupUi(this);
-    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::MSWindowsFixedSizeDialogHint);
-    applyFonts();
-    setFixedSize(596, 404);
-    fitCaptions(this);
-    centreOnScreen(this);
+    setUpFixedDialog(this, QSize(596, 404), {ui->Label4, ui->lblVer, ui->lblTime});
     ui->edtURL->setText(QStringLiteral("URL\u3000") + kWebPageAddress);
     // The link reads as text on the dialog, not as an input field.
-    QPalette linkPalette = ui->edtURL->palette();
-    linkPalette.setColor(QPalette::Base, palette().color(QPalette::Button));
-    ui->edtURL->setPalette(linkPalette);
+    showAsText(ui->edtURL);
 
     connect(ui->OKBtn, &QPushButton::clicked, this, &TSetupForm::OKBtnClick);
     connect(ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
@@ -82,19 +75,6 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
 TSetupForm::~TSetupForm()
 {
     FormDestroy();
-}
-
-void TSetupForm::applyFonts()
-{
-    QFont base = font();
-    base.setPixelSize(12);
-    setFont(base);
-    for (QWidget *large : {static_cast<QWidget *>(ui->Label4), static_cast<QWidget *>(ui->lblVer),
-                           static_cast<QWidget *>(ui->lblTime)}) {
-        QFont f = large->font();
-        f.setPixelSize(16);
-        large->setFont(f);
-    }
 }
 
 void TSetupForm::takeOwnerWindow()
@@ -230,27 +210,24 @@ void TSetupForm::SampleDisp(int index)
 
 void TSetupForm::trbGakuSChange()
 {
-    // The program's own slider moves (loading, slot switch, reset) run with Reacting off.
-    if (!Reacting)
-        return;
-    runGuarded([this] {
-        const qint32 value = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
-        if (value == current().frameSize)
-            return;
-        current().frameSize = value;
-        SampleDisp(SampleIndex);
-    });
+    frameSliderChange(ui->trbGakuS, ScaleBlock::FrameSize, &SlotSettings::frameSize);
 }
 
 void TSetupForm::trbGakuWChange()
 {
+    frameSliderChange(ui->trbGakuW, ScaleBlock::FrameWidth, &SlotSettings::frameWidth);
+}
+
+void TSetupForm::frameSliderChange(const QSlider *slider, ScaleBlock block, int SlotSettings::*field)
+{
+    // The program's own slider moves (loading, slot switch, reset) run with Reacting off.
     if (!Reacting)
         return;
-    runGuarded([this] {
-        const qint32 value = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
-        if (value == current().frameWidth)
+    runGuarded([this, slider, block, field] {
+        const qint32 value = scaleValue(block, slider->value());
+        if (value == current().*field)
             return;
-        current().frameWidth = value;
+        current().*field = value;
         SampleDisp(SampleIndex);
     });
 }
