@@ -5,6 +5,7 @@
 #include "mail/Pop3Client.h"
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
+#include "platform/TerminationSignal.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
 #include "setup/FixedDialog.h"
@@ -13,7 +14,9 @@
 #include "show/PictureCatalogue.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMouseEvent>
+#include <QTimer>
 
 const QString kWebPageAddress = QStringLiteral("https://pantel.example.org/");
 
@@ -23,6 +26,41 @@ QString headingFor(int slot)
 {
     return QStringLiteral("No.%1 詳細設定").arg(slot + 1);
 }
+
+// OK waits for another process's save without freezing the dialog: windows keep painting
+// and SIGTERM is heard while input waits, and past a second the wait cursor says why
+// nothing happens. A user is there to see it, so the wait is longer than the saver's.
+class DialogLockWait
+{
+public:
+    DialogLockWait() = default;
+    DialogLockWait(const DialogLockWait &) = delete;
+    DialogLockWait &operator=(const DialogLockWait &) = delete;
+    ~DialogLockWait()
+    {
+        if (m_cursorShown)
+            QApplication::restoreOverrideCursor();
+    }
+
+    SaveLockWait wait()
+    {
+        SaveLockWait wait;
+        wait.patienceMs = 10000;
+        wait.passSlice = [this](int waitedMs) {
+            if (waitedMs >= 1000 && !m_cursorShown) {
+                QApplication::setOverrideCursor(Qt::WaitCursor);
+                m_cursorShown = true;
+            }
+            QEventLoop slice;
+            QTimer::singleShot(SaveLockWait::kSliceMs, &slice, &QEventLoop::quit);
+            slice.exec(QEventLoop::ExcludeUserInputEvents);
+        };
+        return wait;
+    }
+
+private:
+    bool m_cursorShown = false;
+};
 
 } // namespace
 
@@ -322,10 +360,13 @@ void TSetupForm::OKBtnClick()
         s.password = ui->medPassword->text();
         s.roundTime = ui->speRoundTime->textValue();
         s.mailCheckF = ui->ckbMailCheck->isChecked();
-        SettingsStore store;
+        DialogLockWait lockWait;
+        SettingsStore store(lockWait.wait());
         writeSettings(store, s);
     });
-    accept();
+    // SIGTERM during the save has cancelled the dialog already.
+    if (!terminationPending())
+        accept();
 }
 
 void TSetupForm::btnDefaultClick()
