@@ -45,9 +45,9 @@ public:
     SaveLockWait wait()
     {
         SaveLockWait wait;
-        wait.patienceMs = 10000;
+        wait.patienceMs = kPatienceMs;
         wait.passSlice = [this](int waitedMs) {
-            if (waitedMs >= 1000 && !m_cursorShown) {
+            if (waitedMs >= kCursorAfterMs && !m_cursorShown) {
                 QApplication::setOverrideCursor(Qt::WaitCursor);
                 m_cursorShown = true;
             }
@@ -59,6 +59,8 @@ public:
     }
 
 private:
+    static constexpr int kPatienceMs = 10000;
+    static constexpr int kCursorAfterMs = 1000;
     bool m_cursorShown = false;
 };
 
