@@ -1,14 +1,8 @@
 #include "app/Modes.h"
 
-#include "platform/ErrorReport.h"
 #include "platform/Platform.h"
 #include "platform/PreviewParent.h"
-#include "platform/TerminationSignal.h"
 #include "settings/SettingsText.h"
-
-#include <QApplication>
-#include <QDialog>
-#include <QPointer>
 
 namespace {
 
@@ -21,35 +15,7 @@ quint32 windowArgument(const QStringList &arguments)
     return quint32(parseIntegerOr(arguments.at(1), 0));
 }
 
-// Cancels every dialog on screen. A modal one runs its own event loop, which ends when
-// the dialog is done; nested ones all end, each returning to the one below.
-void closeOpenDialogs()
-{
-    QList<QPointer<QDialog>> open;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible())
-            open << dialog;
-    }
-    for (const QPointer<QDialog> &dialog : open) {
-        if (dialog)
-            dialog->reject();
-    }
-}
-
 } // namespace
-
-std::unique_ptr<TerminationSignal> endOnTermination(std::function<void()> end)
-{
-    std::unique_ptr<TerminationSignal> termination;
-    runGuarded([&termination] { termination = std::make_unique<TerminationSignal>(); });
-    if (termination)
-        QObject::connect(termination.get(), &TerminationSignal::terminationRequested, termination.get(),
-                         [end = std::move(end)] {
-                             closeOpenDialogs();
-                             end();
-                         });
-    return termination;
-}
 
 ModeChoice chooseMode(const QStringList &arguments)
 {

@@ -1,4 +1,5 @@
 #include "app/Modes.h"
+#include "app/Termination.h"
 
 #include "platform/JapaneseFonts.h"
 #include "platform/TerminationSignal.h"

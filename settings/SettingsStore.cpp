@@ -99,7 +99,7 @@ QString SettingNames::folder(int slot)
     return QStringLiteral("Folder%1").arg(slot);
 }
 
-SettingsStore::SettingsStore()
+SettingsStore::SettingsStore(SaveLockWait lockWait) : m_lockWait(std::move(lockWait))
 {
     // Opening the store makes its folder, as opening the key creates it.
     ensureFolder();
@@ -111,6 +111,11 @@ QString SettingsStore::filePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
         + QStringLiteral("/Brightwel/Pantel.conf");
+}
+
+QString SettingsStore::lockFilePath()
+{
+    return filePath() + QStringLiteral(".save-lock");
 }
 
 std::optional<QString> SettingsStore::readRaw(const QString &section, const QString &name) const
@@ -151,8 +156,10 @@ void SettingsStore::WriteString(const QString &section, const QString &name, con
     m_reading.reset();
     bool sectionExists = false;
     bool ok = ensureFolder();
-    QLockFile saving(filePath() + QStringLiteral(".save-lock"));
-    const bool locked = ok && saving.tryLock(30000);
+    QLockFile saving(lockFilePath());
+    // A lock in the way raises its own message; one that cannot be made at all means the
+    // folder takes no file, and the save below fails with the store's message.
+    const bool locked = ok && takeSaveLock(saving, m_lockWait);
     if (ok) {
         ensureFile();
         if (locked)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/SaveLock.h"
 #include "settings/SlotSettings.h"
 
 #include <QString>
@@ -15,25 +16,29 @@ class QSettings;
 // and its later reads take their values from that reading (a large hand-edited file is
 // read once per load, not once per value); every write opens the file itself and makes
 // the next read read it again, so separate processes (the dialog, a preview, the saver)
-// see each other's writes from one store to the next. The file holds the mail password
+// see each other's writes from one store to the next; each write takes the lock file
+// beside the settings, waiting for it as `lockWait` says. The file holds the mail password
 // in plain text, so the folder is made 0700 and the file 0600.
 class SettingsStore
 {
 public:
-    SettingsStore();
+    explicit SettingsStore(SaveLockWait lockWait = {});
     ~SettingsStore();
     SettingsStore(const SettingsStore &) = delete;
     SettingsStore &operator=(const SettingsStore &) = delete;
 
-    // The file behind the store.
+    // The file behind the store, and the lock file that saves take beside it.
     static QString filePath();
+    static QString lockFilePath();
 
     QString ReadString(const QString &section, const QString &name, const QString &fallback) const;
     qint32 ReadInteger(const QString &section, const QString &name, qint32 fallback) const;
     bool ReadBool(const QString &section, const QString &name, bool fallback) const;
 
     // Each write raises Exception with "キー %s の作成に失敗しました" when the section
-    // cannot be created, or "'%s' の設定に失敗しました" when the value cannot be set.
+    // cannot be created, or "'%s' の設定に失敗しました" when the value cannot be set;
+    // when the lock cannot be taken, with a text that names the lock file and what is
+    // wrong with it (SaveLock.h).
     void WriteString(const QString &section, const QString &name, const QString &text);
     void WriteInteger(const QString &section, const QString &name, qint32 value);
     void WriteBool(const QString &section, const QString &name, bool value);
@@ -41,6 +46,7 @@ public:
 private:
     std::optional<QString> readRaw(const QString &section, const QString &name) const;
 
+    SaveLockWait m_lockWait;
     mutable std::unique_ptr<QSettings> m_reading; // the file as this store read it
 };
 

@@ -1,6 +1,6 @@
 #include "setup/Folder.h"
 
-#include "setup/CaptionFit.h"
+#include "setup/FixedDialog.h"
 #include "ui_Folder.h"
 
 #include "platform/ErrorReport.h"
@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QScreen>
 #include <QStorageInfo>
 #include <algorithm>
 
@@ -41,28 +40,11 @@ QString volumeRootOf(const QString &path, const QStringList &roots)
 
 } // namespace
 
-void centreOnScreen(QWidget *window)
-{
-    const QScreen *screen = window->screen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    window->move(area.x() + (area.width() - window->width()) / 2, area.y() + (area.height() - window->height()) / 2);
-}
-
 TFolderForm::TFolderForm(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TFolderForm>())
 {
     ui->setupUi(this);
-    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::MSWindowsFixedSizeDialogHint);
-    QFont base = font();
-    base.setPixelSize(12);
-    setFont(base);
-    setFixedSize(271, 329);
-    fitCaptions(this);
-    centreOnScreen(this);
-    QPalette shown = ui->edtFolder->palette();
-    shown.setColor(QPalette::Base, palette().color(QPalette::Button));
-    ui->edtFolder->setPalette(shown);
+    setUpFixedDialog(this, QSize(271, 329));
+    showAsText(ui->edtFolder);
 
     connect(ui->btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->btnCansel, &QPushButton::clicked, this, &QDialog::reject);

@@ -47,6 +47,3 @@ private:
     std::unique_ptr<Ui::TFolderForm> ui;
     QString m_directory;
 };
-
-// Places a top-level window in the middle of its screen.
-void centreOnScreen(QWidget *window);

@@ -5,16 +5,18 @@
 #include "mail/Pop3Client.h"
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
+#include "platform/TerminationSignal.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
-#include "setup/CaptionFit.h"
-#include "setup/Folder.h"
+#include "setup/FixedDialog.h"
 #include "setup/Sample.h"
 #include "setup/SetupRules.h"
 #include "show/PictureCatalogue.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMouseEvent>
+#include <QTimer>
 
 const QString kWebPageAddress = QStringLiteral("https://pantel.example.org/");
 
@@ -24,6 +26,43 @@ QString headingFor(int slot)
 {
     return QStringLiteral("No.%1 詳細設定").arg(slot + 1);
 }
+
+// OK waits for another process's save without freezing the dialog: windows keep painting
+// and SIGTERM is heard while input waits, and past a second the wait cursor says why
+// nothing happens. A user is there to see it, so the wait is longer than the saver's.
+class DialogLockWait
+{
+public:
+    DialogLockWait() = default;
+    DialogLockWait(const DialogLockWait &) = delete;
+    DialogLockWait &operator=(const DialogLockWait &) = delete;
+    ~DialogLockWait()
+    {
+        if (m_cursorShown)
+            QApplication::restoreOverrideCursor();
+    }
+
+    SaveLockWait wait()
+    {
+        SaveLockWait wait;
+        wait.patienceMs = kPatienceMs;
+        wait.passSlice = [this](int waitedMs) {
+            if (waitedMs >= kCursorAfterMs && !m_cursorShown) {
+                QApplication::setOverrideCursor(Qt::WaitCursor);
+                m_cursorShown = true;
+            }
+            QEventLoop slice;
+            QTimer::singleShot(SaveLockWait::kSliceMs, &slice, &QEventLoop::quit);
+            slice.exec(QEventLoop::ExcludeUserInputEvents);
+        };
+        return wait;
+    }
+
+private:
+    static constexpr int kPatienceMs = 10000;
+    static constexpr int kCursorAfterMs = 1000;
+    bool m_cursorShown = false;
+};
 
 } // namespace
 
@@ -40,16 +79,10 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
 
     takeOwnerWindow();
     ui->setupUi(this);
-    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::MSWindowsFixedSizeDialogHint);
-    applyFonts();
-    setFixedSize(596, 404);
-    fitCaptions(this);
-    centreOnScreen(this);
+    setUpFixedDialog(this, QSize(596, 404), {ui->Label4, ui->lblVer, ui->lblTime});
     ui->edtURL->setText(QStringLiteral("URL\u3000") + kWebPageAddress);
     // The link reads as text on the dialog, not as an input field.
-    QPalette linkPalette = ui->edtURL->palette();
-    linkPalette.setColor(QPalette::Base, palette().color(QPalette::Button));
-    ui->edtURL->setPalette(linkPalette);
+    showAsText(ui->edtURL);
 
     connect(ui->OKBtn, &QPushButton::clicked, this, &TSetupForm::OKBtnClick);
     connect(ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
@@ -82,19 +115,6 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
 TSetupForm::~TSetupForm()
 {
     FormDestroy();
-}
-
-void TSetupForm::applyFonts()
-{
-    QFont base = font();
-    base.setPixelSize(12);
-    setFont(base);
-    for (QWidget *large : {static_cast<QWidget *>(ui->Label4), static_cast<QWidget *>(ui->lblVer),
-                           static_cast<QWidget *>(ui->lblTime)}) {
-        QFont f = large->font();
-        f.setPixelSize(16);
-        large->setFont(f);
-    }
 }
 
 void TSetupForm::takeOwnerWindow()
@@ -230,27 +250,24 @@ void TSetupForm::SampleDisp(int index)
 
 void TSetupForm::trbGakuSChange()
 {
-    // The program's own slider moves (loading, slot switch, reset) run with Reacting off.
-    if (!Reacting)
-        return;
-    runGuarded([this] {
-        const qint32 value = scaleValue(ScaleBlock::FrameSize, ui->trbGakuS->value());
-        if (value == current().frameSize)
-            return;
-        current().frameSize = value;
-        SampleDisp(SampleIndex);
-    });
+    frameSliderChange(ui->trbGakuS, ScaleBlock::FrameSize, &SlotSettings::frameSize);
 }
 
 void TSetupForm::trbGakuWChange()
 {
+    frameSliderChange(ui->trbGakuW, ScaleBlock::FrameWidth, &SlotSettings::frameWidth);
+}
+
+void TSetupForm::frameSliderChange(const QSlider *slider, ScaleBlock block, int SlotSettings::*field)
+{
+    // The program's own slider moves (loading, slot switch, reset) run with Reacting off.
     if (!Reacting)
         return;
-    runGuarded([this] {
-        const qint32 value = scaleValue(ScaleBlock::FrameWidth, ui->trbGakuW->value());
-        if (value == current().frameWidth)
+    runGuarded([this, slider, block, field] {
+        const qint32 value = scaleValue(block, slider->value());
+        if (value == current().*field)
             return;
-        current().frameWidth = value;
+        current().*field = value;
         SampleDisp(SampleIndex);
     });
 }
@@ -345,10 +362,13 @@ void TSetupForm::OKBtnClick()
         s.password = ui->medPassword->text();
         s.roundTime = ui->speRoundTime->textValue();
         s.mailCheckF = ui->ckbMailCheck->isChecked();
-        SettingsStore store;
+        DialogLockWait lockWait;
+        SettingsStore store(lockWait.wait());
         writeSettings(store, s);
     });
-    accept();
+    // SIGTERM during the save has cancelled the dialog already.
+    if (!terminationPending())
+        accept();
 }
 
 void TSetupForm::btnDefaultClick()

@@ -15,6 +15,7 @@
 class QLineEdit;
 class QToolButton;
 class QPushButton;
+class QSlider;
 
 namespace Ui {
 class TSetupForm;
@@ -93,11 +94,13 @@ private:
     void takeOwnerWindow();
     void selectSlot(int slot);
     SlotSettings &current() { return m_slots[size_t(CurrentSlot)]; }
+    // The frame size and frame width sliders' reaction: the slot's `field` takes the
+    // value of `slider`'s position in `block`, and the sample shows it.
+    void frameSliderChange(const QSlider *slider, ScaleBlock block, int SlotSettings::*field);
     // Sets the five sliders top to bottom.
     void setSliders(const SliderPositions &positions);
     void storeLiveValues();
     void setClockColor(ColorValue color);
-    void applyFonts();
     void popMailConnect(QObject *Sender);
     void popMailStatus(QObject *Sender, const QString &Status);
     // Hides and clears the memo, restores the button and ends the conversation.

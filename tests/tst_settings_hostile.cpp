@@ -1,10 +1,13 @@
-// The settings store under awkward values, two writing processes at once, and a place
-// where nothing can be saved.
+// The settings store under awkward values, two writing processes at once, a place where
+// nothing can be saved, and a save lock in the way.
+#include "SetupFixture.h"
+
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
 #include "platform/FakePlatform.h"
 #include "platform/JapaneseFonts.h"
 #include "platform/PreviewParent.h"
+#include "platform/TerminationSignal.h"
 #include "settings/SettingsStore.h"
 #include "settings/SlotSettings.h"
 #include "show/Main.h"
@@ -13,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -29,6 +33,11 @@ class TestSettingsHostile : public QObject
 private:
     QTemporaryDir m_home;
     QStringList m_errors;
+
+    static QString writerHelper()
+    {
+        return QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer");
+    }
 
     // Runs `work` with the file unable to grow past `bytes`, the way a full disk or a
     // read-only file stops a save (root ignores file modes).
@@ -62,6 +71,8 @@ private slots:
     {
         qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit());
         QFile::remove(SettingsStore::filePath());
+        QFile::remove(SettingsStore::lockFilePath());
+        QDir().rmdir(SettingsStore::lockFilePath());
         m_errors.clear();
     }
 
@@ -149,7 +160,7 @@ private slots:
 
     void twoProcessesLoseNothing()
     {
-        const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer");
+        const QString helper = writerHelper();
         QVERIFY(QFile::exists(helper));
         constexpr int kSaves = 500;
         QProcess a;
@@ -238,6 +249,130 @@ private slots:
         QVERIFY(!form.closing());
         form.FormKeyDown();
         QTRY_VERIFY(form.closing());
+    }
+
+    // The lock beside the settings in the way of the saver's folder rotation and of the
+    // dialog's OK. The saver gives up after a second, the dialog keeps painting and shows
+    // the wait cursor; SIGTERM ends either wait at once; a lock whose process is gone is
+    // taken. The message names the lock file ('%1') and its process (%2).
+    void lockInTheWay_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<bool>("dialog");
+        QTest::addColumn<bool>("terminate");
+        QTest::addColumn<int>("atMostMs");
+        QTest::addColumn<QString>("expected"); // empty: saved
+        const QString folder = QStringLiteral("ロックファイル '%1' がフォルダのため、設定の保存に失敗しました");
+        const QString held
+            = QStringLiteral("ロックファイル '%1' をプロセス %2 が使用中のため、設定の保存に失敗しました");
+        const QString stuck = QStringLiteral("ロックファイル '%1' を削除できないため、設定の保存に失敗しました");
+        const QString ended = QStringLiteral("終了の指示により、ロックファイル '%1' を待つのをやめました");
+        // Bounds well below the waits they rule out (the saver's second, the dialog's ten
+        // seconds), with room for a loaded machine; the texts tell which way each wait ended.
+        for (const bool dialog : {false, true}) {
+            const char *who = dialog ? "dialog's OK" : "saver's start";
+            QTest::addRow("%s, a folder", who) << "folder" << dialog << false << 2000 << folder;
+            QTest::addRow("%s, its process gone", who) << "gone" << dialog << false << 2000 << QString();
+            QTest::addRow("%s, SIGTERM while a live process holds it", who)
+                << "live" << dialog << true << (dialog ? 5000 : 2000) << ended;
+        }
+        QTest::newRow("saver's start, a live process") << "live" << false << false << 5000 << held;
+        QTest::newRow("saver's start, process gone, cannot be removed") << "stuck" << false << false << 5000 << stuck;
+        // Released when the wait cursor shows.
+        QTest::newRow("dialog's OK, a live process") << "live" << true << false << 5000 << QString();
+    }
+
+    void lockInTheWay()
+    {
+        QFETCH(QString, lock);
+        QFETCH(bool, dialog);
+        QFETCH(bool, terminate);
+        QFETCH(int, atMostMs);
+        QFETCH(QString, expected);
+        {
+            SettingsStore store;
+            store.WriteBool("Config", "OrderF", true);
+            store.WriteString("Config", "Folder2", "450,5000,100,20,10,clWhite,/nowhere,");
+        }
+        const QString lockPath = SettingsStore::lockFilePath();
+        QProcess holder;
+        qint64 holderId = 0;
+        if (lock == QLatin1String("folder")) {
+            QVERIFY(QDir().mkdir(lockPath));
+        } else {
+            holder.start(writerHelper(), {QStringLiteral("hold")});
+            QVERIFY(holder.waitForReadyRead(10000));
+            QCOMPARE(holder.readAll(), QByteArray("held\n"));
+            holderId = holder.processId();
+        }
+        if (lock == QLatin1String("gone")) {
+            holder.kill();
+            QVERIFY(holder.waitForFinished(10000));
+            QVERIFY(QFile::exists(lockPath));
+        } else if (lock == QLatin1String("stuck")) {
+            // The file names a process that cannot exist, while the helper still holds
+            // the file itself, so that it cannot be removed.
+            QFile file(lockPath);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QByteArray content = file.readAll();
+            content = "999999999" + content.mid(content.indexOf('\n'));
+            QVERIFY(file.resize(0) && file.write(content) == content.size());
+        }
+        std::unique_ptr<TerminationSignal> termination;
+        if (terminate)
+            termination = std::make_unique<TerminationSignal>();
+
+        QElapsedTimer clock;
+        qint64 elapsed = 0;
+        if (dialog) {
+            TSetupForm form(std::make_unique<NoDialogs>());
+            form.show();
+            bool waitCursorSeen = false;
+            QTimer watch;
+            connect(&watch, &QTimer::timeout, this, [&] {
+                const QCursor *cursor = QApplication::overrideCursor();
+                if (waitCursorSeen || !cursor || cursor->shape() != Qt::WaitCursor)
+                    return;
+                waitCursorSeen = true;
+                if (terminate)
+                    ::raise(SIGTERM);
+                else
+                    holder.closeWriteChannel();
+            });
+            watch.start(10);
+            clock.start();
+            QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("OKBtn")), Qt::LeftButton);
+            elapsed = clock.elapsed();
+            QCOMPARE(waitCursorSeen, lock == QLatin1String("live"));
+            QVERIFY(!QApplication::overrideCursor());
+            // Closed after the save or its failure; SIGTERM's own handler cancels it.
+            QCOMPARE(form.isVisible(), terminate);
+        } else {
+            if (terminate)
+                ::raise(SIGTERM);
+            FakePlatform::installFake();
+            setPreviewParent(0);
+            TPantelForm::Environment environment;
+            environment.seed = 1;
+            clock.start();
+            TPantelForm form(environment);
+            elapsed = clock.elapsed();
+            QCOMPARE(form.folderIndex(), 2);
+        }
+        termination.reset();
+        holder.closeWriteChannel();
+        QVERIFY(holder.state() == QProcess::NotRunning || holder.waitForFinished(10000));
+        QDir().rmdir(lockPath);
+
+        QVERIFY2(elapsed <= atMostMs, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+        if (expected.isEmpty()) {
+            QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join(u'\n')));
+            QCOMPARE(SettingsStore().ReadString("Config", "StartNo", "absent"), QString(dialog ? "0" : "2"));
+        } else {
+            expected.replace(QStringLiteral("%1"), lockPath).replace(QStringLiteral("%2"), QString::number(holderId));
+            QCOMPARE(m_errors, QStringList{expected});
+            QCOMPARE(SettingsStore().ReadString("Config", "StartNo", "absent"), QStringLiteral("absent"));
+        }
     }
 
     void rotationWithAFullDiskReportsAndRuns()
