@@ -64,7 +64,10 @@ static void markDataEnded(PantelJpegDecoder *decoder)
         return;
     decoder->dataEnded = 1;
     decoder->endScan = decoder->cinfo.input_scan_number;
-    decoder->decodedRows = decoder->cinfo.input_iMCU_row * (JDIMENSION)decoder->cinfo.max_v_samp_factor * DCTSIZE;
+    /* A block row is max_v_samp_factor blocks high, each of them DCTSIZE rows at full
+     * size and fewer when the picture is reduced. */
+    decoder->decodedRows = decoder->cinfo.input_iMCU_row * (JDIMENSION)decoder->cinfo.max_v_samp_factor
+        * (JDIMENSION)decoder->cinfo.min_DCT_scaled_size;
 }
 
 /* Warnings (corrupt data, premature end) are not fatal. The one that matters: the
@@ -340,6 +343,20 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
     *width = (int)decoder->cinfo.image_width;
     *height = (int)decoder->cinfo.image_height;
     decoder->headerRead = 1;
+    return PANTEL_JPEG_OK;
+}
+
+int pantelJpegScale(PantelJpegDecoder *decoder, int eighths, int *width, int *height)
+{
+    if (!decoder->headerRead || eighths < 1 || eighths > DCTSIZE)
+        return PANTEL_JPEG_INVALID;
+    if (setjmp(decoder->jump))
+        return decoder->failure;
+    decoder->cinfo.scale_num = (unsigned int)eighths;
+    decoder->cinfo.scale_denom = DCTSIZE;
+    jpeg_calc_output_dimensions(&decoder->cinfo);
+    *width = (int)decoder->cinfo.output_width;
+    *height = (int)decoder->cinfo.output_height;
     return PANTEL_JPEG_OK;
 }
 

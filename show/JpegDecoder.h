@@ -71,6 +71,11 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
  * The data stays the decoder's. The EXIF orientation is read from it. */
 int pantelJpegExifBlock(const PantelJpegDecoder *decoder, const unsigned char **data, size_t *length);
 
+/* Asks for the picture reduced by libjpeg's DCT scaling to `eighths`/8 of its size (1 to
+ * 8) and gives the reduced size, each side rounded up. The target of pantelJpegDecode is
+ * then in the reduced picture's rows and columns. Call after pantelJpegReadHeader. */
+int pantelJpegScale(PantelJpegDecoder *decoder, int eighths, int *width, int *height);
+
 /* Decodes into `target`. Call once, after a successful pantelJpegReadHeader. */
 int pantelJpegDecode(PantelJpegDecoder *decoder, const PantelJpegTarget *target);
 
