@@ -1,6 +1,7 @@
 #include "show/PictureCatalogue.h"
 
 #include "platform/Platform.h"
+#include "platform/TerminationSignal.h"
 
 #include <QCollator>
 #include <QStringBuilder>
@@ -54,11 +55,14 @@ std::u32string caseBlindKey(QStringView text)
 
 // The entries in the order of their keys (one key an entry, same index); entries with
 // equal keys keep their order.
+// Once SIGTERM has come the order no longer matters (the program is ending): every
+// comparison then says "equal" at once, and the sort of a huge folder ends in a moment.
 template <typename Key> QStringList sortedByKeys(const QStringList &entries, const std::vector<Key> &keys)
 {
     std::vector<size_t> order(keys.size());
     std::iota(order.begin(), order.end(), size_t(0));
-    std::stable_sort(order.begin(), order.end(), [&keys](size_t a, size_t b) { return keys[a] < keys[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](size_t a, size_t b) { return !terminationPending() && keys[a] < keys[b]; });
     QStringList sorted;
     sorted.reserve(entries.size());
     for (const size_t i : order)
@@ -90,7 +94,8 @@ QStringList listPictureFiles(const QString &folder)
         std::vector<std::u32string> keys;
         keys.reserve(size_t(pictures.size()));
         for (const QString &picture : std::as_const(pictures))
-            keys.push_back(caseBlindKey(QStringView(picture).sliced(prefix.size())));
+            keys.push_back(
+                caseBlindKey(terminationPending() ? QStringView() : QStringView(picture).sliced(prefix.size())));
         return sortedByKeys(pictures, keys);
     }
     // Elsewhere one sort key a path, made once, instead of the locale's comparison over
@@ -98,6 +103,6 @@ QStringList listPictureFiles(const QString &folder)
     std::vector<QCollatorSortKey> keys;
     keys.reserve(size_t(pictures.size()));
     for (const QString &picture : std::as_const(pictures))
-        keys.push_back(collator.sortKey(picture));
+        keys.push_back(collator.sortKey(terminationPending() ? QString() : picture));
     return sortedByKeys(pictures, keys);
 }
