@@ -30,6 +30,7 @@ struct PantelJpegDecoder
     JDIMENSION decodedRows; /* when dataEnded: the rows of the block rows completed before */
     int endScan;            /* when dataEnded: the scan it happened in */
     int headerRead;
+    long memoryLimit;
     struct timespec deadline; /* when timed */
     int timed;
     PantelJpegStopCheck shouldStop;
@@ -265,6 +266,7 @@ PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopChec
         return NULL;
     decoder->fd = fd;
     decoder->shouldStop = shouldStop;
+    decoder->memoryLimit = PANTEL_JPEG_MAX_MEMORY;
     if (timeLimitMs > 0) {
         clock_gettime(CLOCK_MONOTONIC, &decoder->deadline);
         decoder->deadline.tv_sec += timeLimitMs / 1000;
@@ -280,6 +282,14 @@ PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopChec
         return NULL;
     }
     return decoder;
+}
+
+void pantelJpegLimitMemory(PantelJpegDecoder *decoder, long bytes)
+{
+    if (bytes > 0 && bytes < decoder->memoryLimit) {
+        decoder->memoryLimit = bytes;
+        decoder->cinfo.mem->max_memory_to_use = bytes;
+    }
 }
 
 static void readHeader(PantelJpegDecoder *decoder)
@@ -338,7 +348,7 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
         if (left >= 0 && blockCount(&decoder->cinfo) > (uint64_t)left * 8)
             return PANTEL_JPEG_TOO_FEW_BITS;
     }
-    if (jpeg_has_multiple_scans(&decoder->cinfo) && coefficientBytes(&decoder->cinfo) > PANTEL_JPEG_MAX_MEMORY)
+    if (jpeg_has_multiple_scans(&decoder->cinfo) && coefficientBytes(&decoder->cinfo) > (uint64_t)decoder->memoryLimit)
         return PANTEL_JPEG_NO_MEMORY;
     *width = (int)decoder->cinfo.image_width;
     *height = (int)decoder->cinfo.image_height;

@@ -59,6 +59,10 @@ typedef int (*PantelJpegStopCheck)(void);
  * the call at work ends with PANTEL_JPEG_ABANDONED. */
 PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopCheck shouldStop);
 
+/* Lowers what libjpeg may allocate for this picture below PANTEL_JPEG_MAX_MEMORY; a
+ * multi-scan file needing more is refused after its header. Call before the header. */
+void pantelJpegLimitMemory(PantelJpegDecoder *decoder, long bytes);
+
 /* Reads the header. `maxPixels`: the largest width x height accepted. A Huffman-coded
  * file must also hold at least one bit for each 8 x 8 block of each component after its
  * header: its first DC scan of a component spends at least that much. An arithmetic-coded

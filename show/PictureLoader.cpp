@@ -37,6 +37,12 @@ constexpr long kDecodeTimeLimitMs = 3000;
 constexpr qint64 kDecodeBudgetBytes = qint64(48) * 1024 * 1024;
 constexpr int kBmpAllocationLimitMB = int(kDecodeBudgetBytes / (1024 * 1024));
 
+// A progressive (multi-scan) JPEG keeps every coefficient of the whole picture while it
+// decodes, however much it is reduced: 72 MB for an ordinary 24-megapixel photo (4:2:0).
+// A frame picture may take that much, so that such a photo still makes a frame, and no
+// more: a small crafted file could otherwise claim 256 MB of them for a border.
+constexpr long kFrameJpegMemoryBytes = 80L * 1024 * 1024;
+
 // A BMP may claim up to this many pixels whatever its file size; beyond it, at most this
 // many pixels for each byte of the file.
 constexpr quint64 kBmpFreePixels = 1024 * 1024;
@@ -427,6 +433,7 @@ std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
         return std::nullopt;
     int width = 0;
     int height = 0;
+    pantelJpegLimitMemory(decoder.get(), kFrameJpegMemoryBytes);
     if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
         return std::nullopt;
     const int orientation = jpegOrientation(decoder.get());

@@ -52,6 +52,7 @@ std::optional<Picture> loadPicture(const QString &path, double scale = 1.0, QSiz
 // the frame on both sides, so that its cost follows the frame, not the file; a JPEG not
 // larger than the frame, and a BMP, come at their own size (the BMP within the decode
 // budget above, in the format Qt decodes it to: a colour table, one bit a pixel or 32
-// bits). An empty `frame` asks for the full size. `size` is the pixels' size and `origin`
-// (0, 0).
+// bits). A progressive JPEG holds all its coefficients whatever the reduction, so one
+// needing more than 80 MB of them (beyond a 24-megapixel photo's 72 MB) is invalid here. An empty `frame` asks for the
+// full size. `size` is the pixels' size and `origin` (0, 0).
 std::optional<Picture> loadFramePicture(const QString &path, QSize frame);

@@ -325,6 +325,7 @@ private slots:
     void bmpAbandonedOnTermination();
     void framePictureJpegReduced_data();
     void framePictureJpegReduced();
+    void frameProgressiveBombRefused();
 
     void exifOrientationRead_data();
     void exifOrientationRead();
@@ -969,6 +970,24 @@ void TestLoader::smallBmps()
 }
 
 // Broken BMPs: shown or refused, never a crash or a hang.
+// A progressive file keeps all its coefficients however much it is reduced; as a frame
+// picture one needing 150 MB of them (within a photo's 256 MB) is refused after its header.
+void TestLoader::frameProgressiveBombRefused()
+{
+    const QString small = makeJpeg(m_folder.path(), QStringLiteral("frame-bomb.jpg"), smoothPicture(16, 16),
+                                   {"-progressive", "-sample", "1x1"});
+    const QString file = path(QStringLiteral("frame-bomb-claim.jpg"));
+    QVERIFY(writeAll(file, withScans(withClaimedSize(readAll(small), 5000, 5000), 0, 160000)));
+    resetPeakMemory();
+    const qint64 before = peakMemoryKiB();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!loadFramePicture(file, QSize(444, 444)).has_value());
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    const qint64 grown = peakMemoryKiB() - before;
+    QVERIFY2(grown < 30 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
+}
+
 void TestLoader::malformedBmps_data()
 {
     QTest::addColumn<QByteArray>("content");
