@@ -3,7 +3,9 @@
 # is the saver's peak resident size (VmHWM) while it shows one picture, less that of the
 # saver at rest with a 16 x 16 picture, in MB; the frame picture row is what stays
 # resident (VmRSS) after the start, less the same at rest. Each figure is the median of
-# five runs, with their spread. Prints bench: rows for bench/run.
+# five runs, with their spread; the frame picture is also measured at its peak (VmHWM)
+# during the start, as a baseline and as a progressive JPEG. Prints bench: rows for
+# bench/run.
 # Usage: bench/memory.sh [build]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -111,6 +113,9 @@ for _ in 1 2 3 4 5; do
   done
   read -r hwm rss <<<"$(measure "$work/tiny" "$work/baseline-24mp/baseline-24mp.jpg")"
   above[frame]+="$((rss - idle_rss)) "
+  above[framepeak]+="$((hwm - idle_hwm)) "
+  read -r hwm rss <<<"$(measure "$work/tiny" "$work/progressive-24mp/progressive-24mp.jpg")"
+  above[frameprogressive]+="$((hwm - idle_hwm)) "
   # At 200 % the 400 x 400 picture area takes the 800 x 800 device pixels at the photo's
   # centre; measured against the saver at rest at 200 %.
   read -r idle2_hwm idle2_rss <<<"$(measure "$work/tiny" "" 2)"
@@ -126,3 +131,7 @@ done
 row "any baseline JPEG at 200 %, peak (24 MP, 800x800 shown)" 60 ${above[ratio2]}
 # shellcheck disable=SC2086
 row "24 MP frame picture, kept after start" 10 ${above[frame]}
+# shellcheck disable=SC2086
+row "24 MP frame picture, start-up peak" 60 ${above[framepeak]}
+# shellcheck disable=SC2086
+row "24 MP progressive frame picture, start-up peak" 90 ${above[frameprogressive]}

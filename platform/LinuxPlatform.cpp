@@ -3,6 +3,7 @@
 // the Windows 9x password libraries do not exist, which makes their callers take the
 // "library could not be loaded" branch.
 #include "platform/Platform.h"
+#include "platform/TerminationSignal.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -69,7 +70,9 @@ public:
         if (!dir)
             return names;
         const QByteArrayView byteOrderMark("\xEF\xBB\xBF");
-        while (const dirent *entry = readdir(dir)) {
+        // A folder of hundreds of thousands of entries takes a good part of a second; a
+        // SIGTERM ends the listing, since nothing will be shown from it.
+        while (const dirent *entry = terminationPending() ? nullptr : readdir(dir)) {
             const QByteArrayView name(entry->d_name);
             if (name == ".." || name == "." || !name.isValidUtf8())
                 continue;

@@ -71,7 +71,8 @@ public:
     // of entry (hidden ones, sub-folders, links, devices), their attributes not looked
     // at; "." and ".." are left out, and so are names that are not valid UTF-8, which no
     // text could name again. Empty when the folder cannot be opened (missing, not
-    // readable, not a folder).
+    // readable, not a folder). Cut short once SIGTERM has come (terminationPending):
+    // the program is ending and shows none of them.
     virtual QStringList folderEntryNames(const QString &folder) = 0;
 };
 

@@ -140,6 +140,6 @@ std::optional<Picture> FrameView::framePictureFrom(const QString &path) const
     if (path.isEmpty())
         return m_parts.imgDummy->picture();
     if (QFileInfo::exists(path))
-        return loadPicture(path);
+        return loadFramePicture(path, m_parts.imgGaku->size());
     return std::nullopt;
 }

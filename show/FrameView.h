@@ -59,6 +59,8 @@ public:
 
     // The frame picture that a slot's text names: the built-in golden bar for an empty
     // text, else the picture file, or none when no such file exists or it is no picture.
+    // Asked once the frame is arranged, the file is decoded only as large as the frame
+    // shows it.
     std::optional<Picture> framePictureFrom(const QString &path) const;
 
 private:

@@ -30,6 +30,7 @@ struct PantelJpegDecoder
     JDIMENSION decodedRows; /* when dataEnded: the rows of the block rows completed before */
     int endScan;            /* when dataEnded: the scan it happened in */
     int headerRead;
+    long memoryLimit;
     struct timespec deadline; /* when timed */
     int timed;
     PantelJpegStopCheck shouldStop;
@@ -64,7 +65,10 @@ static void markDataEnded(PantelJpegDecoder *decoder)
         return;
     decoder->dataEnded = 1;
     decoder->endScan = decoder->cinfo.input_scan_number;
-    decoder->decodedRows = decoder->cinfo.input_iMCU_row * (JDIMENSION)decoder->cinfo.max_v_samp_factor * DCTSIZE;
+    /* A block row is max_v_samp_factor blocks high, each of them DCTSIZE rows at full
+     * size and fewer when the picture is reduced. */
+    decoder->decodedRows = decoder->cinfo.input_iMCU_row * (JDIMENSION)decoder->cinfo.max_v_samp_factor
+        * (JDIMENSION)decoder->cinfo.min_DCT_scaled_size;
 }
 
 /* Warnings (corrupt data, premature end) are not fatal. The one that matters: the
@@ -262,6 +266,7 @@ PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopChec
         return NULL;
     decoder->fd = fd;
     decoder->shouldStop = shouldStop;
+    decoder->memoryLimit = PANTEL_JPEG_MAX_MEMORY;
     if (timeLimitMs > 0) {
         clock_gettime(CLOCK_MONOTONIC, &decoder->deadline);
         decoder->deadline.tv_sec += timeLimitMs / 1000;
@@ -277,6 +282,14 @@ PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopChec
         return NULL;
     }
     return decoder;
+}
+
+void pantelJpegLimitMemory(PantelJpegDecoder *decoder, long bytes)
+{
+    if (bytes > 0 && bytes < decoder->memoryLimit) {
+        decoder->memoryLimit = bytes;
+        decoder->cinfo.mem->max_memory_to_use = bytes;
+    }
 }
 
 static void readHeader(PantelJpegDecoder *decoder)
@@ -335,11 +348,25 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
         if (left >= 0 && blockCount(&decoder->cinfo) > (uint64_t)left * 8)
             return PANTEL_JPEG_TOO_FEW_BITS;
     }
-    if (jpeg_has_multiple_scans(&decoder->cinfo) && coefficientBytes(&decoder->cinfo) > PANTEL_JPEG_MAX_MEMORY)
+    if (jpeg_has_multiple_scans(&decoder->cinfo) && coefficientBytes(&decoder->cinfo) > (uint64_t)decoder->memoryLimit)
         return PANTEL_JPEG_NO_MEMORY;
     *width = (int)decoder->cinfo.image_width;
     *height = (int)decoder->cinfo.image_height;
     decoder->headerRead = 1;
+    return PANTEL_JPEG_OK;
+}
+
+int pantelJpegScale(PantelJpegDecoder *decoder, int eighths, int *width, int *height)
+{
+    if (!decoder->headerRead || eighths < 1 || eighths > DCTSIZE)
+        return PANTEL_JPEG_INVALID;
+    if (setjmp(decoder->jump))
+        return decoder->failure;
+    decoder->cinfo.scale_num = (unsigned int)eighths;
+    decoder->cinfo.scale_denom = DCTSIZE;
+    jpeg_calc_output_dimensions(&decoder->cinfo);
+    *width = (int)decoder->cinfo.output_width;
+    *height = (int)decoder->cinfo.output_height;
     return PANTEL_JPEG_OK;
 }
 

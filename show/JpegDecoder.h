@@ -59,6 +59,10 @@ typedef int (*PantelJpegStopCheck)(void);
  * the call at work ends with PANTEL_JPEG_ABANDONED. */
 PantelJpegDecoder *pantelJpegCreate(int fd, long timeLimitMs, PantelJpegStopCheck shouldStop);
 
+/* Lowers what libjpeg may allocate for this picture below PANTEL_JPEG_MAX_MEMORY; a
+ * multi-scan file needing more is refused after its header. Call before the header. */
+void pantelJpegLimitMemory(PantelJpegDecoder *decoder, long bytes);
+
 /* Reads the header. `maxPixels`: the largest width x height accepted. A Huffman-coded
  * file must also hold at least one bit for each 8 x 8 block of each component after its
  * header: its first DC scan of a component spends at least that much. An arithmetic-coded
@@ -70,6 +74,11 @@ int pantelJpegReadHeader(PantelJpegDecoder *decoder, uint64_t maxPixels, int *wi
  * none. Only that block is kept: other APP1 blocks are skipped as the header is read.
  * The data stays the decoder's. The EXIF orientation is read from it. */
 int pantelJpegExifBlock(const PantelJpegDecoder *decoder, const unsigned char **data, size_t *length);
+
+/* Asks for the picture reduced by libjpeg's DCT scaling to `eighths`/8 of its size (1 to
+ * 8) and gives the reduced size, each side rounded up. The target of pantelJpegDecode is
+ * then in the reduced picture's rows and columns. Call after pantelJpegReadHeader. */
+int pantelJpegScale(PantelJpegDecoder *decoder, int eighths, int *width, int *height);
 
 /* Decodes into `target`. Call once, after a successful pantelJpegReadHeader. */
 int pantelJpegDecode(PantelJpegDecoder *decoder, const PantelJpegTarget *target);

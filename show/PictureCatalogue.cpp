@@ -1,6 +1,7 @@
 #include "show/PictureCatalogue.h"
 
 #include "platform/Platform.h"
+#include "platform/TerminationSignal.h"
 
 #include <QCollator>
 #include <QStringBuilder>
@@ -54,11 +55,17 @@ std::u32string caseBlindKey(QStringView text)
 
 // The entries in the order of their keys (one key an entry, same index); entries with
 // equal keys keep their order.
+// Once SIGTERM has come the order no longer matters (the program is ending): every
+// comparison then says "equal" at once, the sort of a huge folder ends in a moment and
+// nothing is listed.
 template <typename Key> QStringList sortedByKeys(const QStringList &entries, const std::vector<Key> &keys)
 {
     std::vector<size_t> order(keys.size());
     std::iota(order.begin(), order.end(), size_t(0));
-    std::stable_sort(order.begin(), order.end(), [&keys](size_t a, size_t b) { return keys[a] < keys[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](size_t a, size_t b) { return !terminationPending() && keys[a] < keys[b]; });
+    if (terminationPending())
+        return {};
     QStringList sorted;
     sorted.reserve(entries.size());
     for (const size_t i : order)
@@ -76,8 +83,12 @@ QStringList listPictureFiles(const QString &folder)
     // Every entry, hidden and system ones included; the attributes are not looked at, so
     // a sub-folder named like a picture is listed too (the loader skips it).
     const QString prefix = folder + QLatin1Char('/');
+    // A folder of hundreds of thousands of entries takes most of a second; once SIGTERM
+    // has come the program is ending and the work is given up at once.
     const QStringList names = platform().folderEntryNames(folder);
     for (const QString &name : names) {
+        if (terminationPending())
+            return {};
         if (isPictureFileName(name))
             pictures << QString(prefix % name); // one allocation a path
     }
@@ -89,15 +100,21 @@ QStringList listPictureFiles(const QString &folder)
     if (collator.locale().language() == QLocale::C) {
         std::vector<std::u32string> keys;
         keys.reserve(size_t(pictures.size()));
-        for (const QString &picture : std::as_const(pictures))
+        for (const QString &picture : std::as_const(pictures)) {
+            if (terminationPending())
+                return {};
             keys.push_back(caseBlindKey(QStringView(picture).sliced(prefix.size())));
+        }
         return sortedByKeys(pictures, keys);
     }
     // Elsewhere one sort key a path, made once, instead of the locale's comparison over
     // and over (a folder of 20,000 pictures would call it some 300,000 times).
     std::vector<QCollatorSortKey> keys;
     keys.reserve(size_t(pictures.size()));
-    for (const QString &picture : std::as_const(pictures))
+    for (const QString &picture : std::as_const(pictures)) {
+        if (terminationPending())
+            return {};
         keys.push_back(collator.sortKey(picture));
+    }
     return sortedByKeys(pictures, keys);
 }

@@ -7,7 +7,8 @@
 // every entry of one folder (hidden ones too; sub-folders are not entered) whose
 // extension, the text from the name's last "." on, upper-cased in ASCII, is ".BMP",
 // ".JPG" or ".JPEG"; each held as folder text + "/" + name and sorted by the whole path
-// without regard to case in the user's locale. An empty folder text lists nothing.
+// without regard to case in the user's locale. An empty folder text lists nothing, and
+// so does a listing that SIGTERM interrupts (terminationPending): it is given up.
 QStringList listPictureFiles(const QString &folder);
 
 // Whether a name passes the extension test.

@@ -5,12 +5,14 @@
 #include "show/ExifOrientation.h"
 #include "show/JpegDecoder.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 #include <fcntl.h>
@@ -23,14 +25,23 @@ namespace {
 // past this it is refused before anything is allocated or decoded.
 constexpr quint64 kMaxPixels = 256ull * 1000 * 1000;
 
-// How long one JPEG may take to decode. A file can hold gigabytes of data the decoder
+// How long one picture may take to decode. A file can hold gigabytes of data the decoder
 // has to read through, or arithmetic-coded blocks that cost time without costing bytes;
 // past this its picture is given up as invalid and the show goes on.
-constexpr long kJpegTimeLimitMs = 3000;
+constexpr long kDecodeTimeLimitMs = 3000;
 
-// Qt's own guard on what a BMP decode may allocate: a picture within the pixel limit at
-// four bytes a pixel, so that the pixel limit is what decides.
-constexpr int kBmpAllocationLimitMB = int(kMaxPixels * 4 / (1024 * 1024)) + 1;
+// What a picture decoded whole (a BMP, or a frame picture before its stretch) may take.
+// Qt counts a BMP at four bytes a pixel whatever its depth, so this admits up to 12.5
+// megapixels: a 12-megapixel camera picture shows, and the saver stays within some
+// 60 MB of its rest size with the decode and the part of it that is kept.
+constexpr qint64 kDecodeBudgetBytes = qint64(48) * 1024 * 1024;
+constexpr int kBmpAllocationLimitMB = int(kDecodeBudgetBytes / (1024 * 1024));
+
+// A progressive (multi-scan) JPEG keeps every coefficient of the whole picture while it
+// decodes, however much it is reduced: 72 MB for an ordinary 24-megapixel photo (4:2:0).
+// A frame picture may take that much, so that such a photo still makes a frame, and no
+// more: a small crafted file could otherwise claim 256 MB of them for a border.
+constexpr long kFrameJpegMemoryBytes = 80L * 1024 * 1024;
 
 // A BMP may claim up to this many pixels whatever its file size; beyond it, at most this
 // many pixels for each byte of the file.
@@ -247,7 +258,7 @@ int terminationArrived()
 std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize visible)
 {
     const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
-        pantelJpegCreate(file.get(), kJpegTimeLimitMs, terminationArrived));
+        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
     if (!decoder)
         return std::nullopt;
     int width = 0;
@@ -284,9 +295,34 @@ std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize 
     return plan->picture(std::move(pixels));
 }
 
-std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible)
+// Qt's BMP reader has no way to be stopped, but it reads the file as it decodes: once the
+// time is up or SIGTERM has come, every read fails, the reader runs through its remaining
+// rows without data (a matter of milliseconds within the decode budget) and the picture
+// is given up.
+class GuardedFile : public QFile
 {
-    QFile device;
+public:
+    GuardedFile() { m_clock.start(); }
+
+    bool abandoned() const { return m_abandoned; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        m_abandoned = m_abandoned || terminationPending() || m_clock.hasExpired(kDecodeTimeLimitMs);
+        return m_abandoned ? -1 : QFile::readData(data, maxSize);
+    }
+
+private:
+    QElapsedTimer m_clock;
+    bool m_abandoned = false;
+};
+
+// The whole BMP as Qt decodes it, in its own format (a colour table, one bit a pixel, or
+// 32 bits); empty when it is no picture, would exceed the decode budget or was abandoned.
+std::optional<QImage> readBmp(FileDescriptor &file)
+{
+    GuardedFile device;
     if (!device.open(file.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return std::nullopt;
     file.release();
@@ -298,7 +334,8 @@ std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible
     // making the full picture before it reads a row, so a few bytes of header claiming a
     // hundred megapixels would cost hundreds of megabytes. A file cannot describe many
     // more pixels than it has bytes (a run-length coded one does at most a few hundred
-    // per byte), so beyond a megapixel the claim must keep within 1024 pixels a byte.
+    // per byte), so beyond a megapixel the claim must keep within 1024 pixels a byte; and
+    // however well coded, the picture must fit the decode budget.
     // A top-down BMP (rows stored top row first) gives its height as a negative number;
     // Qt reads it the right way up, so only the magnitude counts.
     const QSize claimed = reader.size();
@@ -308,11 +345,26 @@ std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible
         return std::nullopt;
     const quint64 claimedPixels = quint64(claimedWidth) * quint64(claimedHeight);
     const quint64 fileBytes = quint64(qMax<qint64>(device.size(), 0));
-    if (claimedPixels > kMaxPixels || (claimedPixels > kBmpFreePixels && claimedPixels > fileBytes * kBmpPixelsPerByte))
+    if (claimedPixels > kMaxPixels || claimedPixels * 4 > quint64(kDecodeBudgetBytes)
+        || (claimedPixels > kBmpFreePixels && claimedPixels > fileBytes * kBmpPixelsPerByte))
         return std::nullopt;
     QImage image;
-    if (!reader.read(&image) || image.isNull())
+    if (!reader.read(&image) || image.isNull() || device.abandoned())
         return std::nullopt;
+    // The alpha of a 32-bit BMP is not shown.
+    if (image.format() == QImage::Format_ARGB32)
+        image.reinterpretAsFormat(QImage::Format_RGB32);
+    return image;
+}
+
+std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible)
+{
+    std::optional<QImage> decoded = readBmp(file);
+    if (!decoded)
+        return std::nullopt;
+    // Moved, so that dropping `image` below frees the whole picture.
+    QImage image = std::move(*decoded);
+    decoded.reset();
     const auto plan = planPicture(image.size(), scale, visible);
     if (!plan)
         return std::nullopt;
@@ -322,11 +374,9 @@ std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible
     if (pixels.isNull())
         return std::nullopt;
 
-    // Only the part the plan picks is converted; the alpha of a 32-bit BMP is not shown.
+    // Only the part the plan picks is converted.
     const QRect sourceRect(QPoint(plan->columns.source.front(), plan->rows.source.front()),
                            QPoint(plan->columns.source.back(), plan->rows.source.back()));
-    if (image.format() == QImage::Format_ARGB32)
-        image.reinterpretAsFormat(QImage::Format_RGB32);
     QImage part = sourceRect == image.rect() ? image : image.copy(sourceRect);
     image = QImage();
     part.convertTo(QImage::Format_RGB32);
@@ -342,7 +392,98 @@ std::optional<Picture> loadBmp(FileDescriptor &file, double scale, QSize visible
     return plan->picture(std::move(pixels));
 }
 
+// The smallest of libjpeg's reductions (eighths of the size) at which the upright picture
+// still covers `frame` on both sides, so that the stretch over the frame only ever drops
+// pixels of a decode not much larger than the frame; the full size when the picture is
+// not larger than the frame. Lowered further while the reduced picture would exceed the
+// decode budget (only a frame of thousands of pixels, set by hand, comes near it).
+int frameScale(PantelJpegDecoder *decoder, int orientation, QSize frame)
+{
+    const auto reduced = [decoder, orientation](int eighths) {
+        int width = 0;
+        int height = 0;
+        if (pantelJpegScale(decoder, eighths, &width, &height) != PANTEL_JPEG_OK)
+            return QSize();
+        return orientedSize(QSize(width, height), orientation);
+    };
+    int eighths = 8;
+    if (!frame.isEmpty()) {
+        for (int candidate = 1; candidate < 8; ++candidate) {
+            const QSize size = reduced(candidate);
+            if (size.width() >= frame.width() && size.height() >= frame.height()) {
+                eighths = candidate;
+                break;
+            }
+        }
+    }
+    const auto bytes = [&reduced](int candidate) {
+        const QSize size = reduced(candidate);
+        return qint64(size.width()) * size.height() * 4;
+    };
+    while (eighths > 1 && bytes(eighths) > kDecodeBudgetBytes)
+        --eighths;
+    return eighths;
+}
+
+std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
+{
+    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
+        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
+    if (!decoder)
+        return std::nullopt;
+    int width = 0;
+    int height = 0;
+    pantelJpegLimitMemory(decoder.get(), kFrameJpegMemoryBytes);
+    if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
+        return std::nullopt;
+    const int orientation = jpegOrientation(decoder.get());
+    if (pantelJpegScale(decoder.get(), frameScale(decoder.get(), orientation, frame), &width, &height)
+        != PANTEL_JPEG_OK)
+        return std::nullopt;
+    QImage pixels = PicturePlan::blackPixels(width, height);
+    if (pixels.isNull())
+        return std::nullopt;
+    std::vector<int> rows(static_cast<size_t>(height));
+    std::vector<int> columns(static_cast<size_t>(width));
+    std::iota(rows.begin(), rows.end(), 0);
+    std::iota(columns.begin(), columns.end(), 0);
+    PantelJpegTarget target;
+    target.pixels = reinterpret_cast<uint32_t *>(pixels.bits());
+    target.stride = size_t(pixels.bytesPerLine());
+    target.rows = height;
+    target.columns = width;
+    target.sourceRows = rows.data();
+    target.sourceColumns = columns.data();
+    if (pantelJpegDecode(decoder.get(), &target) != PANTEL_JPEG_OK)
+        return std::nullopt;
+    if (orientation != 1) {
+        pixels = orientedImage(pixels, orientation);
+        pixels.convertTo(QImage::Format_RGB32);
+        if (pixels.isNull())
+            return std::nullopt;
+    }
+    const QSize size = pixels.size();
+    return Picture{std::move(pixels), size, QPoint()};
+}
+
 } // namespace
+
+std::optional<Picture> loadFramePicture(const QString &path, QSize frame)
+{
+    const PictureFormat format = formatOf(path);
+    if (format == PictureFormat::Other)
+        return std::nullopt;
+    FileDescriptor file = openRegularFile(path);
+    if (file.get() < 0)
+        return std::nullopt;
+    if (format == PictureFormat::Jpeg)
+        return loadFrameJpeg(file, frame);
+    std::optional<QImage> image = readBmp(file);
+    if (!image)
+        return std::nullopt;
+    const QSize size = image->size();
+    return Picture{std::move(*image), size, QPoint()};
+}
 
 std::optional<Picture> loadPicture(const QString &path, double scale, QSize visible)
 {

@@ -35,11 +35,24 @@ struct Picture
 // Empty result for an invalid picture: undecodable or truncated-beyond-use data, a file
 // that is missing, unreadable or not a regular file (FIFOs and folders are never opened),
 // a header claiming more than 256 megapixels (256,000,000 pixels), a BMP claiming more
-// than a megapixel and more than 1024 pixels for each byte of its file, a Huffman-coded
-// JPEG with fewer bits after its header than 8 x 8 blocks in its components, a progressive
-// JPEG of more than 100 scans or needing more than 256 MB to decode, a 12-bit JPEG, a JPEG
-// whose decoding takes more than 3 seconds or is still under way when SIGTERM arrives.
-// A BMP stored top row first shows like one stored bottom row first. A JPEG that
-// ends early shows the rows decoded before its end; the rest is black. CMYK JPEGs are
-// shown, taken as Adobe's inverted CMYK. A symbolic link is followed to a regular file.
+// than 12,582,912 pixels (a BMP is decoded whole, and Qt counts four bytes a pixel of a
+// 48 MB decode budget), a BMP claiming more than a megapixel and more than 1024 pixels
+// for each byte of its file, a Huffman-coded JPEG with fewer bits after its header than
+// 8 x 8 blocks in its components, a progressive JPEG of more than 100 scans or needing
+// more than 256 MB to decode, a 12-bit JPEG, a picture whose decoding takes more than 3
+// seconds or is still under way when SIGTERM arrives. A BMP stored top row first shows
+// like one stored bottom row first. A JPEG that ends early shows the rows decoded before
+// its end; the rest is black. CMYK JPEGs are shown, taken as Adobe's inverted CMYK. A
+// symbolic link is followed to a regular file.
 std::optional<Picture> loadPicture(const QString &path, double scale = 1.0, QSize visible = QSize());
+
+// A frame picture, to be stretched over a frame of `frame` pixels: the whole picture,
+// upright, invalid as for loadPicture. A JPEG larger than the frame is decoded reduced by
+// libjpeg (to 1/8, 2/8, ... 7/8 of its size), to the smallest reduction that still covers
+// the frame on both sides, so that its cost follows the frame, not the file; a JPEG not
+// larger than the frame, and a BMP, come at their own size (the BMP within the decode
+// budget above, in the format Qt decodes it to: a colour table, one bit a pixel or 32
+// bits). A progressive JPEG holds all its coefficients whatever the reduction, so one
+// needing more than 80 MB of them (beyond a 24-megapixel photo's 72 MB) is invalid here. An empty `frame` asks for the
+// full size. `size` is the pixels' size and `origin` (0, 0).
+std::optional<Picture> loadFramePicture(const QString &path, QSize frame);

@@ -2,6 +2,8 @@
 // the order it comes in (the locale's, without regard to case).
 #include "show/PictureCatalogue.h"
 
+#include "platform/TerminationSignal.h"
+
 #include <QCollator>
 #include <QDir>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/fsuid.h>
 #include <unistd.h>
@@ -88,6 +91,21 @@ private slots:
         QCOMPARE(listPictureFiles(folder.path()),
                  (QStringList{base + ".hidden.jpeg", base + "a.jpg", base + "b.JPG", base + "C.bmp",
                               base + "sub.jpg"}));
+    }
+
+    // The listing of a folder of hundreds of thousands of entries takes most of a second;
+    // once SIGTERM has come it stops, since the program is ending.
+    void folderListEndsAtTermination()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        for (const char *name : {"b.jpg", "a.jpg", "c.bmp"})
+            QVERIFY(touch(folder.filePath(QString::fromLatin1(name))));
+        TerminationSignal termination;
+        QCOMPARE(listPictureFiles(folder.path()).size(), 3);
+        ::raise(SIGTERM);
+        QVERIFY(terminationPending());
+        QVERIFY(listPictureFiles(folder.path()).isEmpty());
     }
 
     void folderListNothing_data()

@@ -320,6 +320,12 @@ private slots:
     void smallBmps();
     void malformedBmps_data();
     void malformedBmps();
+    void bmpWithinBudget_data();
+    void bmpWithinBudget();
+    void bmpAbandonedOnTermination();
+    void framePictureJpegReduced_data();
+    void framePictureJpegReduced();
+    void frameProgressiveBombRefused();
 
     void exifOrientationRead_data();
     void exifOrientationRead();
@@ -964,6 +970,24 @@ void TestLoader::smallBmps()
 }
 
 // Broken BMPs: shown or refused, never a crash or a hang.
+// A progressive file keeps all its coefficients however much it is reduced; as a frame
+// picture one needing 150 MB of them (within a photo's 256 MB) is refused after its header.
+void TestLoader::frameProgressiveBombRefused()
+{
+    const QString small = makeJpeg(m_folder.path(), QStringLiteral("frame-bomb.jpg"), smoothPicture(16, 16),
+                                   {"-progressive", "-sample", "1x1"});
+    const QString file = path(QStringLiteral("frame-bomb-claim.jpg"));
+    QVERIFY(writeAll(file, withScans(withClaimedSize(readAll(small), 5000, 5000), 0, 160000)));
+    resetPeakMemory();
+    const qint64 before = peakMemoryKiB();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!loadFramePicture(file, QSize(444, 444)).has_value());
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    const qint64 grown = peakMemoryKiB() - before;
+    QVERIFY2(grown < 30 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
+}
+
 void TestLoader::malformedBmps_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -1064,6 +1088,166 @@ void TestLoader::malformedBmps()
         else if (picture.has_value())
             QVERIFY(picture->pixels.isNull() || picture->pixels.format() == QImage::Format_RGB32);
     }
+}
+
+namespace {
+
+// A grey JPEG of `size` (a gradient with grain), made without holding the picture: its
+// rows go one by one into the file that cjpeg reads.
+QString greyJpeg(const QString &folder, const QString &name, QSize size)
+{
+    const QString source = folder + QLatin1String("/source-") + name + QLatin1String(".pgm");
+    const QString path = folder + QLatin1Char('/') + name;
+    {
+        QFile pgm(source);
+        if (!pgm.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return {};
+        pgm.write(QStringLiteral("P5\n%1 %2\n255\n").arg(size.width()).arg(size.height()).toLatin1());
+        QByteArray row(size.width(), '\0');
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x)
+                row[x] = char(((x + y) * 255 / (size.width() + size.height())) ^ ((x * y) & 7));
+            if (pgm.write(row) != row.size())
+                return {};
+        }
+    }
+    const bool made = run(QStringLiteral("cjpeg"), {QStringLiteral("-outfile"), path, source});
+    QFile::remove(source);
+    return made ? path : QString();
+}
+
+// An RLE8 BMP of `size` whose rows are coded in full (runs of up to 255 pixels) or, with
+// `fullyCoded` false, only end-of-line codes padded to `bytes` bytes.
+QByteArray rle8Bmp(QSize size, bool fullyCoded, qsizetype bytes = 0)
+{
+    BmpParts parts;
+    parts.width = size.width();
+    parts.height = size.height();
+    parts.bitCount = 8;
+    parts.compression = 1;
+    for (int i = 0; i < 256; ++i) {
+        const char entry[4] = {char(i), char(255 - i), char(i * 7), '\0'};
+        parts.palette += QByteArray(entry, 4);
+    }
+    QByteArray row;
+    for (int left = size.width(), colour = 0; left > 0 && fullyCoded; left -= 255, ++colour)
+        row += QByteArray(1, char(qMin(left, 255))) + QByteArray(1, char(colour));
+    row += QByteArray(2, '\0');
+    parts.pixels = fullyCoded ? row.repeated(size.height()) : row.repeated(qMax<qsizetype>(1, bytes / 2));
+    parts.pixels += QByteArray("\x00\x01", 2);
+    return bmpFile(parts);
+}
+
+} // namespace
+
+// A BMP is decoded whole, so it must fit the 48 MB decode budget at Qt's four bytes a
+// pixel (12,582,912 pixels), however well its data is coded; as a photo and as a frame
+// picture alike, refused or shown quickly and within some 60 MB.
+void TestLoader::bmpWithinBudget_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("RLE8 claiming 16000x16000 in 252 KB") << rle8Bmp(QSize(16000, 16000), false, 252000) << false;
+    QTest::newRow("RLE8 claiming 8000x8000 in 63 KB") << rle8Bmp(QSize(8000, 8000), false, 63000) << false;
+    QTest::newRow("RLE8 of 16000x16000 fully coded") << rle8Bmp(QSize(16000, 16000), true) << false;
+    QTest::newRow("RLE8 of 4096x3072 fully coded") << rle8Bmp(QSize(4096, 3072), true) << true;
+    QTest::newRow("RLE8 of 4096x3073 fully coded") << rle8Bmp(QSize(4096, 3073), true) << false;
+}
+
+void TestLoader::bmpWithinBudget()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, shown);
+    const QString file = path(QStringLiteral("budget.bmp"));
+    QVERIFY(writeAll(file, content));
+    content = QByteArray();
+    for (const bool frame : {false, true}) {
+        resetPeakMemory();
+        const qint64 before = peakMemoryKiB();
+        QElapsedTimer timer;
+        timer.start();
+        const auto picture = frame ? loadFramePicture(file, QSize(444, 444)) : loadPicture(file, 1.0, QSize(400, 400));
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        const qint64 grown = peakMemoryKiB() - before;
+        QVERIFY2(grown < 60 * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
+        QCOMPARE(picture.has_value(), shown);
+        if (shown)
+            QCOMPARE(picture->pixels.size(), frame ? QSize(4096, 3072) : QSize(400, 400));
+    }
+}
+
+// Qt's BMP reader cannot be stopped, but it is starved: once SIGTERM has come no data
+// reaches it, and the picture is given up at once.
+void TestLoader::bmpAbandonedOnTermination()
+{
+    const QString file = path(QStringLiteral("abandoned.bmp"));
+    QVERIFY(writeAll(file, rle8Bmp(QSize(4096, 3072), true)));
+    TerminationSignal termination;
+    ::raise(SIGTERM);
+    QVERIFY(terminationPending());
+    for (const bool frame : {false, true}) {
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!(frame ? loadFramePicture(file, QSize(444, 444)) : loadPicture(file, 1.0, QSize(400, 400))));
+        QVERIFY2(timer.elapsed() < 300, qPrintable(QString::number(timer.elapsed())));
+    }
+}
+
+// A JPEG frame picture is decoded by libjpeg's reduction to the least size that covers
+// the frame (exactly djpeg's -scale of the same eighths), never larger than its own.
+void TestLoader::framePictureJpegReduced_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("grey");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<int>("eighths");
+    QTest::addColumn<int>("peakMB");
+    const QSize frame(444, 444);
+    QTest::newRow("12000x12000 grey") << QSize(12000, 12000) << true << QStringList() << frame << 1 << 60;
+    QTest::newRow("6000x4000") << QSize(6000, 4000) << false << QStringList() << frame << 1 << 30;
+    QTest::newRow("6000x4000 in a 1044 frame")
+        << QSize(6000, 4000) << false << QStringList() << QSize(1044, 1044) << 3 << 60;
+    QTest::newRow("3000x2000 progressive")
+        << QSize(3000, 2000) << false << QStringList{"-progressive"} << frame << 2 << 60;
+    QTest::newRow("1000x600: 5/8 covers 600 x 350")
+        << QSize(1000, 600) << false << QStringList() << QSize(600, 350) << 5 << 30;
+    QTest::newRow("300x200, smaller than the frame") << QSize(300, 200) << false << QStringList() << frame << 8 << 30;
+    QTest::newRow("no frame size: the whole picture")
+        << QSize(300, 200) << false << QStringList() << QSize() << 8 << 30;
+}
+
+void TestLoader::framePictureJpegReduced()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, grey);
+    QFETCH(QStringList, options);
+    QFETCH(QSize, frame);
+    QFETCH(int, eighths);
+    QFETCH(int, peakMB);
+    const QString file = grey
+        ? greyJpeg(m_folder.path(), QStringLiteral("frame.jpg"), size)
+        : makeJpeg(m_folder.path(), QStringLiteral("frame.jpg"), smoothPicture(size.width(), size.height()), options);
+    QVERIFY(!file.isEmpty());
+    resetPeakMemory();
+    const qint64 before = peakMemoryKiB();
+    QElapsedTimer timer;
+    timer.start();
+    const auto picture = loadFramePicture(file, frame);
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    const qint64 grown = peakMemoryKiB() - before;
+    QVERIFY2(grown < peakMB * 1024, qPrintable(QStringLiteral("peak grew by %1 KiB").arg(grown)));
+    QVERIFY(picture.has_value());
+    const QString reference = file + QLatin1String(".scaled.ppm");
+    QVERIFY(run(QStringLiteral("djpeg"),
+                {QStringLiteral("-scale"), QStringLiteral("%1/8").arg(eighths), QStringLiteral("-ppm"),
+                 QStringLiteral("-outfile"), reference, file}));
+    const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(picture->size, expected.size());
+    QCOMPARE(picture->origin, QPoint());
+    QCOMPARE(picture->pixels, expected);
+    QFile::remove(reference);
+    QFile::remove(file);
 }
 
 namespace {
