@@ -175,55 +175,24 @@ void TPantelForm::FormCreate()
     // No input method: key presses go straight to the key handler.
     setAttribute(Qt::WA_InputMethodEnabled, false);
 
-    // The settings are read once, through a store that is closed right after.
-    StoredSettings settings;
-    {
-        const SettingsStore store;
-        settings = readSettings(store);
-    }
-    FolderRotation = settings.orderF;
-    FolderIndex = qint8(settings.slotIndex());
-    m_mail->configure(settings);
-
-    // Every slot's folder, for the rotation to skip the unused ones.
-    FolderPaths = settings.folderPaths();
-
-    // Folder rotation: the next used slot, remembered for the next run.
-    if (FolderRotation) {
-        FolderIndex = qint8(RotateStartNo(FolderIndex, FolderPaths));
-        SettingsStore store;
-        store.WriteInteger(SettingNames::Section, SettingNames::StartNo, FolderIndex);
-    }
+    const ShowSettings settings = readShowSettings(Scale);
+    m_config = settings.config;
+    m_mail->configure(settings.stored);
+    writeBackRotation(m_config);
 
     // Panel A takes the first picture.
     NextSide = 0;
 
-    // The chosen slot's settings; intervals that would never fire run as the shortest.
-    const SlotSettings slot = parseSlot(settings.folders[size_t(FolderIndex)], SlotReader::ShowWindow);
-    FrameSize = slot.frameSize;
-    StayTime = usableStayTime(slot.stayTime);
-    SlideInterval = usableSlideInterval(slot.slideInterval);
-    MoveAmount = slot.moveAmount;
-    FrameWidth = slot.frameWidth;
-    ClockColor = slot.clockColor;
-    FramePicture = slot.framePicture;
-
-    setClockColor(toQColor(clockColorOf(ClockColor)));
-
-    // The preview draws the frame scaled down, with a border and a move that never
-    // vanish.
-    m_layout = frameLayout(FrameSize, FrameWidth, MoveAmount, Scale);
-    FrameWidth = m_layout.frameWidth;
-    MoveAmount = m_layout.moveAmount;
-    pnlBase->arrange(m_layout);
+    setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
+    pnlBase->arrange(m_config.layout);
 
     // The frame picture, set once the frame has its size so that only its stretch over
     // the frame is kept, also to be shown again when the talk look ends.
     imgGaku->setPicture(loadFramePicture());
     m_framePicture = imgGaku->picture();
 
-    timStay->setInterval(StayTime);
-    timSlide->setInterval(SlideInterval);
+    timStay->setInterval(m_config.StayTime);
+    timSlide->setInterval(m_config.SlideInterval);
 
     // Seeded by the time of day unless a test fixes the draws.
     m_random.seed(m_environment.seed.value_or(quint32(QTime::currentTime().msecsSinceStartOfDay())));
@@ -422,7 +391,7 @@ bool TPantelForm::eventFilter(QObject *watched, QEvent *event)
 std::optional<Picture> TPantelForm::loadFramePicture() const
 {
     // A text of blanks only names no file here: the built-in golden bar.
-    return pnlBase->framePictureFrom(trimControl(FramePicture).isEmpty() ? QString() : FramePicture);
+    return pnlBase->framePictureFrom(trimControl(m_config.FramePicture).isEmpty() ? QString() : m_config.FramePicture);
 }
 
 void TPantelForm::setClockColor(const QColor &color)
@@ -451,7 +420,7 @@ void TPantelForm::setPanelLeft(Panel *panel, int left)
 void TPantelForm::JpgFileSearch()
 {
     Busy = true;
-    PictureList = listPictureFiles(FolderPaths[size_t(FolderIndex)]);
+    PictureList = listPictureFiles(m_config.FolderPaths[size_t(m_config.FolderIndex)]);
     PictureCount = int(PictureList.size());
     if (PictureCount < PictureIndex + 1)
         PictureIndex = 0;
@@ -489,18 +458,18 @@ void TPantelForm::timMoveTimer()
     const auto stepOver = qScopeGuard([this] { m_mail->releaseChecks(); });
     // Input and the clock run between the steps.
     QCoreApplication::processEvents();
-    if (MoveAmount != 0) {
+    if (m_config.MoveAmount != 0) {
         ++MoveCount;
         const MoveState moved = moveStep({pnlBase->x(), pnlBase->y(), MoveRight, MoveDown}, pnlBase->size(), size());
         pnlBase->move(moved.left, moved.top);
         MoveRight = moved.right;
         MoveDown = moved.down;
     }
-    if (MoveCount >= MoveAmount) {
+    if (MoveCount >= m_config.MoveAmount) {
         timMove->setEnabled(false);
         MoveCount = 0;
         // A short pause after the move; the event queue keeps being served.
-        if (StayTime != ShortestStayTime) {
+        if (m_config.StayTime != ShortestStayTime) {
             for (int i = 0; i < 5; ++i) {
                 QCoreApplication::processEvents();
                 QThread::msleep(100);
@@ -538,7 +507,7 @@ void TPantelForm::timSlideTimer()
 void TPantelForm::timCheckTimer()
 {
     // The talk look holds the clock label until it ends.
-    if (!m_mail->talkShown() && FrameWidth > 5)
+    if (!m_mail->talkShown() && m_config.FrameWidth > 5)
         lblTime->setText(currentClockText());
     m_mail->clockTick();
 }
@@ -569,9 +538,9 @@ void TPantelForm::setTalkLook(bool talk)
     // The frame panel takes its own colour again, so that a frame picture that is
     // missing or not a picture leaves the frame as it was at start.
     pnlBase->setColor(m_baseColor);
-    setClockColor(toQColor(clockColorOf(ClockColor)));
+    setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
     // Without a clock nothing would ever replace the marker, so it goes.
-    if (FrameWidth > 5)
+    if (m_config.FrameWidth > 5)
         lblTime->setText(currentClockText());
     else
         lblTime->clear();

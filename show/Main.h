@@ -4,6 +4,7 @@
 #include "show/FrameLayout.h"
 #include "show/FrameView.h"
 #include "show/PictureLoader.h"
+#include "show/ShowConfig.h"
 
 #include <QHash>
 #include <QPointer>
@@ -103,20 +104,20 @@ public:
     bool moveRight() const { return MoveRight; }
     bool moveDown() const { return MoveDown; }
     int moveCount() const { return MoveCount; }
-    int frameSize() const { return FrameSize; }
-    int stayTime() const { return StayTime; }
-    int slideInterval() const { return SlideInterval; }
-    int moveAmount() const { return MoveAmount; }
-    int frameWidth() const { return FrameWidth; }
+    int frameSize() const { return m_config.FrameSize; }
+    int stayTime() const { return m_config.StayTime; }
+    int slideInterval() const { return m_config.SlideInterval; }
+    int moveAmount() const { return m_config.MoveAmount; }
+    int frameWidth() const { return m_config.FrameWidth; }
     int slideWidth() const { return SlideWidth; }
     int nextSide() const { return NextSide; }
-    int folderIndex() const { return FolderIndex; }
+    int folderIndex() const { return m_config.FolderIndex; }
     double scale() const { return Scale; }
     bool busy() const { return Busy; }
     bool closing() const { return Closing; }
     // The mail check and the companion's signal, with the client popMail.
     MailIndicator *mailIndicator() const { return m_mail; }
-    const FrameLayout &layout() const { return m_layout; }
+    const FrameLayout &layout() const { return m_config.layout; }
     // The client-coordinate left edge of a picture panel inside pnlBack.
     int panelLeft(const Panel *panel) const;
 
@@ -159,7 +160,8 @@ private:
     std::unique_ptr<Ui::TPantelForm> ui;
     Environment m_environment;
     std::mt19937 m_random;
-    FrameLayout m_layout;
+    // What the settings gave at start.
+    ShowConfig m_config;
     bool m_preview = false;
     bool m_skipPrompt = false;
     // startShow has yet to run (the frame goes first, and is not yet on screen).
@@ -182,19 +184,9 @@ private:
     bool MoveRight = true;
     bool MoveDown = true;
     qint32 MoveCount = 0;
-    qint32 FrameSize = 0;
-    qint32 StayTime = 0;
-    qint32 SlideInterval = 0;
-    qint32 MoveAmount = 0;
-    qint32 FrameWidth = 0;
     qint32 SlideWidth = 0;
     quint8 NextSide = 0;
-    qint8 FolderIndex = 0;
-    std::array<QString, kSlotCount> FolderPaths;
-    bool FolderRotation = false;
     double Scale = 1.0;
-    QString ClockColor;
-    QString FramePicture;
     bool Busy = true;
     bool Closing = false;
 };
