@@ -73,7 +73,6 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
-    m_baseColor = pnlBase->color();
     // The frame takes no input, so mouse events reach the form with the form's
     // coordinates, and the form sees every key.
     setMouseTracking(true);
@@ -183,13 +182,10 @@ void TPantelForm::FormCreate()
     // Panel A takes the first picture.
     NextSide = 0;
 
-    setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
+    pnlBase->setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
     pnlBase->arrange(m_config.layout);
 
-    // The frame picture, set once the frame has its size so that only its stretch over
-    // the frame is kept, also to be shown again when the talk look ends.
-    imgGaku->setPicture(loadFramePicture());
-    m_framePicture = imgGaku->picture();
+    pnlBase->setFramePicture(m_config.FramePicture);
 
     timStay->setInterval(m_config.StayTime);
     timSlide->setInterval(m_config.SlideInterval);
@@ -388,17 +384,6 @@ bool TPantelForm::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
-std::optional<Picture> TPantelForm::loadFramePicture() const
-{
-    // A text of blanks only names no file here: the built-in golden bar.
-    return pnlBase->framePictureFrom(trimControl(m_config.FramePicture).isEmpty() ? QString() : m_config.FramePicture);
-}
-
-void TPantelForm::setClockColor(const QColor &color)
-{
-    pnlBase->setClockColor(color);
-}
-
 int TPantelForm::random(int n)
 {
     if (n <= 0)
@@ -527,23 +512,8 @@ void TPantelForm::popMailConnect()
 
 void TPantelForm::setTalkLook(bool talk)
 {
-    if (talk) {
-        imgGaku->clear();
-        setClockColor(Qt::black);
-        pnlBase->setColor(QColor(255, 255, 0));
-        lblTime->setText(TalkText);
-        return;
-    }
-    imgGaku->setPicture(m_framePicture);
-    // The frame panel takes its own colour again, so that a frame picture that is
-    // missing or not a picture leaves the frame as it was at start.
-    pnlBase->setColor(m_baseColor);
-    setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
     // Without a clock nothing would ever replace the marker, so it goes.
-    if (m_config.FrameWidth > 5)
-        lblTime->setText(currentClockText());
-    else
-        lblTime->clear();
+    pnlBase->setTalkLook(talk, m_config.FrameWidth > 5 ? currentClockText() : QString());
 }
 
 void TPantelForm::askToClose()

@@ -153,9 +153,6 @@ private:
     int random(int n);
     // The talk look (yellow frame, the marker in the clock label) or the normal one.
     void setTalkLook(bool talk);
-    // The frame picture as the slot names it: built-in, a picture file, or none.
-    std::optional<Picture> loadFramePicture() const;
-    void setClockColor(const QColor &color);
 
     std::unique_ptr<Ui::TPantelForm> ui;
     Environment m_environment;
@@ -166,10 +163,6 @@ private:
     bool m_skipPrompt = false;
     // startShow has yet to run (the frame goes first, and is not yet on screen).
     bool m_showPending = false;
-    // The frame panel's own colour, seen again when the talk look ends.
-    QColor m_baseColor;
-    // The frame picture as read at start, shown again when the talk look ends.
-    std::optional<Picture> m_framePicture;
     MailIndicator *m_mail = nullptr;
     QHash<QScreen *, QPointer<QWidget>> m_covers;
     bool m_followPending = false;
