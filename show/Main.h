@@ -5,9 +5,10 @@
 #include "show/FrameView.h"
 #include "show/PictureLoader.h"
 #include "show/ShowConfig.h"
+#include "show/Slideshow.h"
 
-#include <QHash>
-#include <QPointer>
+#include <QEvent>
+#include <QPoint>
 #include <QSize>
 #include <QStringList>
 #include <QWidget>
@@ -21,7 +22,8 @@ class ImageView;
 class MailIndicator;
 class Panel;
 class QLabel;
-class QScreen;
+class ScreenCovers;
+
 class Timer;
 
 namespace Ui {
@@ -98,22 +100,22 @@ public:
     int lastMouseX() const { return LastMouseX; }
     int lastMouseY() const { return LastMouseY; }
     quint32 platformId() const { return PlatformId; }
-    const QStringList &pictureList() const { return PictureList; }
-    int pictureCount() const { return PictureCount; }
-    int pictureIndex() const { return PictureIndex; }
-    bool moveRight() const { return MoveRight; }
-    bool moveDown() const { return MoveDown; }
-    int moveCount() const { return MoveCount; }
+    const QStringList &pictureList() const { return m_show->pictureList(); }
+    int pictureCount() const { return m_show->pictureCount(); }
+    int pictureIndex() const { return m_show->pictureIndex(); }
+    bool moveRight() const { return m_show->moveRight(); }
+    bool moveDown() const { return m_show->moveDown(); }
+    int moveCount() const { return m_show->moveCount(); }
     int frameSize() const { return m_config.FrameSize; }
     int stayTime() const { return m_config.StayTime; }
     int slideInterval() const { return m_config.SlideInterval; }
     int moveAmount() const { return m_config.MoveAmount; }
     int frameWidth() const { return m_config.FrameWidth; }
-    int slideWidth() const { return SlideWidth; }
-    int nextSide() const { return NextSide; }
+    int slideWidth() const { return m_show->slideWidth(); }
+    int nextSide() const { return m_show->nextSide(); }
     int folderIndex() const { return m_config.FolderIndex; }
     double scale() const { return Scale; }
-    bool busy() const { return Busy; }
+    bool busy() const { return m_show->busy(); }
     bool closing() const { return Closing; }
     // The mail check and the companion's signal, with the client popMail.
     MailIndicator *mailIndicator() const { return m_mail; }
@@ -132,24 +134,14 @@ protected:
     void enterEvent(QEnterEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
-    // Input on the covers of the other monitors counts as input on this window.
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The run mode blacks out every monitor; the primary one holds the frame and plays
-    // the role of the screen, the others get a plain black window each.
     // What the start-up does once the frame is on screen (or at once, when the frame
     // does not go first): the mail check, the clock, the catalogue and the first picture.
     void startShow();
-    void coverScreen(QScreen *screen);
-    void uncoverScreen(QScreen *screen);
-    // Covers a monitor and follows its changes of place and size.
-    void watchScreen(QScreen *screen);
-    // A monitor came, went or changed, or another one became the primary: the window
-    // follows the primary monitor and the covers the others, once the change is over.
-    void screensChanged();
-    void followScreens();
-    void setPanelLeft(Panel *panel, int left);
+    // Every input the run mode reads, from this window or a cover of another monitor,
+    // goes to its handler here; the handlers decide whether it closes the saver.
+    void takeInput(QEvent::Type type, QPoint at);
     int random(int n);
     // The talk look (yellow frame, the marker in the clock label) or the normal one.
     void setTalkLook(bool talk);
@@ -164,22 +156,13 @@ private:
     // startShow has yet to run (the frame goes first, and is not yet on screen).
     bool m_showPending = false;
     MailIndicator *m_mail = nullptr;
-    QHash<QScreen *, QPointer<QWidget>> m_covers;
-    bool m_followPending = false;
+    ScreenCovers *m_covers = nullptr;
+    std::unique_ptr<Slideshow> m_show;
 
     // The window's own fields.
     qint32 LastMouseX = -1;
     qint32 LastMouseY = -1;
     quint32 PlatformId = 0;
-    QStringList PictureList;
-    qint32 PictureCount = 0;
-    qint32 PictureIndex = 0;
-    bool MoveRight = true;
-    bool MoveDown = true;
-    qint32 MoveCount = 0;
-    qint32 SlideWidth = 0;
-    quint8 NextSide = 0;
     double Scale = 1.0;
-    bool Busy = true;
     bool Closing = false;
 };
