@@ -74,17 +74,20 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
 
-    timStay = new Timer(this);
-    timStay->setInterval(5000);
-    timMove = new Timer(this);
-    timMove->setInterval(100);
-    timSlide = new Timer(this);
-    timSlide->setInterval(100);
-    timCheck = new Timer(this);
-    timCheck->setInterval(30000);
+    // Every handler runs guarded: an exception never crosses the event loop.
+    const auto timer = [this](const char *name, int interval, void (TPantelForm::*handler)()) {
+        auto *t = new Timer(this);
+        t->setObjectName(QLatin1String(name));
+        t->setInterval(interval);
+        connect(t, &Timer::timeout, this, [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); });
+        return t;
+    };
+    timStay = timer("timStay", 5000, &TPantelForm::timStayTimer);
+    timMove = timer("timMove", 100, &TPantelForm::timMoveTimer);
+    timSlide = timer("timSlide", 100, &TPantelForm::timSlideTimer);
+    timCheck = timer("timCheck", 30000, &TPantelForm::timCheckTimer);
     timCheck->setEnabled(true);
-    timMailCheck = new Timer(this);
-    timMailCheck->setInterval(900000);
+    timMailCheck = timer("timMailCheck", 900000, &TPantelForm::timMailCheckTimer);
     m_mail = new MailIndicator(timMailCheck, this);
     connect(m_mail, &MailIndicator::loggedIn, this, &TPantelForm::popMailConnect);
     connect(m_mail, &MailIndicator::checkFailed, pnlError, &QWidget::show);
@@ -99,19 +102,6 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
                                      LastMouseY = -1;
                                  },
                                  [this](QEvent::Type type, QPoint at) { takeInput(type, at); }});
-    auto guarded = [this](void (TPantelForm::*handler)()) {
-        return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
-    };
-    timStay->setObjectName(QStringLiteral("timStay"));
-    timMove->setObjectName(QStringLiteral("timMove"));
-    timSlide->setObjectName(QStringLiteral("timSlide"));
-    timCheck->setObjectName(QStringLiteral("timCheck"));
-    timMailCheck->setObjectName(QStringLiteral("timMailCheck"));
-    connect(timStay, &Timer::timeout, this, guarded(&TPantelForm::timStayTimer));
-    connect(timMove, &Timer::timeout, this, guarded(&TPantelForm::timMoveTimer));
-    connect(timSlide, &Timer::timeout, this, guarded(&TPantelForm::timSlideTimer));
-    connect(timCheck, &Timer::timeout, this, guarded(&TPantelForm::timCheckTimer));
-    connect(timMailCheck, &Timer::timeout, this, guarded(&TPantelForm::timMailCheckTimer));
 
     runGuarded([this] { FormCreate(); });
 }

@@ -33,7 +33,9 @@ class TPantelForm;
 // The show window: black screen (or the preview parent's inside), one square frame with
 // its picture, clock, mat and the two picture panels that take turns; the timers that
 // rest, move and slide; input and closing. Its creation runs FormCreate. The frame's
-// components come from FrameParts.
+// components come from FrameParts; the handlers hand their work to the settings read at
+// start (ShowConfig), the picture cycle (Slideshow) and the covers of the other
+// monitors (ScreenCovers).
 class TPantelForm : public QWidget, public FrameParts
 {
     Q_OBJECT
