@@ -247,36 +247,6 @@ int TPantelForm::random(int n)
     return std::uniform_int_distribution<int>(0, n - 1)(m_random);
 }
 
-int TPantelForm::panelLeft(const Panel *panel) const
-{
-    return m_show->panelLeft(panel);
-}
-
-void TPantelForm::JpgFileSearch()
-{
-    m_show->JpgFileSearch();
-}
-
-void TPantelForm::ImageLoad()
-{
-    m_show->ImageLoad();
-}
-
-void TPantelForm::timStayTimer()
-{
-    m_show->timStayTimer();
-}
-
-void TPantelForm::timMoveTimer()
-{
-    m_show->timMoveTimer();
-}
-
-void TPantelForm::timSlideTimer()
-{
-    m_show->timSlideTimer();
-}
-
 void TPantelForm::timCheckTimer()
 {
     // The talk look holds the clock label until it ends.

@@ -72,7 +72,7 @@ public:
     Timer *timCheck = nullptr;
     Timer *timMailCheck = nullptr;
 
-    // Handlers.
+    // Handlers; the picture cycle's are Slideshow's.
     void FormCreate();
     bool FormCloseQuery();
     void FormClose();
@@ -83,14 +83,14 @@ public:
     // The system command handler's answer: true (result 1, not passed on) for the
     // screen-save command, false for the default handling.
     bool FormSystemCommand(quint32 command);
-    void timStayTimer();
-    void timMoveTimer();
-    void timSlideTimer();
+    void timStayTimer() { m_show->timStayTimer(); }
+    void timMoveTimer() { m_show->timMoveTimer(); }
+    void timSlideTimer() { m_show->timSlideTimer(); }
     void timCheckTimer();
     void timMailCheckTimer();
     void popMailConnect();
-    void JpgFileSearch();
-    void ImageLoad();
+    void JpgFileSearch() { m_show->JpgFileSearch(); }
+    void ImageLoad() { m_show->ImageLoad(); }
 
     // A close request as input makes it (with the password check where one applies).
     void askToClose();
@@ -123,7 +123,7 @@ public:
     MailIndicator *mailIndicator() const { return m_mail; }
     const FrameLayout &layout() const { return m_config.layout; }
     // The client-coordinate left edge of a picture panel inside pnlBack.
-    int panelLeft(const Panel *panel) const;
+    int panelLeft(const Panel *panel) const { return m_show->panelLeft(panel); }
 
 signals:
     // The window has closed; the program ends.

@@ -11,6 +11,7 @@
 #include <QScopeGuard>
 #include <QThread>
 #include <QWidget>
+#include <utility>
 
 Slideshow::Slideshow(Parts parts) : m_parts(std::move(parts))
 {
