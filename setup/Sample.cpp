@@ -63,9 +63,7 @@ void TSampleForm::SetDisp(const SampleContent &content)
 
     pnlBase->setClockColor(toQColor(clockColorOf(content.clockColor)));
 
-    // Unlike the show window the text is not trimmed: blanks only name a file, which does
-    // not exist, so the frame shows no picture.
-    imgGaku->setPicture(pnlBase->framePictureFrom(content.framePicture));
+    pnlBase->setFramePicture(content.framePicture);
 
     fitToContent();
 }

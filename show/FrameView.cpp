@@ -1,7 +1,9 @@
 #include "show/FrameView.h"
 
+#include "settings/SettingsText.h"
 #include "show/BuiltInFrame.h"
 #include "show/ImageView.h"
+#include "show/MailIndicator.h"
 
 #include <QFileInfo>
 #include <QLabel>
@@ -34,7 +36,7 @@ FrameParts FrameView::create(QWidget *window, Kind kind)
     return (new FrameView(window, kind))->parts();
 }
 
-FrameView::FrameView(QWidget *window, Kind kind) : Panel(window)
+FrameView::FrameView(QWidget *window, Kind kind) : Panel(window), m_kind(kind)
 {
     FrameParts &p = m_parts;
     p.pnlBase = this;
@@ -92,6 +94,7 @@ FrameView::FrameView(QWidget *window, Kind kind) : Panel(window)
     setAttribute(Qt::WA_TransparentForMouseEvents);
     for (QWidget *part : findChildren<QWidget *>())
         part->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_baseColor = color();
 }
 
 void FrameView::arrange(const FrameLayout &layout)
@@ -130,16 +133,53 @@ void FrameView::slidePictures(int step)
 
 void FrameView::setClockColor(const QColor &color)
 {
+    m_clockColor = color;
+    showClockColor(color);
+}
+
+void FrameView::showClockColor(const QColor &color)
+{
     QPalette clock = m_parts.lblTime->palette();
     clock.setColor(QPalette::WindowText, color);
     m_parts.lblTime->setPalette(clock);
 }
 
-std::optional<Picture> FrameView::framePictureFrom(const QString &path) const
+void FrameView::setFramePicture(const QString &text)
 {
-    if (path.isEmpty())
+    // Set once the frame has its size, so that only the picture's stretch over the frame
+    // is kept.
+    m_parts.imgGaku->setPicture(framePictureFrom(text));
+    m_framePicture = m_parts.imgGaku->picture();
+}
+
+std::optional<Picture> FrameView::framePictureFrom(const QString &text) const
+{
+    // The show window reads the stored text, where blanks only can come from a hand-edited
+    // file: like the clock colour, such a field counts as empty and shows the golden bar.
+    // The sample shows the dialog's text as it stands, which the dialog trims only when it
+    // saves: there blanks are a file name that no file has, so the frame shows no picture
+    // until the text is saved.
+    const bool empty = m_kind == Kind::Show ? trimControl(text).isEmpty() : text.isEmpty();
+    if (empty)
         return m_parts.imgDummy->picture();
-    if (QFileInfo::exists(path))
-        return loadFramePicture(path, m_parts.imgGaku->size());
+    if (QFileInfo::exists(text))
+        return loadFramePicture(text, m_parts.imgGaku->size());
     return std::nullopt;
+}
+
+void FrameView::setTalkLook(bool talk, const QString &clockText)
+{
+    if (talk) {
+        m_parts.imgGaku->clear();
+        showClockColor(Qt::black);
+        setColor(QColor(255, 255, 0));
+        m_parts.lblTime->setText(TalkText);
+        return;
+    }
+    m_parts.imgGaku->setPicture(m_framePicture);
+    // The frame panel takes its own colour again, so that a frame picture that is
+    // missing or not a picture leaves the frame as it was at start.
+    setColor(m_baseColor);
+    showClockColor(m_clockColor);
+    m_parts.lblTime->setText(clockText);
 }

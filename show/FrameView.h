@@ -55,18 +55,33 @@ public:
     // Moves both picture panels right by `step` pixels.
     void slidePictures(int step);
 
+    // The clock's colour in the frame's normal look.
     void setClockColor(const QColor &color);
+
+    // Shows the frame picture that a slot's text names, kept for the end of the talk look.
+    void setFramePicture(const QString &text);
 
     // The frame picture that a slot's text names: the built-in golden bar for an empty
     // text, else the picture file, or none when no such file exists or it is no picture.
-    // Asked once the frame is arranged, the file is decoded only as large as the frame
-    // shows it.
-    std::optional<Picture> framePictureFrom(const QString &path) const;
+    // The show window counts a text of blanks as empty, the sample does not. Asked once
+    // the frame is arranged, the file is decoded only as large as the frame shows it.
+    std::optional<Picture> framePictureFrom(const QString &text) const;
+
+    // The talk look (yellow frame without its picture, the marker in black in the clock
+    // label) or the normal one again, with `clockText` in the label.
+    void setTalkLook(bool talk, const QString &clockText);
 
 private:
     FrameView(QWidget *window, Kind kind);
+    void showClockColor(const QColor &color);
 
+    Kind m_kind;
     FrameParts m_parts;
+    // The normal look, seen again when the talk look ends: the frame panel's own colour,
+    // the clock colour and the frame picture as shown at start.
+    QColor m_baseColor;
+    QColor m_clockColor;
+    std::optional<Picture> m_framePicture;
     // The plain black area inside pnlBack's border line that holds the picture panels.
     QWidget *m_slideArea = nullptr;
 };

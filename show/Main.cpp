@@ -10,32 +10,28 @@
 #include "settings/SettingsStore.h"
 #include "settings/SettingsText.h"
 #include "show/ClockText.h"
-#include "show/ImageView.h"
 #include "show/MailIndicator.h"
 #include "show/MouseMove.h"
 #include "show/Panel.h"
-#include "show/PictureCatalogue.h"
 #include "show/PictureLoader.h"
+#include "show/ScreenCovers.h"
 #include "show/SlideMove.h"
+#include "show/Slideshow.h"
 #include "show/SystemCommand.h"
 #include "show/Timer.h"
 #include "ui_Main.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
-#include <QWindow>
 #include <cmath>
-#include <limits>
 #include <utility>
 
 namespace {
@@ -75,40 +71,39 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
-    m_baseColor = pnlBase->color();
     // The frame takes no input, so mouse events reach the form with the form's
     // coordinates, and the form sees every key.
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
 
-    timStay = new Timer(this);
-    timStay->setInterval(5000);
-    timMove = new Timer(this);
-    timMove->setInterval(100);
-    timSlide = new Timer(this);
-    timSlide->setInterval(100);
-    timCheck = new Timer(this);
-    timCheck->setInterval(30000);
+    // Every handler runs guarded: an exception never crosses the event loop.
+    const auto timer = [this](const char *name, int interval, void (TPantelForm::*handler)()) {
+        auto *t = new Timer(this);
+        t->setObjectName(QLatin1String(name));
+        t->setInterval(interval);
+        connect(t, &Timer::timeout, this, [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); });
+        return t;
+    };
+    timStay = timer("timStay", 5000, &TPantelForm::timStayTimer);
+    timMove = timer("timMove", 100, &TPantelForm::timMoveTimer);
+    timSlide = timer("timSlide", 100, &TPantelForm::timSlideTimer);
+    timCheck = timer("timCheck", 30000, &TPantelForm::timCheckTimer);
     timCheck->setEnabled(true);
-    timMailCheck = new Timer(this);
-    timMailCheck->setInterval(900000);
+    timMailCheck = timer("timMailCheck", 900000, &TPantelForm::timMailCheckTimer);
     m_mail = new MailIndicator(timMailCheck, this);
     connect(m_mail, &MailIndicator::loggedIn, this, &TPantelForm::popMailConnect);
     connect(m_mail, &MailIndicator::checkFailed, pnlError, &QWidget::show);
     connect(m_mail, &MailIndicator::talkChanged, this, &TPantelForm::setTalkLook);
-    auto guarded = [this](void (TPantelForm::*handler)()) {
-        return [this, handler] { runGuarded([this, handler] { (this->*handler)(); }); };
-    };
-    timStay->setObjectName(QStringLiteral("timStay"));
-    timMove->setObjectName(QStringLiteral("timMove"));
-    timSlide->setObjectName(QStringLiteral("timSlide"));
-    timCheck->setObjectName(QStringLiteral("timCheck"));
-    timMailCheck->setObjectName(QStringLiteral("timMailCheck"));
-    connect(timStay, &Timer::timeout, this, guarded(&TPantelForm::timStayTimer));
-    connect(timMove, &Timer::timeout, this, guarded(&TPantelForm::timMoveTimer));
-    connect(timSlide, &Timer::timeout, this, guarded(&TPantelForm::timSlideTimer));
-    connect(timCheck, &Timer::timeout, this, guarded(&TPantelForm::timCheckTimer));
-    connect(timMailCheck, &Timer::timeout, this, guarded(&TPantelForm::timMailCheckTimer));
+    m_show = std::make_unique<Slideshow>(Slideshow::Parts{pnlBase->parts(), this, timStay, timMove, timSlide, m_mail});
+    m_covers = new ScreenCovers(this, pnlBase,
+                                {[this] { return m_preview || Closing; },
+                                 [this] {
+                                     // The pointer has not moved, though it may now lie elsewhere in
+                                     // the window's coordinates: the next position seen is where it is.
+                                     LastMouseX = -1;
+                                     LastMouseY = -1;
+                                 },
+                                 [this](QEvent::Type type, QPoint at) { takeInput(type, at); }});
 
     runGuarded([this] { FormCreate(); });
 }
@@ -124,14 +119,8 @@ void TPantelForm::FormCreate()
     LastMouseX = -1;
     LastMouseY = -1;
     PlatformId = 0;
-    PictureCount = 0;
-    PictureIndex = 0;
-    MoveRight = true;
-    MoveDown = true;
-    MoveCount = 0;
-    NextSide = 0;
+    m_show->reset();
     Scale = 1.0;
-    Busy = true;
     Closing = false;
 
     // Place and size the window: the preview parent's size, or the screen's.
@@ -177,55 +166,21 @@ void TPantelForm::FormCreate()
     // No input method: key presses go straight to the key handler.
     setAttribute(Qt::WA_InputMethodEnabled, false);
 
-    // The settings are read once, through a store that is closed right after.
-    StoredSettings settings;
-    {
-        const SettingsStore store;
-        settings = readSettings(store);
-    }
-    FolderRotation = settings.orderF;
-    FolderIndex = qint8(settings.slotIndex());
-    m_mail->configure(settings);
+    const ShowSettings settings = readShowSettings(Scale);
+    m_config = settings.config;
+    m_mail->configure(settings.stored);
+    writeBackRotation(m_config);
 
-    // Every slot's folder, for the rotation to skip the unused ones.
-    FolderPaths = settings.folderPaths();
+    m_show->configure(m_config.FolderPaths[size_t(m_config.FolderIndex)], m_config.StayTime, m_config.MoveAmount,
+                      Scale);
 
-    // Folder rotation: the next used slot, remembered for the next run.
-    if (FolderRotation) {
-        FolderIndex = qint8(RotateStartNo(FolderIndex, FolderPaths));
-        SettingsStore store;
-        store.WriteInteger(SettingNames::Section, SettingNames::StartNo, FolderIndex);
-    }
+    pnlBase->setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
+    pnlBase->arrange(m_config.layout);
 
-    // Panel A takes the first picture.
-    NextSide = 0;
+    pnlBase->setFramePicture(m_config.FramePicture);
 
-    // The chosen slot's settings; intervals that would never fire run as the shortest.
-    const SlotSettings slot = parseSlot(settings.folders[size_t(FolderIndex)], SlotReader::ShowWindow);
-    FrameSize = slot.frameSize;
-    StayTime = usableStayTime(slot.stayTime);
-    SlideInterval = usableSlideInterval(slot.slideInterval);
-    MoveAmount = slot.moveAmount;
-    FrameWidth = slot.frameWidth;
-    ClockColor = slot.clockColor;
-    FramePicture = slot.framePicture;
-
-    setClockColor(toQColor(clockColorOf(ClockColor)));
-
-    // The preview draws the frame scaled down, with a border and a move that never
-    // vanish.
-    m_layout = frameLayout(FrameSize, FrameWidth, MoveAmount, Scale);
-    FrameWidth = m_layout.frameWidth;
-    MoveAmount = m_layout.moveAmount;
-    pnlBase->arrange(m_layout);
-
-    // The frame picture, set once the frame has its size so that only its stretch over
-    // the frame is kept, also to be shown again when the talk look ends.
-    imgGaku->setPicture(loadFramePicture());
-    m_framePicture = imgGaku->picture();
-
-    timStay->setInterval(StayTime);
-    timSlide->setInterval(SlideInterval);
+    timStay->setInterval(m_config.StayTime);
+    timSlide->setInterval(m_config.SlideInterval);
 
     // Seeded by the time of day unless a test fixes the draws.
     m_random.seed(m_environment.seed.value_or(quint32(QTime::currentTime().msecsSinceStartOfDay())));
@@ -245,19 +200,10 @@ void TPantelForm::FormCreate()
         skipTaskbarAndPager(this);
         showFullScreen();
         activateWindow();
-        // Monitors that come or go while the saver runs are covered or let go; when the
-        // primary one changes, goes away or changes its size, the window follows it.
-        for (QScreen *other : QGuiApplication::screens())
-            watchScreen(other);
-        connect(qGuiApp, &QGuiApplication::screenAdded, this, &TPantelForm::watchScreen);
-        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &TPantelForm::uncoverScreen);
-        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &TPantelForm::screensChanged);
-        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &TPantelForm::screensChanged);
+        m_covers->watchAll();
     }
 
-    // Panel A waits out of sight to the left; panel B stands at rest.
-    SlideWidth = pnlA->width();
-    setPanelLeft(pnlA, -SlideWidth);
+    m_show->placePanels();
 
     // The first frame shows the frame and its empty picture area, as the first paint
     // would anyway (panel A is out of sight), so the rest can wait for it to be on
@@ -275,14 +221,14 @@ void TPantelForm::FormCreate()
     }
 
     // Creation is over: closing need no longer wait for it.
-    Busy = false;
+    m_show->setBusy(false);
 }
 
 void TPantelForm::startShow()
 {
     if (Closing)
         return;
-    Busy = true;
+    m_show->setBusy(true);
 
     // The companion and the start-up check are known before the clock's first tick
     // decides on the talk look.
@@ -291,145 +237,9 @@ void TPantelForm::startShow()
     // The clock is there from the first moment, not only after the first 30 s tick.
     timCheckTimer();
 
-    // The catalogue, and a random first picture so that each run starts elsewhere.
-    JpgFileSearch();
-    PictureIndex = random(PictureCount);
-
-    // The first picture slides in at once instead of waiting out a rest.
-    if (PictureCount != 0) {
-        ImageLoad();
-        timSlide->setEnabled(true);
-    } else {
+    if (!m_show->start([this](int n) { return random(n); }))
         lblTime->setText(NoPicturesText);
-        timStay->setEnabled(true);
-    }
-    Busy = false;
-}
-
-void TPantelForm::coverScreen(QScreen *screen)
-{
-    // A monitor that shows part of the primary one (a mirrored one, or the whole screen
-    // as a monitor of its own) is no other monitor: a cover there would hide the frame.
-    const QScreen *primary = QGuiApplication::primaryScreen();
-    if (!screen || !primary || screen == primary || screen->geometry().intersects(primary->geometry())
-        || m_covers.contains(screen) || Closing)
-        return;
-    auto *cover = new QWidget(this, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    cover->setWindowTitle(windowTitle());
-    QPalette black = cover->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    cover->setPalette(black);
-    cover->setAutoFillBackground(true);
-    cover->setMouseTracking(true);
-    cover->setFocusPolicy(Qt::StrongFocus);
-    cover->setAttribute(Qt::WA_InputMethodEnabled, false);
-    cover->installEventFilter(this);
-    cover->setGeometry(screen->geometry());
-    skipTaskbarAndPager(cover);
-    cover->showFullScreen();
-    m_covers.insert(screen, cover);
-}
-
-void TPantelForm::uncoverScreen(QScreen *screen)
-{
-    if (QWidget *cover = m_covers.take(screen))
-        cover->deleteLater();
-}
-
-void TPantelForm::watchScreen(QScreen *screen)
-{
-    coverScreen(screen);
-    connect(screen, &QScreen::geometryChanged, this, &TPantelForm::screensChanged);
-}
-
-void TPantelForm::screensChanged()
-{
-    // Qt tells of a change in several signals, while its screen list may still be
-    // changing; the window follows once they are all out.
-    if (!m_followPending) {
-        m_followPending = true;
-        QMetaObject::invokeMethod(
-            this, [this] { runGuarded([this] { followScreens(); }); }, Qt::QueuedConnection);
-    }
-}
-
-void TPantelForm::followScreens()
-{
-    m_followPending = false;
-    QScreen *primary = QGuiApplication::primaryScreen();
-    if (m_preview || Closing || !primary)
-        return;
-    // A cover stays only over a monitor that is still there and apart from the primary
-    // one, and keeps to that monitor's place; every other monitor gets one.
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    for (auto it = m_covers.begin(); it != m_covers.end();) {
-        QScreen *screen = it.key();
-        if (!screens.contains(screen) || screen == primary || screen->geometry().intersects(primary->geometry())) {
-            if (it.value())
-                it.value()->deleteLater();
-            it = m_covers.erase(it);
-            continue;
-        }
-        if (it.value())
-            it.value()->setGeometry(screen->geometry());
-        ++it;
-    }
-    for (QScreen *screen : screens)
-        coverScreen(screen);
-
-    // The window covers the primary monitor, and the frame stays inside it: its moves
-    // and bounces go on from the nearest place that fits. A frame larger than the
-    // monitor stands where a new one would.
-    const QRect area = primary->geometry();
-    if (geometry() == area)
-        return;
-    if (windowHandle())
-        windowHandle()->setScreen(primary);
-    setGeometry(area);
-    // The pointer has not moved, though it may now lie elsewhere in the window's
-    // coordinates: the next position seen is where it is.
-    LastMouseX = -1;
-    LastMouseY = -1;
-    const auto inside
-        = [](int at, int frame, int room) { return room >= frame ? qBound(0, at, room - frame) : qMin(at, 10); };
-    pnlBase->move(inside(pnlBase->x(), pnlBase->width(), area.width()),
-                  inside(pnlBase->y(), pnlBase->height(), area.height()));
-}
-
-bool TPantelForm::eventFilter(QObject *watched, QEvent *event)
-{
-    const bool cover = watched != this && watched->isWidgetType() && watched->parent() == this
-        && static_cast<QWidget *>(watched)->isWindow();
-    if (!cover)
-        return QWidget::eventFilter(watched, event);
-    switch (event->type()) {
-    case QEvent::KeyPress:
-        runGuarded([this] { FormKeyDown(); });
-        return true;
-    case QEvent::MouseButtonPress:
-        runGuarded([this] { FormMouseDown(); });
-        return true;
-    case QEvent::Enter:
-    case QEvent::MouseMove: {
-        // Positions count in this window's coordinates, wherever the pointer is.
-        const QPoint at = mapFromGlobal(static_cast<QSinglePointEvent *>(event)->globalPosition().toPoint());
-        runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
-        return event->type() == QEvent::MouseMove;
-    }
-    default:
-        return QWidget::eventFilter(watched, event);
-    }
-}
-
-std::optional<Picture> TPantelForm::loadFramePicture() const
-{
-    // A text of blanks only names no file here: the built-in golden bar.
-    return pnlBase->framePictureFrom(trimControl(FramePicture).isEmpty() ? QString() : FramePicture);
-}
-
-void TPantelForm::setClockColor(const QColor &color)
-{
-    pnlBase->setClockColor(color);
+    m_show->setBusy(false);
 }
 
 int TPantelForm::random(int n)
@@ -439,108 +249,10 @@ int TPantelForm::random(int n)
     return std::uniform_int_distribution<int>(0, n - 1)(m_random);
 }
 
-int TPantelForm::panelLeft(const Panel *panel) const
-{
-    // The slide area's coordinates are pnlBack's client coordinates.
-    return panel->x();
-}
-
-void TPantelForm::setPanelLeft(Panel *panel, int left)
-{
-    panel->move(left, panel->y());
-}
-
-void TPantelForm::JpgFileSearch()
-{
-    Busy = true;
-    PictureList = listPictureFiles(FolderPaths[size_t(FolderIndex)]);
-    PictureCount = int(PictureList.size());
-    if (PictureCount < PictureIndex + 1)
-        PictureIndex = 0;
-    Busy = false;
-}
-
-void TPantelForm::ImageLoad()
-{
-    if (PictureCount == 0)
-        return;
-    Busy = true;
-    ImageView *target = NextSide == 0 ? imgA : imgB;
-    // An undecodable picture, and equally a file that vanished, cannot be opened or is a
-    // folder, leaves the area empty; the saver opens no message over the screen.
-    target->setPicture(loadPicture(PictureList.at(PictureIndex), Scale, target->deviceSize()));
-    PictureIndex = PictureIndex + 1;
-    if (PictureIndex >= PictureCount)
-        PictureIndex = 0;
-    Busy = false;
-}
-
-void TPantelForm::timStayTimer()
-{
-    MoveCount = 0;
-    timStay->setEnabled(false);
-    timSlide->setEnabled(false);
-    timMove->setEnabled(true);
-}
-
-void TPantelForm::timMoveTimer()
-{
-    // A mail tick served inside this step waits until the step is over, and its check
-    // runs right after it.
-    m_mail->holdChecks();
-    const auto stepOver = qScopeGuard([this] { m_mail->releaseChecks(); });
-    // Input and the clock run between the steps.
-    QCoreApplication::processEvents();
-    if (MoveAmount != 0) {
-        ++MoveCount;
-        const MoveState moved = moveStep({pnlBase->x(), pnlBase->y(), MoveRight, MoveDown}, pnlBase->size(), size());
-        pnlBase->move(moved.left, moved.top);
-        MoveRight = moved.right;
-        MoveDown = moved.down;
-    }
-    if (MoveCount >= MoveAmount) {
-        timMove->setEnabled(false);
-        MoveCount = 0;
-        // A short pause after the move; the event queue keeps being served.
-        if (StayTime != ShortestStayTime) {
-            for (int i = 0; i < 5; ++i) {
-                QCoreApplication::processEvents();
-                QThread::msleep(100);
-            }
-        }
-        ImageLoad();
-        if (PictureCount > 1)
-            timSlide->setEnabled(true);
-        else
-            timStay->setEnabled(true);
-    }
-}
-
-void TPantelForm::timSlideTimer()
-{
-    Busy = true;
-    Panel *incoming = NextSide == 0 ? pnlA : pnlB;
-    Panel *outgoing = NextSide == 0 ? pnlB : pnlA;
-    const int left = panelLeft(incoming);
-    const int step = slideStep(left, SlideWidth, pnlBack->borderWidth());
-    if (step > 0) {
-        // Both panels move right by the same step.
-        pnlBase->slidePictures(step);
-    } else {
-        setPanelLeft(outgoing, -SlideWidth);
-        NextSide = NextSide == 0 ? 1 : 0;
-        timSlide->setEnabled(false);
-        timStay->setEnabled(true);
-    }
-    // Paint the invalid parts at once, so that the motion stays even at short intervals.
-    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
-    Busy = false;
-}
-
 void TPantelForm::timCheckTimer()
 {
     // The talk look holds the clock label until it ends.
-    if (!m_mail->talkShown() && FrameWidth > 5)
+    if (!m_mail->talkShown() && m_config.FrameWidth > 5)
         lblTime->setText(currentClockText());
     m_mail->clockTick();
 }
@@ -560,23 +272,8 @@ void TPantelForm::popMailConnect()
 
 void TPantelForm::setTalkLook(bool talk)
 {
-    if (talk) {
-        imgGaku->clear();
-        setClockColor(Qt::black);
-        pnlBase->setColor(QColor(255, 255, 0));
-        lblTime->setText(TalkText);
-        return;
-    }
-    imgGaku->setPicture(m_framePicture);
-    // The frame panel takes its own colour again, so that a frame picture that is
-    // missing or not a picture leaves the frame as it was at start.
-    pnlBase->setColor(m_baseColor);
-    setClockColor(toQColor(clockColorOf(ClockColor)));
     // Without a clock nothing would ever replace the marker, so it goes.
-    if (FrameWidth > 5)
-        lblTime->setText(currentClockText());
-    else
-        lblTime->clear();
+    pnlBase->setTalkLook(talk, m_config.FrameWidth > 5 ? currentClockText() : QString());
 }
 
 void TPantelForm::askToClose()
@@ -654,13 +351,10 @@ void TPantelForm::FormClose()
     timMove->setEnabled(false);
     timSlide->setEnabled(false);
     timCheck->setEnabled(false);
-    for (const QPointer<QWidget> &cover : std::as_const(m_covers)) {
-        if (cover)
-            cover->hide();
-    }
+    m_covers->hide();
     m_mail->stop();
     // A load or slide step in progress may finish first; events are not served here.
-    for (int i = 0; i < 5 && Busy; ++i)
+    for (int i = 0; i < 5 && m_show->busy(); ++i)
         QThread::msleep(100);
     if (PlatformId == 1)
         platform().setScreenSaverRunning(false);
@@ -670,44 +364,54 @@ void TPantelForm::FormClose()
 void TPantelForm::FormDestroy()
 {
     m_mail->endMailConnection();
-    PictureList.clear();
-    PictureCount = 0;
+    m_show->clear();
+}
+
+void TPantelForm::takeInput(QEvent::Type type, QPoint at)
+{
+    // A preview, and equally a saver in a daemon's window, take no input at all: only
+    // the run mode's own window reads keys, buttons and movement. Qt hands Enter events
+    // to disabled widgets too, so a preview ignores them here.
+    if (m_preview)
+        return;
+    switch (type) {
+    case QEvent::KeyPress:
+        runGuarded([this] { FormKeyDown(); });
+        break;
+    case QEvent::MouseButtonPress:
+        runGuarded([this] { FormMouseDown(); });
+        break;
+    case QEvent::Enter:
+    case QEvent::MouseMove:
+        runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+        break;
+    default:
+        break;
+    }
 }
 
 void TPantelForm::keyPressEvent(QKeyEvent *)
 {
-    // A preview, and equally a saver in a daemon's window, take no input at all: only
-    // the run mode's own window reads keys, buttons and movement.
-    if (m_preview)
-        return;
-    runGuarded([this] { FormKeyDown(); });
+    takeInput(QEvent::KeyPress, QPoint());
 }
 
 void TPantelForm::enterEvent(QEnterEvent *event)
 {
     // A window that appears under the pointer, or the pointer coming in, counts as a
     // movement to where the pointer is, so the first position is known before the user
-    // moves the mouse. Qt hands Enter events to disabled widgets too, so a preview
-    // ignores them here.
-    if (m_preview)
-        return;
-    const QPoint at = event->position().toPoint();
-    runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+    // moves the mouse.
+    takeInput(QEvent::Enter, event->position().toPoint());
 }
 
 void TPantelForm::mousePressEvent(QMouseEvent *)
 {
-    if (m_preview)
-        return;
-    runGuarded([this] { FormMouseDown(); });
+    // A double click comes here too, as a press.
+    takeInput(QEvent::MouseButtonPress, QPoint());
 }
 
 void TPantelForm::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_preview)
-        return;
-    const QPoint at = event->position().toPoint();
-    runGuarded([this, at] { FormMouseMove(at.x(), at.y()); });
+    takeInput(QEvent::MouseMove, event->position().toPoint());
 }
 
 void TPantelForm::paintEvent(QPaintEvent *)

@@ -4,9 +4,11 @@
 #include "show/FrameLayout.h"
 #include "show/FrameView.h"
 #include "show/PictureLoader.h"
+#include "show/ShowConfig.h"
+#include "show/Slideshow.h"
 
-#include <QHash>
-#include <QPointer>
+#include <QEvent>
+#include <QPoint>
 #include <QSize>
 #include <QStringList>
 #include <QWidget>
@@ -20,7 +22,8 @@ class ImageView;
 class MailIndicator;
 class Panel;
 class QLabel;
-class QScreen;
+class ScreenCovers;
+
 class Timer;
 
 namespace Ui {
@@ -30,7 +33,9 @@ class TPantelForm;
 // The show window: black screen (or the preview parent's inside), one square frame with
 // its picture, clock, mat and the two picture panels that take turns; the timers that
 // rest, move and slide; input and closing. Its creation runs FormCreate. The frame's
-// components come from FrameParts.
+// components come from FrameParts; the handlers hand their work to the settings read at
+// start (ShowConfig), the picture cycle (Slideshow) and the covers of the other
+// monitors (ScreenCovers).
 class TPantelForm : public QWidget, public FrameParts
 {
     Q_OBJECT
@@ -67,7 +72,7 @@ public:
     Timer *timCheck = nullptr;
     Timer *timMailCheck = nullptr;
 
-    // Handlers.
+    // Handlers; the picture cycle's are Slideshow's.
     void FormCreate();
     bool FormCloseQuery();
     void FormClose();
@@ -78,14 +83,14 @@ public:
     // The system command handler's answer: true (result 1, not passed on) for the
     // screen-save command, false for the default handling.
     bool FormSystemCommand(quint32 command);
-    void timStayTimer();
-    void timMoveTimer();
-    void timSlideTimer();
+    void timStayTimer() { m_show->timStayTimer(); }
+    void timMoveTimer() { m_show->timMoveTimer(); }
+    void timSlideTimer() { m_show->timSlideTimer(); }
     void timCheckTimer();
     void timMailCheckTimer();
     void popMailConnect();
-    void JpgFileSearch();
-    void ImageLoad();
+    void JpgFileSearch() { m_show->JpgFileSearch(); }
+    void ImageLoad() { m_show->ImageLoad(); }
 
     // A close request as input makes it (with the password check where one applies).
     void askToClose();
@@ -97,28 +102,28 @@ public:
     int lastMouseX() const { return LastMouseX; }
     int lastMouseY() const { return LastMouseY; }
     quint32 platformId() const { return PlatformId; }
-    const QStringList &pictureList() const { return PictureList; }
-    int pictureCount() const { return PictureCount; }
-    int pictureIndex() const { return PictureIndex; }
-    bool moveRight() const { return MoveRight; }
-    bool moveDown() const { return MoveDown; }
-    int moveCount() const { return MoveCount; }
-    int frameSize() const { return FrameSize; }
-    int stayTime() const { return StayTime; }
-    int slideInterval() const { return SlideInterval; }
-    int moveAmount() const { return MoveAmount; }
-    int frameWidth() const { return FrameWidth; }
-    int slideWidth() const { return SlideWidth; }
-    int nextSide() const { return NextSide; }
-    int folderIndex() const { return FolderIndex; }
+    const QStringList &pictureList() const { return m_show->pictureList(); }
+    int pictureCount() const { return m_show->pictureCount(); }
+    int pictureIndex() const { return m_show->pictureIndex(); }
+    bool moveRight() const { return m_show->moveRight(); }
+    bool moveDown() const { return m_show->moveDown(); }
+    int moveCount() const { return m_show->moveCount(); }
+    int frameSize() const { return m_config.FrameSize; }
+    int stayTime() const { return m_config.StayTime; }
+    int slideInterval() const { return m_config.SlideInterval; }
+    int moveAmount() const { return m_config.MoveAmount; }
+    int frameWidth() const { return m_config.FrameWidth; }
+    int slideWidth() const { return m_show->slideWidth(); }
+    int nextSide() const { return m_show->nextSide(); }
+    int folderIndex() const { return m_config.FolderIndex; }
     double scale() const { return Scale; }
-    bool busy() const { return Busy; }
+    bool busy() const { return m_show->busy(); }
     bool closing() const { return Closing; }
     // The mail check and the companion's signal, with the client popMail.
     MailIndicator *mailIndicator() const { return m_mail; }
-    const FrameLayout &layout() const { return m_layout; }
+    const FrameLayout &layout() const { return m_config.layout; }
     // The client-coordinate left edge of a picture panel inside pnlBack.
-    int panelLeft(const Panel *panel) const;
+    int panelLeft(const Panel *panel) const { return m_show->panelLeft(panel); }
 
 signals:
     // The window has closed; the program ends.
@@ -131,70 +136,35 @@ protected:
     void enterEvent(QEnterEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
-    // Input on the covers of the other monitors counts as input on this window.
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The run mode blacks out every monitor; the primary one holds the frame and plays
-    // the role of the screen, the others get a plain black window each.
     // What the start-up does once the frame is on screen (or at once, when the frame
     // does not go first): the mail check, the clock, the catalogue and the first picture.
     void startShow();
-    void coverScreen(QScreen *screen);
-    void uncoverScreen(QScreen *screen);
-    // Covers a monitor and follows its changes of place and size.
-    void watchScreen(QScreen *screen);
-    // A monitor came, went or changed, or another one became the primary: the window
-    // follows the primary monitor and the covers the others, once the change is over.
-    void screensChanged();
-    void followScreens();
-    void setPanelLeft(Panel *panel, int left);
+    // Every input the run mode reads, from this window or a cover of another monitor,
+    // goes to its handler here; the handlers decide whether it closes the saver.
+    void takeInput(QEvent::Type type, QPoint at);
     int random(int n);
     // The talk look (yellow frame, the marker in the clock label) or the normal one.
     void setTalkLook(bool talk);
-    // The frame picture as the slot names it: built-in, a picture file, or none.
-    std::optional<Picture> loadFramePicture() const;
-    void setClockColor(const QColor &color);
 
     std::unique_ptr<Ui::TPantelForm> ui;
     Environment m_environment;
     std::mt19937 m_random;
-    FrameLayout m_layout;
+    // What the settings gave at start.
+    ShowConfig m_config;
     bool m_preview = false;
     bool m_skipPrompt = false;
     // startShow has yet to run (the frame goes first, and is not yet on screen).
     bool m_showPending = false;
-    // The frame panel's own colour, seen again when the talk look ends.
-    QColor m_baseColor;
-    // The frame picture as read at start, shown again when the talk look ends.
-    std::optional<Picture> m_framePicture;
     MailIndicator *m_mail = nullptr;
-    QHash<QScreen *, QPointer<QWidget>> m_covers;
-    bool m_followPending = false;
+    ScreenCovers *m_covers = nullptr;
+    std::unique_ptr<Slideshow> m_show;
 
     // The window's own fields.
     qint32 LastMouseX = -1;
     qint32 LastMouseY = -1;
     quint32 PlatformId = 0;
-    QStringList PictureList;
-    qint32 PictureCount = 0;
-    qint32 PictureIndex = 0;
-    bool MoveRight = true;
-    bool MoveDown = true;
-    qint32 MoveCount = 0;
-    qint32 FrameSize = 0;
-    qint32 StayTime = 0;
-    qint32 SlideInterval = 0;
-    qint32 MoveAmount = 0;
-    qint32 FrameWidth = 0;
-    qint32 SlideWidth = 0;
-    quint8 NextSide = 0;
-    qint8 FolderIndex = 0;
-    std::array<QString, kSlotCount> FolderPaths;
-    bool FolderRotation = false;
     double Scale = 1.0;
-    QString ClockColor;
-    QString FramePicture;
-    bool Busy = true;
     bool Closing = false;
 };

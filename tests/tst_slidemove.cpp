@@ -1,6 +1,7 @@
 #include "show/ClockText.h"
 #include "show/FrameLayout.h"
 #include "show/MouseMove.h"
+#include "show/ShowConfig.h"
 #include "show/SlideMove.h"
 #include "show/SystemCommand.h"
 #include "show/Timer.h"
@@ -284,6 +285,47 @@ private slots:
         QTEST(l.moveAmount, "moveAmount");
         QTEST(l.errorSize, "errorSize");
         QTEST(l.clockTop(9), "clockTop");
+    }
+    void showConfig_data()
+    {
+        QTest::addColumn<bool>("orderF");
+        QTest::addColumn<int>("startNo");
+        QTest::addColumn<QString>("slot2"); // the other slots keep their defaults
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<int>("folderIndex");
+        QTest::addColumn<QList<int>>("numbers"); // frame size, stay, slide, move, width
+        QTest::addColumn<QString>("clockColor");
+        QTest::newRow("stored slot") << false << 2 << "600,0,-1,7,20,  ,/p, " << 1.0 << 2
+                                     << QList<int>{600, 10, 1, 7, 20} << "clBlack";
+        QTest::newRow("start number out of range")
+            << false << 9 << "600" << 1.0 << 0 << QList<int>{450, 5000, 100, 20, 10} << "clBlack";
+        QTest::newRow("rotation to the next used slot")
+            << true << 0 << "300,1,2,3,4, clRed,/p," << 1.0 << 2 << QList<int>{300, 1, 2, 3, 4} << " clRed";
+        QTest::newRow("rotation without a used slot")
+            << true << 4 << "300" << 1.0 << 4 << QList<int>{450, 5000, 100, 20, 10} << "clBlack";
+        QTest::newRow("preview keeps a border and a move")
+            << false << 2 << "450,5000,100,1,1,,/p," << 0.1 << 2 << QList<int>{450, 5000, 100, 1, 1} << "clBlack";
+    }
+
+    void showConfig()
+    {
+        QFETCH(bool, orderF);
+        QFETCH(int, startNo);
+        QFETCH(QString, slot2);
+        QFETCH(double, scale);
+        QFETCH(QList<int>, numbers);
+        StoredSettings settings;
+        settings.orderF = orderF;
+        settings.startNo = startNo;
+        settings.folders[2] = slot2;
+        const ShowConfig c = ::showConfig(settings, scale);
+        const FrameLayout layout = frameLayout(numbers[0], numbers[4], numbers[3], scale);
+        QTEST(c.FolderIndex, "folderIndex");
+        QCOMPARE(QList<int>({c.FrameSize, c.StayTime, c.SlideInterval, c.MoveAmount, c.FrameWidth}),
+                 QList<int>({numbers[0], numbers[1], numbers[2], layout.moveAmount, layout.frameWidth}));
+        QCOMPARE(c.layout.frameEdge, layout.frameEdge);
+        QTEST(c.ClockColor, "clockColor");
+        QCOMPARE(c.FolderPaths[2], Split(slot2, 7));
     }
 };
 

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "show/FrameView.h"
+#include "show/PictureLoader.h"
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class MailIndicator;
+class Panel;
+class QWidget;
+class Timer;
+
+// The picture cycle of the show window: the catalogue of the slot's folder, the loading
+// of the next picture into the panel that slides in next, and the timers' work: a rest,
+// a move of the frame, then the new picture slides in. The window's handlers of the
+// same names call in here.
+class Slideshow
+{
+public:
+    struct Parts
+    {
+        FrameParts frame;
+        QWidget *window = nullptr; // the frame moves within it
+        Timer *timStay = nullptr;
+        Timer *timMove = nullptr;
+        Timer *timSlide = nullptr;
+        MailIndicator *mail = nullptr; // its checks wait while a move step runs
+    };
+
+    explicit Slideshow(Parts parts);
+
+    // The fields as FormCreate starts them.
+    void reset();
+    // The slot's folder and times, and the window's scale that pictures are loaded at.
+    void configure(const QString &folder, int stayTime, int moveAmount, double scale);
+    // Panel A waits out of sight to the left; panel B stands at rest.
+    void placePanels();
+    // The catalogue, and a first picture drawn by `draw` (0 to n - 1) so that each run
+    // starts elsewhere; the first one slides in at once. False when there is no picture.
+    bool start(const std::function<int(int)> &draw);
+
+    void JpgFileSearch();
+    void ImageLoad();
+    void timStayTimer();
+    void timMoveTimer();
+    void timSlideTimer();
+    // The catalogue goes with the window.
+    void clear();
+
+    // The client-coordinate left edge of a picture panel inside pnlBack.
+    int panelLeft(const Panel *panel) const;
+
+    const QStringList &pictureList() const { return PictureList; }
+    int pictureCount() const { return PictureCount; }
+    int pictureIndex() const { return PictureIndex; }
+    bool moveRight() const { return MoveRight; }
+    bool moveDown() const { return MoveDown; }
+    int moveCount() const { return MoveCount; }
+    int slideWidth() const { return SlideWidth; }
+    int nextSide() const { return NextSide; }
+    // A load or slide step is in progress; closing waits a little for it.
+    bool busy() const { return Busy; }
+    void setBusy(bool busy) { Busy = busy; }
+
+private:
+    // The one place the cycle gets its pictures from: the next one of the catalogue, for
+    // a panel of `visible` device pixels; none when it cannot be shown.
+    std::optional<Picture> nextPicture(QSize visible);
+    void setPanelLeft(Panel *panel, int left);
+
+    Parts m_parts;
+    QString m_folder;
+    int StayTime = 0;
+    int MoveAmount = 0;
+    double Scale = 1.0;
+
+    QStringList PictureList;
+    qint32 PictureCount = 0;
+    qint32 PictureIndex = 0;
+    bool MoveRight = true;
+    bool MoveDown = true;
+    qint32 MoveCount = 0;
+    qint32 SlideWidth = 0;
+    quint8 NextSide = 0;
+    bool Busy = true;
+};
