@@ -4,6 +4,7 @@
 
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -111,6 +112,103 @@ QColorSpace colourSpaceOf(const heif_image_handle *handle)
     return QColorSpace::fromIccProfile(profile);
 }
 
+// How 8-bit Y, Cb, Cr become R, G, B, in 16-bit fixed point: the matrix the stream's
+// colour description names (BT.709, BT.2020, else BT.601) and its range (full, or video
+// levels 16-235 and 16-240, stretched here).
+struct YcbcrMatrix
+{
+    int yScale, yOffset, crR, cbG, crG, cbB;
+
+    static YcbcrMatrix of(const heif_color_profile_nclx &nclx)
+    {
+        double kr = 0.299, kb = 0.114;
+        if (nclx.matrix_coefficients == heif_matrix_coefficients_ITU_R_BT_709_5) {
+            kr = 0.2126;
+            kb = 0.0722;
+        } else if (nclx.matrix_coefficients == heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance) {
+            kr = 0.2627;
+            kb = 0.0593;
+        }
+        const double kg = 1.0 - kr - kb;
+        const bool full = nclx.full_range_flag != 0;
+        const double y = full ? 1.0 : 255.0 / 219.0;
+        const double c = full ? 1.0 : 255.0 / 224.0;
+        const auto fixed = [](double v) { return int(v * 65536.0 + 0.5); };
+        return YcbcrMatrix{fixed(y),
+                           full ? 0 : 16,
+                           fixed(2 * (1 - kr) * c),
+                           fixed(2 * kb * (1 - kb) / kg * c),
+                           fixed(2 * kr * (1 - kr) / kg * c),
+                           fixed(2 * (1 - kb) * c)};
+    }
+
+    static uchar clamp(int v) { return uchar(std::clamp((v + 32768) >> 16, 0, 255)); }
+};
+
+// Feeds a decoded picture held as 8-bit Y, Cb and Cr planes (4:2:0, 4:2:2 or 4:4:4) to
+// the reducer, converting one row at a time: the planes are all that is held of the
+// full picture. False when the picture is held otherwise (libheif then converts).
+bool feedPlanes(const heif_image *image, const heif_image_handle *handle, AreaReducer &reducer,
+                const CancelCheck &cancelled, bool *gaveUp)
+{
+    const heif_chroma chroma = heif_image_get_chroma_format(image);
+    if (heif_image_get_colorspace(image) != heif_colorspace_YCbCr
+        || (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444))
+        return false;
+    for (const heif_channel channel : {heif_channel_Y, heif_channel_Cb, heif_channel_Cr}) {
+        if (heif_image_get_bits_per_pixel_range(image, channel) != 8)
+            return false;
+    }
+    // Without a colour description libheif takes BT.601 at full range, as encoders
+    // writing HEIF do; so does this.
+    heif_color_profile_nclx *nclx = nullptr;
+    heif_color_profile_nclx fallback{};
+    fallback.matrix_coefficients = heif_matrix_coefficients_ITU_R_BT_601_6;
+    fallback.full_range_flag = 1;
+    const bool described = heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx;
+    const YcbcrMatrix m = YcbcrMatrix::of(described ? *nclx : fallback);
+    heif_nclx_color_profile_free(nclx);
+    int yStride = 0, cbStride = 0, crStride = 0;
+    const uint8_t *yPlane = heif_image_get_plane_readonly(image, heif_channel_Y, &yStride);
+    const uint8_t *cbPlane = heif_image_get_plane_readonly(image, heif_channel_Cb, &cbStride);
+    const uint8_t *crPlane = heif_image_get_plane_readonly(image, heif_channel_Cr, &crStride);
+    const int width = heif_image_get_width(image, heif_channel_Y);
+    const int height = heif_image_get_height(image, heif_channel_Y);
+    const int shiftX = chroma == heif_chroma_444 ? 0 : 1;
+    const int shiftY = chroma == heif_chroma_420 ? 1 : 0;
+    if (!yPlane || !cbPlane || !crPlane || width <= 0 || height <= 0
+        || heif_image_get_width(image, heif_channel_Cb) < ((width + shiftX) >> shiftX)
+        || heif_image_get_height(image, heif_channel_Cb) < ((height + shiftY) >> shiftY)
+        || heif_image_get_width(image, heif_channel_Cr) < ((width + shiftX) >> shiftX)
+        || heif_image_get_height(image, heif_channel_Cr) < ((height + shiftY) >> shiftY))
+        return false;
+    std::vector<uchar> row(size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        if (y % 64 == 0 && isCancelled(cancelled)) {
+            *gaveUp = true;
+            return true;
+        }
+        const uint8_t *luma = yPlane + qsizetype(y) * yStride;
+        const uint8_t *cb = cbPlane + qsizetype(y >> shiftY) * cbStride;
+        const uint8_t *cr = crPlane + qsizetype(y >> shiftY) * crStride;
+        for (int x = 0; x < width; ++x) {
+            const int l = (luma[x] - m.yOffset) * m.yScale;
+            const int b = cb[x >> shiftX] - 128;
+            const int r = cr[x >> shiftX] - 128;
+            row[3 * size_t(x)] = YcbcrMatrix::clamp(l + m.crR * r);
+            row[3 * size_t(x) + 1] = YcbcrMatrix::clamp(l - m.cbG * b - m.crG * r);
+            row[3 * size_t(x) + 2] = YcbcrMatrix::clamp(l + m.cbB * b);
+        }
+        reducer.addRow(row.data(), AreaReducer::Layout::Rgb24);
+    }
+    return true;
+}
+
+QSize decodedSize(const heif_image *image, heif_channel channel)
+{
+    return QSize(heif_image_get_width(image, channel), heif_image_get_height(image, channel));
+}
+
 } // namespace
 
 std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
@@ -147,13 +245,32 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     if (!options)
         return std::nullopt;
     options->convert_hdr_to_8bit = 1;
+    // The stream's own 4:2:0 planes first, as phones and cameras write them (libheif's
+    // conversion to RGB would make a full RGB copy beside them); a picture of more than
+    // 8 bits is decoded again as RGB.
     heif_image *decoded = nullptr;
+    if (heif_decode_image(chosen.get(), &decoded, heif_colorspace_YCbCr, heif_chroma_420, options.get()).code
+        != heif_error_Ok)
+        return std::nullopt;
+    Owned<heif_image> image(decoded);
+    if (isCancelled(request.cancelled))
+        return std::nullopt;
+    const QSize planesSize = decodedSize(decoded, heif_channel_Y);
+    if (!planesSize.isEmpty()) {
+        AreaReducer reducer(planesSize, target);
+        bool gaveUp = false;
+        if (!reducer.isNull() && feedPlanes(decoded, chosen.get(), reducer, request.cancelled, &gaveUp)) {
+            if (gaveUp)
+                return std::nullopt;
+            return toSrgb(reducer.take(), space);
+        }
+    }
+    image.reset();
     if (heif_decode_image(chosen.get(), &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGB, options.get()).code
         != heif_error_Ok)
         return std::nullopt;
-    const Owned<heif_image> image(decoded);
-    const QSize size(heif_image_get_width(decoded, heif_channel_interleaved),
-                     heif_image_get_height(decoded, heif_channel_interleaved));
+    image.reset(decoded);
+    const QSize size = decodedSize(decoded, heif_channel_interleaved);
     int stride = 0;
     const uint8_t *plane = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
     if (!plane || size.isEmpty() || stride < size.width() * 3 || isCancelled(request.cancelled))
