@@ -35,14 +35,16 @@ bool writeAll(const QString &path, const QByteArray &data)
 }
 
 // The reference decodes: a tool made for the format decodes the whole file to PNG (or
-// Pillow reads it), Pillow converts an embedded profile to sRGB and reduces to the
-// asked size with its area average (BOX), and writes a PPM.
+// Pillow reads it; its TIFF reader turns the picture upright by the orientation tag while
+// it loads), Pillow converts an embedded profile to sRGB and reduces to the asked size
+// with its area average (BOX), and writes a PPM.
 constexpr char kReferenceScript[] = R"(
 import io, sys
 from PIL import Image, ImageCms
 source, target, width, height = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
 image = Image.open(source)
 image.seek(0)
+image.load()
 profile = image.info.get('icc_profile')
 image = image.convert('RGB')
 if profile:
@@ -116,6 +118,10 @@ void TestPicture::initTestCase()
     QVERIFY(
         run(QStringLiteral("convert"),
             {landscape, QStringLiteral("-compress"), QStringLiteral("lzw"), file(QStringLiteral("landscape.tiff"))}));
+    // Stored sideways, with the orientation tag that turns it upright.
+    QVERIFY(
+        run(QStringLiteral("convert"),
+            {portrait, QStringLiteral("-orient"), QStringLiteral("RightTop"), file(QStringLiteral("turned.tiff"))}));
     QVERIFY(run(QStringLiteral("cwebp"),
                 {QStringLiteral("-quiet"), landscape, QStringLiteral("-o"), file(QStringLiteral("landscape.webp"))}));
     QVERIFY(run(QStringLiteral("cwebp"),
@@ -282,6 +288,8 @@ void TestPicture::decode_data()
         {"portrait.gif", "pillow", area, {200, 300}, 1.0},
         {"landscape.tiff", "pillow", own, {800, 600}, 0.0},
         {"landscape.tiff", "pillow", odd, {97, 73}, 1.0},
+        {"turned.tiff", "pillow", own, {540, 360}, 0.0},
+        {"turned.tiff", "pillow", area, {400, 267}, 1.0},
         {"landscape.webp", "dwebp", own, {800, 600}, 0.5},
         {"landscape.webp", "dwebp", area, {400, 300}, 1.0},
         {"portrait.webp", "dwebp", odd, {97, 146}, 1.0},
