@@ -1,11 +1,11 @@
 // Fitting large WebP and HEIC pictures into a 400 x 300 picture area, each against the
 // format's own tool decoding the same file in the same run, and the memory the fitting
-// takes. Prints table rows for bench/run:
+// takes. Prints table rows in bench/run's form (it is run by hand, being slow):
 //   bench:<figure><TAB><median><TAB><spread><TAB><goal><TAB><met|not met>
 //
-// bench_formats            makes the pictures, measures, prints the rows
-// bench_formats --load F   (internal) fits F once in a fresh process and prints the peak
-//                          resident memory before and after, in KiB
+// formats_fit            makes the pictures, measures, prints the rows
+// formats_fit --load F   (internal) fits F once in a fresh process and prints the peak
+//                        resident memory before and after, in KiB
 
 #include "bench/Median.h"
 #include "picture/Decode.h"
@@ -137,8 +137,7 @@ QString spreadOf(std::vector<double> values, const char *unit)
 
 // Times the fitting against `reference` (a command line), alternating, and prints the
 // time row; then the memory row, ours above idle against the reference's whole peak.
-bool measure(const QString &name, const QString &path, const QStringList &reference, double timeGoal,
-             double memoryGoal)
+bool measure(const QString &name, const QString &path, const QStringList &reference, double timeGoal, double memoryGoal)
 {
     fitMs(path);
     runTool(reference);
@@ -148,7 +147,7 @@ bool measure(const QString &name, const QString &path, const QStringList &refere
         const double ms = fitMs(path);
         const double mb = fitPeakMB(path);
         if (tool.ms < 0 || ms < 0 || mb < 0) {
-            std::fprintf(stderr, "bench_formats: %s: a decode failed\n", qPrintable(name));
+            std::fprintf(stderr, "formats_fit: %s: a decode failed\n", qPrintable(name));
             return false;
         }
         theirs.push_back(tool.ms);
@@ -204,20 +203,20 @@ int main(int argc, char **argv)
     if (!folder.isValid() || !makeSource(webpSource, 8000, 6000)
         || !run(QStringLiteral("cwebp"), {QStringLiteral("-quiet"), webpSource, QStringLiteral("-o"), webp})
         || !makeSource(heicSource, 4000, 3000)
-        || !run(QStringLiteral("heif-enc"), {QStringLiteral("-q"), QStringLiteral("85"), heicSource,
-                                             QStringLiteral("-o"), heic})) {
-        std::fprintf(stderr, "bench_formats: could not make the pictures (are cwebp and heif-enc installed?)\n");
+        || !run(QStringLiteral("heif-enc"),
+                {QStringLiteral("-q"), QStringLiteral("85"), heicSource, QStringLiteral("-o"), heic})) {
+        std::fprintf(stderr, "formats_fit: could not make the pictures (are cwebp and heif-enc installed?)\n");
         return 1;
     }
     QFile::remove(webpSource);
     QFile::remove(heicSource);
     const QString scaled = folder.filePath(QStringLiteral("scaled.ppm"));
     const QString converted = folder.filePath(QStringLiteral("converted.jpg"));
-    const bool ran = measure(QStringLiteral("WebP 48 MP"), webp,
-                             {QStringLiteral("dwebp"), QStringLiteral("-quiet"), QStringLiteral("-scale"),
-                              QStringLiteral("400"), QStringLiteral("300"), webp, QStringLiteral("-ppm"),
-                              QStringLiteral("-o"), scaled},
-                             1.2, 1.0)
+    const bool ran
+        = measure(QStringLiteral("WebP 48 MP"), webp,
+                  {QStringLiteral("dwebp"), QStringLiteral("-quiet"), QStringLiteral("-scale"), QStringLiteral("400"),
+                   QStringLiteral("300"), webp, QStringLiteral("-ppm"), QStringLiteral("-o"), scaled},
+                  1.2, 1.0)
         && measure(QStringLiteral("HEIC 12 MP"), heic, {QStringLiteral("heif-convert"), heic, converted}, 1.0, 1.0);
     return ran ? 0 : 1;
 }
