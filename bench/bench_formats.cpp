@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,6 +94,10 @@ ToolRun runTool(const QStringList &command)
     timer.start();
     const pid_t child = ::fork();
     if (child == 0) {
+        // The tools' chatter would mix with the rows.
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        if (quiet >= 0)
+            ::dup2(quiet, STDOUT_FILENO);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }

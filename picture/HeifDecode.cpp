@@ -247,15 +247,15 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     options->convert_hdr_to_8bit = 1;
     // The stream's own 4:2:0 planes first, as phones and cameras write them (libheif's
     // conversion to RGB would make a full RGB copy beside them); a picture of more than
-    // 8 bits is decoded again as RGB.
+    // 8 bits, or one libheif cannot give as such planes, is decoded as RGB.
     heif_image *decoded = nullptr;
-    if (heif_decode_image(chosen.get(), &decoded, heif_colorspace_YCbCr, heif_chroma_420, options.get()).code
-        != heif_error_Ok)
-        return std::nullopt;
+    const bool planar
+        = heif_decode_image(chosen.get(), &decoded, heif_colorspace_YCbCr, heif_chroma_420, options.get()).code
+        == heif_error_Ok;
     Owned<heif_image> image(decoded);
     if (isCancelled(request.cancelled))
         return std::nullopt;
-    const QSize planesSize = decodedSize(decoded, heif_channel_Y);
+    const QSize planesSize = planar ? decodedSize(decoded, heif_channel_Y) : QSize();
     if (!planesSize.isEmpty()) {
         AreaReducer reducer(planesSize, target);
         bool gaveUp = false;
@@ -266,6 +266,7 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
         }
     }
     image.reset();
+    decoded = nullptr;
     if (heif_decode_image(chosen.get(), &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGB, options.get()).code
         != heif_error_Ok)
         return std::nullopt;

@@ -135,6 +135,10 @@ void TestPicture::initTestCase()
                  QStringLiteral("-o"), file(QStringLiteral("thumbnail.heic"))}));
     QVERIFY(run(QStringLiteral("heif-enc"),
                 {QStringLiteral("-A"), portrait, QStringLiteral("-o"), file(QStringLiteral("portrait.avif"))}));
+    QVERIFY(run(QStringLiteral("convert"),
+                {landscape, QStringLiteral("-colorspace"), QStringLiteral("Gray"), file(QStringLiteral("grey.png"))}));
+    QVERIFY(run(QStringLiteral("heif-enc"),
+                {file(QStringLiteral("grey.png")), QStringLiteral("-o"), file(QStringLiteral("grey.heic"))}));
     // A picture in Display P3, its profile embedded, as a PNG and as a WebP.
     QImage wide(QImage(portrait).convertToFormat(QImage::Format_RGB32));
     wide.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
@@ -297,6 +301,7 @@ void TestPicture::decode_data()
         {"landscape.heic", "heif-convert", area, {400, 300}, 1.0},
         {"thumbnail.heic", "heif-convert", QSize(100, 100), {67, 100}, 2.0},
         {"portrait.avif", "heif-convert", area, {200, 300}, 1.0},
+        {"grey.heic", "heif-convert", area, {400, 300}, 1.0},
         {"p3.png", "pillow", own, {360, 540}, 0.5},
         {"p3.webp", "pillow", area, {200, 300}, 1.5},
     };
