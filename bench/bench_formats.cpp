@@ -1,0 +1,227 @@
+// Fitting large WebP and HEIC pictures into a 400 x 300 picture area, each against the
+// format's own tool decoding the same file in the same run, and the memory the fitting
+// takes. Prints table rows in bench/run's form (it is run by hand, being slow):
+//   bench:<figure><TAB><median><TAB><spread><TAB><goal><TAB><met|not met>
+//
+// formats_fit            makes the pictures, measures, prints the rows
+// formats_fit --load F   (internal) fits F once in a fresh process and prints the peak
+//                        resident memory before and after, in KiB
+
+#include "bench/Median.h"
+#include "picture/Decode.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRuns = 5;
+const QSize kArea(400, 300);
+
+qint64 peakMemoryKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// A photograph-like picture: smooth light with fine texture, so that the file has the
+// size and entropy of a camera picture (a flat picture would decode unrealistically fast).
+bool makeSource(const QString &path, int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    quint32 noise = 12345;
+    for (int y = 0; y < height; ++y) {
+        uchar *line = image.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            const int grain = int(noise >> 28) - 8;
+            const int sky = 90 + (y * 120) / height;
+            const int wave = ((x / 7 + y / 11) % 64) - 32;
+            line[3 * x] = uchar(qBound(0, sky + wave / 2 + grain, 255));
+            line[3 * x + 1] = uchar(qBound(0, 60 + (x * 150) / width + grain, 255));
+            line[3 * x + 2] = uchar(qBound(0, 200 - sky / 2 + wave + grain, 255));
+        }
+    }
+    return image.save(path, "PNG", 90);
+}
+
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(600000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// A whole run of a program: its time in milliseconds and its peak resident memory in
+// KiB (from wait4, which QProcess does not give). Time -1 when it fails.
+struct ToolRun
+{
+    double ms = -1;
+    long peakKiB = 0;
+};
+
+ToolRun runTool(const QStringList &command)
+{
+    std::vector<QByteArray> bytes;
+    for (const QString &part : command)
+        bytes.push_back(part.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &part : bytes)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // The tools' chatter would mix with the rows.
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        if (quiet >= 0)
+            ::dup2(quiet, STDOUT_FILENO);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {};
+    return ToolRun{double(timer.nsecsElapsed()) / 1e6, usage.ru_maxrss};
+}
+
+double fitMs(const QString &path)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const auto picture = decodeFile(path, DecodeRequest{kArea, {}});
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    return picture ? ms : -1;
+}
+
+// Our peak above the idle process, in MB, as a fresh process measures it.
+double fitPeakMB(const QString &path)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--load"), path});
+    if (!child.waitForFinished(300000) || child.exitCode() != 0)
+        return -1;
+    const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+    return double(figures.value(1).toLongLong() - figures.value(0).toLongLong()) / 1024.0;
+}
+
+void printRow(const QString &figure, const QString &value, const QString &spread, const QString &goal, bool met)
+{
+    QTextStream(stdout) << "bench:" << figure << '\t' << value << '\t' << spread << '\t' << goal << '\t'
+                        << (met ? "met" : "not met") << Qt::endl;
+}
+
+QString spreadOf(std::vector<double> values, const char *unit)
+{
+    std::sort(values.begin(), values.end());
+    return QStringLiteral("%1-%2%3").arg(values.front(), 0, 'f', 2).arg(values.back(), 0, 'f', 2).arg(unit);
+}
+
+// Times the fitting against `reference` (a command line), alternating, and prints the
+// time row; then the memory row, ours above idle against the reference's whole peak.
+bool measure(const QString &name, const QString &path, const QStringList &reference, double timeGoal, double memoryGoal)
+{
+    fitMs(path);
+    runTool(reference);
+    std::vector<double> ours, theirs, ratios, oursMB, theirsMB;
+    for (int run = 0; run < kRuns; ++run) {
+        const ToolRun tool = runTool(reference);
+        const double ms = fitMs(path);
+        const double mb = fitPeakMB(path);
+        if (tool.ms < 0 || ms < 0 || mb < 0) {
+            std::fprintf(stderr, "formats_fit: %s: a decode failed\n", qPrintable(name));
+            return false;
+        }
+        theirs.push_back(tool.ms);
+        ours.push_back(ms);
+        ratios.push_back(ms / tool.ms);
+        oursMB.push_back(mb);
+        theirsMB.push_back(double(tool.peakKiB) / 1024.0);
+    }
+    const double ratio = median(ratios);
+    printRow(QStringLiteral("%1 into 400x300 vs %2").arg(name, reference.front()),
+             QStringLiteral("%1x (%2 ms vs %3 ms)")
+                 .arg(ratio, 0, 'f', 2)
+                 .arg(median(ours), 0, 'f', 1)
+                 .arg(median(theirs), 0, 'f', 1),
+             spreadOf(ratios, "x"), QStringLiteral("<= %1x").arg(timeGoal, 0, 'f', 1), ratio <= timeGoal);
+    std::vector<double> memoryRatios;
+    for (size_t i = 0; i < oursMB.size(); ++i)
+        memoryRatios.push_back(oursMB[i] / theirsMB[i]);
+    const double memoryRatio = median(memoryRatios);
+    printRow(QStringLiteral("%1 peak above idle vs %2's whole peak").arg(name, reference.front()),
+             QStringLiteral("%1x (%2 MB vs %3 MB)")
+                 .arg(memoryRatio, 0, 'f', 2)
+                 .arg(median(oursMB), 0, 'f', 1)
+                 .arg(median(theirsMB), 0, 'f', 1),
+             spreadOf(memoryRatios, "x"), QStringLiteral("<= %1x").arg(memoryGoal, 0, 'f', 1),
+             memoryRatio <= memoryGoal);
+    return true;
+}
+
+int loadOnce(const QString &path)
+{
+    const qint64 idle = peakMemoryKiB();
+    const auto picture = decodeFile(path, DecodeRequest{kArea, {}});
+    const qint64 loaded = peakMemoryKiB();
+    std::printf("%lld %lld\n", static_cast<long long>(idle), static_cast<long long>(loaded));
+    return picture ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() == 3 && arguments[1] == QLatin1String("--load"))
+        return loadOnce(arguments[2]);
+
+    QTemporaryDir folder;
+    const QString webpSource = folder.filePath(QStringLiteral("48mp.png"));
+    const QString webp = folder.filePath(QStringLiteral("48mp.webp"));
+    const QString heicSource = folder.filePath(QStringLiteral("12mp.png"));
+    const QString heic = folder.filePath(QStringLiteral("12mp.heic"));
+    if (!folder.isValid() || !makeSource(webpSource, 8000, 6000)
+        || !run(QStringLiteral("cwebp"), {QStringLiteral("-quiet"), webpSource, QStringLiteral("-o"), webp})
+        || !makeSource(heicSource, 4000, 3000)
+        || !run(QStringLiteral("heif-enc"),
+                {QStringLiteral("-q"), QStringLiteral("85"), heicSource, QStringLiteral("-o"), heic})) {
+        std::fprintf(stderr, "formats_fit: could not make the pictures (are cwebp and heif-enc installed?)\n");
+        return 1;
+    }
+    QFile::remove(webpSource);
+    QFile::remove(heicSource);
+    const QString scaled = folder.filePath(QStringLiteral("scaled.ppm"));
+    const QString converted = folder.filePath(QStringLiteral("converted.jpg"));
+    const bool ran
+        = measure(QStringLiteral("WebP 48 MP"), webp,
+                  {QStringLiteral("dwebp"), QStringLiteral("-quiet"), QStringLiteral("-scale"), QStringLiteral("400"),
+                   QStringLiteral("300"), webp, QStringLiteral("-ppm"), QStringLiteral("-o"), scaled},
+                  1.2, 1.0)
+        && measure(QStringLiteral("HEIC 12 MP"), heic, {QStringLiteral("heif-convert"), heic, converted}, 1.0, 1.0);
+    return ran ? 0 : 1;
+}
