@@ -219,7 +219,16 @@ StoredSettings readSettings(const SettingsStore &store)
     s.password = store.ReadString(Section, Password, QString());
     s.roundTime = store.ReadInteger(Section, RoundTime, DefaultRoundTime);
     s.mailCheckF = store.ReadBool(Section, MailCheckF, DefaultMailCheckF);
+    s.photo = readPhotoOptions(store);
     return s;
+}
+
+PhotoOptions readPhotoOptions(const SettingsStore &store)
+{
+    PhotoOptions options;
+    for (const SettingNames::PhotoOptionName &option : SettingNames::kPhotoOptions)
+        options.*option.flag = store.ReadString(SettingNames::Section, option.name, QString()) == QLatin1String("1");
+    return options;
 }
 
 void writeSettings(SettingsStore &store, const StoredSettings &s)
@@ -234,4 +243,6 @@ void writeSettings(SettingsStore &store, const StoredSettings &s)
     store.WriteString(Section, Password, s.password);
     store.WriteInteger(Section, RoundTime, s.roundTime);
     store.WriteBool(Section, MailCheckF, s.mailCheckF);
+    for (const PhotoOptionName &option : kPhotoOptions)
+        store.WriteBool(Section, option.name, s.photo.*option.flag);
 }

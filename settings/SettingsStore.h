@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/PhotoOptions.h"
 #include "settings/SaveLock.h"
 #include "settings/SlotSettings.h"
 
@@ -60,6 +61,11 @@ inline const QString UserID = QStringLiteral("UserID");
 inline const QString Password = QStringLiteral("Password");
 inline const QString RoundTime = QStringLiteral("RoundTime");
 inline const QString MailCheckF = QStringLiteral("MailCheckF");
+inline const QString FitPicture = QStringLiteral("FitPicture");
+inline const QString AllFormats = QStringLiteral("AllFormats");
+inline const QString SubFolders = QStringLiteral("SubFolders");
+inline const QString Shuffle = QStringLiteral("Shuffle");
+inline const QString ShowDate = QStringLiteral("ShowDate");
 QString folder(int slot); // "Folder0" to "Folder5"
 
 inline constexpr bool DefaultOrderF = false;
@@ -67,6 +73,21 @@ inline constexpr int DefaultStartNo = 0;
 inline constexpr int DefaultRoundTime = 15;
 inline constexpr bool DefaultMailCheckF = false;
 inline const QString DefaultFolder = defaultSlotText();
+
+// The photo options with their names, in the order they are saved and shown; each
+// defaults to off, as PhotoOptions{} holds it.
+struct PhotoOptionName
+{
+    const QString &name;
+    bool PhotoOptions::*flag;
+};
+inline const std::array<PhotoOptionName, 5> kPhotoOptions{{
+    {FitPicture, &PhotoOptions::fitPicture},
+    {AllFormats, &PhotoOptions::allFormats},
+    {SubFolders, &PhotoOptions::subFolders},
+    {Shuffle, &PhotoOptions::shuffle},
+    {ShowDate, &PhotoOptions::showDate},
+}};
 } // namespace SettingNames
 
 // The whole set of stored values as read, with the defaults filled in.
@@ -80,6 +101,7 @@ struct StoredSettings
     QString password;
     int roundTime = SettingNames::DefaultRoundTime;
     bool mailCheckF = SettingNames::DefaultMailCheckF;
+    PhotoOptions photo;
 
     StoredSettings() { folders.fill(SettingNames::DefaultFolder); }
 
@@ -91,7 +113,11 @@ struct StoredSettings
 
 StoredSettings readSettings(const SettingsStore &store);
 
+// A photo option is on only when stored as exactly "1"; anything else a hand edit leaves
+// there (" 1", "yes", "2") reads as off, as does a missing value.
+PhotoOptions readPhotoOptions(const SettingsStore &store);
+
 // Writes everything in the store's order: OrderF, Folder0 to Folder5, StartNo, Host,
-// UserID, Password, RoundTime, MailCheckF. A failing write raises and the rest is not
-// written.
+// UserID, Password, RoundTime, MailCheckF, then the photo options in their table's order.
+// A failing write raises and the rest is not written.
 void writeSettings(SettingsStore &store, const StoredSettings &settings);

@@ -108,6 +108,12 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
         });
         connect(browseButton(i), &QPushButton::clicked, this, &TSetupForm::btnFolder0Click);
     }
+    for (size_t i = 0; i < SettingNames::kPhotoOptions.size(); ++i) {
+        connect(photoOptionBox(int(i)), &QCheckBox::toggled, this, [this] {
+            if (Reacting)
+                emit photoOptionsChanged(photoOptions());
+        });
+    }
 
     runGuarded([this] { FormCreate(); });
 }
@@ -169,6 +175,21 @@ QPushButton *TSetupForm::browseButton(int slot) const
     return buttons.at(slot);
 }
 
+QCheckBox *TSetupForm::photoOptionBox(int option) const
+{
+    const QList<QCheckBox *> boxes{ui->ckbFitPicture, ui->ckbAllFormats, ui->ckbSubFolders, ui->ckbShuffle,
+                                   ui->ckbShowDate};
+    return boxes.at(option);
+}
+
+PhotoOptions TSetupForm::photoOptions() const
+{
+    PhotoOptions options;
+    for (size_t i = 0; i < SettingNames::kPhotoOptions.size(); ++i)
+        options.*SettingNames::kPhotoOptions[i].flag = photoOptionBox(int(i))->isChecked();
+    return options;
+}
+
 SlotSettings TSetupForm::slotValues(int slot) const
 {
     SlotSettings s = m_slots[size_t(slot)];
@@ -194,6 +215,8 @@ void TSetupForm::FormCreate()
     ui->ckbMailCheck->setChecked(stored.mailCheckF);
     if (stored.mailCheckF)
         ckbMailCheckClick();
+    for (size_t i = 0; i < SettingNames::kPhotoOptions.size(); ++i)
+        photoOptionBox(int(i))->setChecked(stored.photo.*SettingNames::kPhotoOptions[i].flag);
 
     for (int i = 0; i < kSlotCount; ++i) {
         m_slots[size_t(i)] = parseSlot(stored.folders[size_t(i)], SlotReader::Dialog);
@@ -362,6 +385,7 @@ void TSetupForm::OKBtnClick()
         s.password = ui->medPassword->text();
         s.roundTime = ui->speRoundTime->textValue();
         s.mailCheckF = ui->ckbMailCheck->isChecked();
+        s.photo = photoOptions();
         DialogLockWait lockWait;
         SettingsStore store(lockWait.wait());
         writeSettings(store, s);

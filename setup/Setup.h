@@ -2,6 +2,7 @@
 
 #include "mail/MailCheck.h"
 #include "settings/ColorText.h"
+#include "settings/PhotoOptions.h"
 #include "settings/SlotSettings.h"
 #include "setup/Sample.h"
 #include "setup/SetupDialogs.h"
@@ -12,6 +13,7 @@
 #include <array>
 #include <memory>
 
+class QCheckBox;
 class QLineEdit;
 class QToolButton;
 class QPushButton;
@@ -57,6 +59,10 @@ public:
     QLineEdit *folderEdit(int slot) const;
     QToolButton *slotButton(int slot) const;
     QPushButton *browseButton(int slot) const;
+    // The photo options' check boxes, in the order of the settings' table.
+    QCheckBox *photoOptionBox(int option) const;
+    // The photo options as the check boxes hold them now.
+    PhotoOptions photoOptions() const;
 
     // The dialog's POP3 client that runs the mail test.
     TPop3Client &mailClient() const { return *popMail; }
@@ -72,6 +78,9 @@ protected:
 signals:
     // The sample was rebuilt; sample() tells what it shows.
     void sampleChanged();
+    // The user turned one of the photo options; `options` holds all five as they are now.
+    // Loading the dialog does not emit it.
+    void photoOptionsChanged(const PhotoOptions &options);
 
 private slots:
     void OKBtnClick();

@@ -277,6 +277,7 @@ private slots:
         QVERIFY(s.host.isEmpty() && s.userId.isEmpty() && s.password.isEmpty());
         QCOMPARE(s.roundTime, 15);
         QCOMPARE(s.mailCheckF, false);
+        QCOMPARE(s.photo, PhotoOptions{});
         QVERIFY2(!QFile::exists(SettingsStore::filePath()), "reading must not write the file");
     }
 
@@ -293,6 +294,8 @@ private slots:
         s.password = "p@ss=word;\"x\"";
         s.roundTime = 2;
         s.mailCheckF = true;
+        s.photo.fitPicture = true;
+        s.photo.shuffle = true;
         {
             SettingsStore store;
             writeSettings(store, s);
@@ -306,11 +309,47 @@ private slots:
         QCOMPARE(r.password, s.password);
         QCOMPARE(r.roundTime, s.roundTime);
         QCOMPARE(r.mailCheckF, s.mailCheckF);
+        QCOMPARE(r.photo, s.photo);
         // Every value is stored as text: booleans as 1 / 0, integers in decimal.
         const QByteArray raw = rawFile();
         QVERIFY2(raw.contains("OrderF=1"), raw.constData());
         QVERIFY2(raw.contains("StartNo=4"), raw.constData());
         QVERIFY2(raw.contains("RoundTime=2"), raw.constData());
+        for (const char *line : {"FitPicture=1", "AllFormats=0", "SubFolders=0", "Shuffle=1", "ShowDate=0"})
+            QVERIFY2(raw.contains(line), raw.constData());
+    }
+
+    void photoOptions_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("absent") << QByteArray() << false;
+        QTest::newRow("1") << QByteArray("1") << true;
+        QTest::newRow("quoted 1") << QByteArray("\"1\"") << true;
+        QTest::newRow("0") << QByteArray("0") << false;
+        QTest::newRow("yes") << QByteArray("yes") << false;
+        QTest::newRow("leading blank") << QByteArray("\" 1\"") << false;
+        QTest::newRow("2") << QByteArray("2") << false;
+        QTest::newRow("hex") << QByteArray("$1") << false;
+        QTest::newRow("empty") << QByteArray("\"\"") << false;
+    }
+
+    // Only "1" turns an option on, unlike the design's booleans, for which "2" is true.
+    void photoOptions()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(bool, on);
+        QByteArray content = "[Config]\nStartNo=3\n";
+        for (const SettingNames::PhotoOptionName &option : SettingNames::kPhotoOptions) {
+            if (!stored.isEmpty())
+                content += option.name.toLatin1() + '=' + stored + '\n';
+        }
+        writeRawFile(content);
+        const StoredSettings s = readSettings(SettingsStore());
+        for (const SettingNames::PhotoOptionName &option : SettingNames::kPhotoOptions)
+            QVERIFY2(s.photo.*option.flag == on, qPrintable(option.name));
+        QCOMPARE(s.startNo, 3);
+        QCOMPARE(readPhotoOptions(SettingsStore()), s.photo);
     }
 
     void privateFileModes()

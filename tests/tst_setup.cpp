@@ -103,6 +103,13 @@ void click(QAbstractButton *button)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// A check box answers a click on its box or its caption only, and its caption may end
+// short of its middle.
+void clickBox(QCheckBox *box)
+{
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+}
+
 } // namespace
 
 class TestSetup : public SetupFixture
@@ -151,6 +158,7 @@ private slots:
             QVERIFY2(!control<QWidget>(*dialog, name)->isEnabled(), name);
         QVERIFY(!control<QPlainTextEdit>(*dialog, "memStatus")->isVisible());
         QCOMPARE(control<QSpinBox>(*dialog, "speRoundTime")->value(), 15);
+        QCOMPARE(dialog->photoOptions(), PhotoOptions{});
         QCOMPARE(control<QLabel>(*dialog, "lblVer")->text(), QStringLiteral("1.12"));
         QVERIFY(dialog->reacting());
         QCOMPARE(rawFile(), QByteArrayLiteral("<no file>")); // loading writes nothing
@@ -168,6 +176,8 @@ private slots:
         QStringList expectedKeys{"OrderF", "StartNo", "Host", "UserID", "Password", "RoundTime", "MailCheckF"};
         for (int i = 0; i < kSlotCount; ++i)
             expectedKeys << SettingNames::folder(i);
+        for (const SettingNames::PhotoOptionName &option : SettingNames::kPhotoOptions)
+            expectedKeys << option.name;
         QStringList keys = file.childKeys();
         keys.sort();
         expectedKeys.sort();
@@ -181,7 +191,48 @@ private slots:
         QCOMPARE(stored("Password"), QString());
         QCOMPARE(stored("RoundTime"), QStringLiteral("15"));
         QCOMPARE(stored("MailCheckF"), QStringLiteral("0"));
+        for (const SettingNames::PhotoOptionName &option : SettingNames::kPhotoOptions)
+            QCOMPARE(stored(option.name), QStringLiteral("0"));
         QVERIFY(m_errors.isEmpty());
+    }
+
+    void photoOptionBoxes_data()
+    {
+        QTest::addColumn<QStringList>("storedOn");
+        QTest::addColumn<int>("clicked");
+        QTest::newRow("none stored, fit turned on") << QStringList{} << 0;
+        QTest::newRow("formats and date stored, date turned off") << QStringList{"AllFormats", "ShowDate"} << 4;
+        QTest::newRow("all stored, shuffle turned off")
+            << QStringList{"FitPicture", "AllFormats", "SubFolders", "Shuffle", "ShowDate"} << 3;
+    }
+
+    // The boxes show the stored options, tell of a click at once, keep through a reset and
+    // are saved on OK.
+    void photoOptionBoxes()
+    {
+        QFETCH(QStringList, storedOn);
+        QFETCH(int, clicked);
+        const auto &options = SettingNames::kPhotoOptions;
+        for (const QString &name : storedOn)
+            store(name, "1");
+        const auto dialog = openDialog();
+        QSignalSpy changed(dialog.get(), &TSetupForm::photoOptionsChanged);
+        for (size_t i = 0; i < options.size(); ++i) {
+            QCOMPARE(dialog->photoOptionBox(int(i))->objectName(), "ckb" + options[i].name);
+            QCOMPARE(dialog->photoOptionBox(int(i))->isChecked(), storedOn.contains(options[i].name));
+        }
+        QCOMPARE(changed.count(), 0);
+
+        clickBox(dialog->photoOptionBox(clicked));
+        PhotoOptions expected = dialog->photoOptions();
+        QCOMPARE(expected.*options[size_t(clicked)].flag, !storedOn.contains(options[size_t(clicked)].name));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).value<PhotoOptions>(), expected);
+
+        click(control<QPushButton>(*dialog, "btnDefault"));
+        QCOMPARE(dialog->photoOptions(), expected);
+        click(control<QPushButton>(*dialog, "OKBtn"));
+        QCOMPARE(readPhotoOptions(SettingsStore()), expected);
     }
 
     void cancelWritesNothing_data()
@@ -200,6 +251,8 @@ private slots:
         setSliders(*dialog, {1, 1, 1, 1, 1});
         control<QLineEdit>(*dialog, "edtFolder2")->setText("/elsewhere");
         click(control<QPushButton>(*dialog, "btnDefault"));
+        clickBox(control<QCheckBox>(*dialog, "ckbShowDate"));
+        QVERIFY(control<QCheckBox>(*dialog, "ckbShowDate")->isChecked());
         if (escape)
             QTest::keyClick(dialog.get(), Qt::Key_Escape);
         else
@@ -640,12 +693,12 @@ private slots:
         else
             window = std::make_unique<TSampleForm>();
         window->show();
-        int captions = 0;
+        QStringList captions;
         for (const QWidget *control : window->findChildren<QWidget *>()) {
             const int needed = captionWidth(control);
             if (needed == 0 || control->objectName().startsWith("qt_"))
                 continue;
-            ++captions;
+            captions << control->objectName();
             QVERIFY2(needed <= control->width(),
                      qPrintable(QString("%1 is %2 wide, its caption needs %3")
                                     .arg(control->objectName())
@@ -653,7 +706,12 @@ private slots:
                                     .arg(needed)));
             QVERIFY2(control->parentWidget()->rect().contains(control->geometry()), qPrintable(control->objectName()));
         }
-        QVERIFY(captions > 0);
+        QVERIFY(!captions.isEmpty());
+        if (form == "setup") {
+            for (const char *name :
+                 {"lblPhoto", "ckbFitPicture", "ckbAllFormats", "ckbSubFolders", "ckbShuffle", "ckbShowDate"})
+                QVERIFY2(captions.contains(name), name);
+        }
     }
 
     void controlsStandWhereTheyBelong_data()
@@ -663,7 +721,7 @@ private slots:
         QTest::addColumn<QString>("hint");
         QTest::newRow("OKBtn") << "OKBtn" << QRect(464, 360, 73, 24) << "終了";
         QTest::newRow("CancelBtn") << "CancelBtn" << QRect(384, 360, 74, 24) << "キャンセル";
-        QTest::newRow("edtURL") << "edtURL" << QRect(344, 268, 217, 16) << "最新版が置いてあるURLに飛びます";
+        QTest::newRow("edtURL") << "edtURL" << QRect(344, 338, 217, 16) << "最新版が置いてあるURLに飛びます";
         QTest::newRow("ckbOrder") << "ckbOrder" << QRect(8, 28, 273, 17)
                                   << "起動する度に下のフォルダーを順次切り替える";
         QTest::newRow("spbUse3") << "spbUse3" << QRect(8, 109, 41, 19) << "ONで、画像を使用するフォルダに設定";
@@ -676,6 +734,10 @@ private slots:
         QTest::newRow("btnDefault") << "btnDefault" << QRect(8, 365, 273, 20) << "「詳細設定」を初期値に戻す";
         QTest::newRow("medPassword") << "medPassword" << QRect(120, 92, 153, 20)
                                      << "メールサーバーに入るためのパスワード";
+        QTest::newRow("ckbFitPicture") << "ckbFitPicture" << QRect(8, 28, 273, 17)
+                                       << "大きな写真は縮めて、額の中に全体を表示します";
+        QTest::newRow("ckbShowDate") << "ckbShowDate" << QRect(8, 96, 273, 17)
+                                     << "写真の撮影日を額の上の縁に表示します";
         QTest::newRow("memStatus") << "memStatus" << QRect(8, 48, 273, 89) << "「+OK」が付けば成功です";
     }
 
@@ -726,6 +788,11 @@ private slots:
                      << "speRoundTime"
                      << "btnMailCheck";
         expected << "ckbMailCheck"
+                 << "ckbFitPicture"
+                 << "ckbAllFormats"
+                 << "ckbSubFolders"
+                 << "ckbShuffle"
+                 << "ckbShowDate"
                  << "edtURL"
                  << "OKBtn";
         QWidget *widget = control<QWidget>(*dialog, "OKBtn");
