@@ -18,6 +18,8 @@
 #include <QMouseEvent>
 #include <QTimer>
 
+#include <algorithm>
+
 const QString kWebPageAddress = QStringLiteral("https://pantel.example.org/");
 
 namespace {
@@ -80,6 +82,8 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
     takeOwnerWindow();
     ui->setupUi(this);
     setUpFixedDialog(this, QSize(596, 404), {ui->Label4, ui->lblVer, ui->lblTime});
+    // The photo group stands under the mail group, which may have grown for its captions.
+    ui->GroupBox3->resize(std::max(ui->GroupBox3->width(), ui->GroupBox2->width()), ui->GroupBox3->height());
     ui->edtURL->setText(QStringLiteral("URL\u3000") + kWebPageAddress);
     // The link reads as text on the dialog, not as an input field.
     showAsText(ui->edtURL);

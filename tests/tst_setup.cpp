@@ -159,6 +159,7 @@ private slots:
         QVERIFY(!control<QPlainTextEdit>(*dialog, "memStatus")->isVisible());
         QCOMPARE(control<QSpinBox>(*dialog, "speRoundTime")->value(), 15);
         QCOMPARE(dialog->photoOptions(), PhotoOptions{});
+        QCOMPARE(control<QWidget>(*dialog, "GroupBox3")->width(), control<QWidget>(*dialog, "GroupBox2")->width());
         QCOMPARE(control<QLabel>(*dialog, "lblVer")->text(), QStringLiteral("1.12"));
         QVERIFY(dialog->reacting());
         QCOMPARE(rawFile(), QByteArrayLiteral("<no file>")); // loading writes nothing
