@@ -1,5 +1,6 @@
 #include "app/Modes.h"
 
+#include "platform/DisplaySession.h"
 #include "platform/JapaneseFonts.h"
 #include "platform/PreviewParent.h"
 #include "platform/StartupTrace.h"
@@ -10,10 +11,16 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
 #include <memory>
 
 int runShowMode(int &argc, char **argv)
 {
+    // A preview draws into an X window: with no X server there is nothing to draw into.
+    if (!chooseDisplayPlatform(previewParent() != 0)) {
+        std::fputs("pantel: the preview draws into an X11 window, but no X server can be reached\n", stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     startupMark("application");
     // The daemon may end the saver at any moment, also while a start-up failure is shown

@@ -1,5 +1,6 @@
 #include "setup/Sample.h"
 
+#include "platform/DisplaySession.h"
 #include "platform/X11Window.h"
 #include "settings/ColorText.h"
 #include "settings/SettingsText.h"
@@ -36,7 +37,9 @@ TSampleForm::TSampleForm(QWidget *parent)
 
 void TSampleForm::FormCreate()
 {
-    move(0, 0);
+    // A Wayland window cannot place itself: the compositor does.
+    if (!runsOnWayland())
+        move(0, 0);
     fitToContent();
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/StartupTrace.h"
 
+#include "platform/DisplaySession.h"
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
 #include "platform/PreviewParent.h"
@@ -242,8 +243,7 @@ void TPantelForm::FormCreate()
         show();
     else {
         // The saver has no taskbar button and no place in the pager.
-        skipTaskbarAndPager(this);
-        showFullScreen();
+        showFullScreenOn(this, nullptr);
         activateWindow();
         // Monitors that come or go while the saver runs are covered or let go; when the
         // primary one changes, goes away or changes its size, the window follows it.
@@ -325,8 +325,7 @@ void TPantelForm::coverScreen(QScreen *screen)
     cover->setAttribute(Qt::WA_InputMethodEnabled, false);
     cover->installEventFilter(this);
     cover->setGeometry(screen->geometry());
-    skipTaskbarAndPager(cover);
-    cover->showFullScreen();
+    showFullScreenOn(cover, screen);
     m_covers.insert(screen, cover);
 }
 
@@ -383,9 +382,7 @@ void TPantelForm::followScreens()
     const QRect area = primary->geometry();
     if (geometry() == area)
         return;
-    if (windowHandle())
-        windowHandle()->setScreen(primary);
-    setGeometry(area);
+    showFullScreenOn(this, primary);
     // The pointer has not moved, though it may now lie elsewhere in the window's
     // coordinates: the next position seen is where it is.
     LastMouseX = -1;
