@@ -6,6 +6,7 @@
 # needs an X server; swayidle starts the saver on idle. Sway refuses to run as root, so
 # sway and the saver run as an unprivileged user made for this test.
 set -euo pipefail
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY
 build=$1
 samples=$2
@@ -25,7 +26,8 @@ chmod 755 "$work"
 cleanup() {
   pkill -u "$user" -x pantel 2>/dev/null || true
   pkill -u "$user" -x swayidle 2>/dev/null || true
-  [[ -n ${sway_pid:-} ]] && kill "$sway_pid" 2>/dev/null && wait "$sway_pid" 2>/dev/null
+  # sway itself, not runuser: runuser passes a signal it receives on to this script.
+  pkill -u "$user" -x sway 2>/dev/null && wait "$sway_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -175,20 +177,32 @@ check "/p without X: one line on standard error" [ "$(wc -l <"$work/preview.err"
 # With Xwayland it draws into the X window given, here xev's on the first output (xev
 # asks for keys only: asked for all its events, it would hold back its children's maps).
 as_user env DISPLAY="$xdisplay" xev -name pantel-host -event keyboard >/dev/null 2>&1 &
-host=$(for _ in $(seq 50); do
-  as_user env DISPLAY="$xdisplay" xwininfo -name pantel-host 2>/dev/null | awk '/Window id:/ {print $4}' && break
+host=
+for _ in $(seq 50); do
+  host=$(as_user env DISPLAY="$xdisplay" xwininfo -name pantel-host 2>/dev/null | awk '/Window id:/ {print $4}' || true)
+  [[ -n $host ]] && break
   sleep 0.1
-done)
+done
 as_user env DISPLAY="$xdisplay" "$work/pantel" /p "$host" >"$work/saver-preview.log" 2>&1 &
+preview=$!
 check "/p with Xwayland: the miniature frame in the X window" wait_for HEADLESS-1 '[[ $gold -gt 50 ]]'
-pkill -u "$user" -x pantel
 pkill -u "$user" -x xev
+check "/p with Xwayland: ends when its window goes" ends_within "$preview" 30
+
+# The settings mode natively: the dialog and its sample, placed by the compositor.
+as_user "$work/pantel" /c >"$work/settings.log" 2>&1 &
+settings=$!
+two_windows() { [[ $(as_user swaymsg -t get_tree | grep -c '"shell": "xdg_shell"') -eq 2 ]]; }
+eventually() { for _ in $(seq 50); do "$@" && return 0; sleep 0.2; done; return 1; }
+check "settings: the dialog and the sample on Wayland" eventually two_windows
+pkill -TERM -u "$user" -x pantel
+check "settings: SIGTERM ends the dialog" ends_within "$settings" 10
 
 # The idle daemon starts the saver after a second without input; the saver's own
 # close on input or the resume command end it.
 as_user swayidle -w timeout 1 "$work/pantel /s &" resume "pkill -x -TERM pantel" >"$work/swayidle.log" 2>&1 &
 check "swayidle: the saver covers every output after the timeout" covered
-saver=$(pgrep -u "$user" -x pantel)
+saver=$(pgrep -n -u "$user" -x pantel)
 as_user wtype -s 300 -k Escape
 check "swayidle: a key ends the saver" ends_within "$saver" 20
 echo "wayland sway: $passed passed, 0 failed"
