@@ -38,7 +38,7 @@ int runShowMode(int &argc, char **argv)
     // saver with "-root" or nothing and name the window to draw into in
     // XSCREENSAVER_WINDOW. That window is then the preview parent: the saver draws into
     // it at its own scale and leaves input and locking to the daemon.
-    if (previewParent() == 0) {
+    if (previewParent() == 0 && runsOnX11()) {
         const QString daemonWindow = qEnvironmentVariable("XSCREENSAVER_WINDOW").trimmed();
         const quint32 window = quint32(parseIntegerOr(daemonWindow, 0));
         if (window != 0 && x11WindowSize(window))

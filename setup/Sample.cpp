@@ -32,7 +32,8 @@ TSampleForm::TSampleForm(QWidget *parent)
 
     FormCreate();
     // Like the saver, the sample has no taskbar button and no place in the pager.
-    skipTaskbarAndPager(this);
+    if (runsOnX11())
+        skipTaskbarAndPager(this);
 }
 
 void TSampleForm::FormCreate()
