@@ -70,8 +70,8 @@ bool runsOnWayland()
 
 void showFullScreenOn(QWidget *window, QScreen *screen)
 {
-    // Qt has already moved a window off a monitor that went to the primary one: a window
-    // on show that is given a monitor is moving there, whatever Qt says.
+    // Qt has already moved a window off a monitor that went to the primary one: a shown
+    // window that is given a monitor is moving there, whatever Qt says.
     const bool moving = screen && window->isVisible();
     if (screen) {
         window->setScreen(screen);

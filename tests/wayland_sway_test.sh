@@ -161,6 +161,10 @@ start_saver saver-x11.log DISPLAY="$xdisplay" QT_QPA_PLATFORM=xcb
 check "Xwayland: every output covered, the frame on the first" covered
 as_user wtype -s 300 -k Escape
 check "Xwayland: a key ends the saver" ends_within "$saver" 20
+start_saver saver-x11-term.log DISPLAY="$xdisplay" QT_QPA_PLATFORM=xcb
+check "Xwayland: covered again" covered
+pkill -TERM -u "$user" -x pantel
+check "Xwayland: SIGTERM ends the saver within a second" ends_within "$saver" 10
 
 # The preview draws into an X window: without an X server it says so and ends at once.
 as_user "$work/pantel" /p 1234 >"$work/preview.out" 2>"$work/preview.err" &
