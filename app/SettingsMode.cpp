@@ -1,6 +1,7 @@
 #include "app/Modes.h"
 #include "app/Termination.h"
 
+#include "platform/DisplaySession.h"
 #include "platform/JapaneseFonts.h"
 #include "platform/TerminationSignal.h"
 #include "setup/QtTranslation.h"
@@ -12,14 +13,16 @@
 
 int runSettingsMode(int &argc, char **argv)
 {
+    chooseDisplayPlatform(false);
     QApplication application(argc, argv);
     // SIGTERM cancels the dialog (and whatever box or dialog is open above it).
     const auto termination = endOnTermination([] {});
     installJapaneseFontSubstitutions();
     installQtJapaneseTranslation();
 
-    // The sample window comes first, at the screen's top-left corner; the dialog redraws
-    // it from its creation on. It frees itself when it is closed, else with the process.
+    // The sample window comes first, at the screen's top-left corner (on Wayland where
+    // the compositor puts it); the dialog redraws it from its creation on. It frees
+    // itself when it is closed, else with the process.
     const QPointer<TSampleForm> sample = new TSampleForm;
     sample->show();
 

@@ -1,6 +1,7 @@
 #include "app/Modes.h"
 #include "app/Termination.h"
 
+#include "platform/DisplaySession.h"
 #include "platform/JapaneseFonts.h"
 #include "platform/PreviewParent.h"
 #include "platform/StartupTrace.h"
@@ -11,10 +12,16 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
 #include <memory>
 
 int runShowMode(int &argc, char **argv)
 {
+    // A preview draws into an X window: with no X server there is nothing to draw into.
+    if (!chooseDisplayPlatform(previewParent() != 0)) {
+        std::fputs("pantel: the preview draws into an X11 window, but no X server can be reached\n", stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     startupMark("application");
     // The daemon may end the saver at any moment, also while a start-up failure is shown
@@ -32,7 +39,7 @@ int runShowMode(int &argc, char **argv)
     // saver with "-root" or nothing and name the window to draw into in
     // XSCREENSAVER_WINDOW. That window is then the preview parent: the saver draws into
     // it at its own scale and leaves input and locking to the daemon.
-    if (previewParent() == 0) {
+    if (previewParent() == 0 && runsOnX11()) {
         const QString daemonWindow = qEnvironmentVariable("XSCREENSAVER_WINDOW").trimmed();
         const quint32 window = quint32(parseIntegerOr(daemonWindow, 0));
         if (window != 0 && x11WindowSize(window))

@@ -52,6 +52,9 @@ endif()
 install(FILES ${CMAKE_BINARY_DIR}/pantel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pantel)
+# How the idle daemon of a Wayland compositor starts the saver.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/examples/swayidle.conf
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pantel/examples)
 
 # Values reach CPack exactly as written here (the description holds quotes).
 set(CPACK_VERBATIM_VARIABLES ON)
@@ -76,7 +79,8 @@ POP3 mail check turns the frame yellow while mail waits; it never
 downloads or deletes mail.
 
 Pantel runs as a saver of XScreenSaver, xfce4-screensaver and
-mate-screensaver; "pantel /c" opens its settings.]=])
+mate-screensaver, and in Wayland sessions when the compositor's idle daemon
+(swayidle) starts it; "pantel /c" opens its settings.]=])
 set(CPACK_DEBIAN_PACKAGE_SECTION "x11")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -93,6 +97,9 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, fonts-ipafont-gothic | fonts-noto-cjk, qt6-translations-l10n, libssl3 (>= 3.0.0)")
+# In a Wayland session the saver runs on Qt's Wayland platform; without it, through
+# Xwayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xscreensaver | xfce4-screensaver | mate-screensaver")
 # The program is stripped in the package; its debug symbols (the build type is
 # RelWithDebInfo) go into pantel-dbgsym.

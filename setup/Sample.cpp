@@ -1,5 +1,6 @@
 #include "setup/Sample.h"
 
+#include "platform/DisplaySession.h"
 #include "platform/X11Window.h"
 #include "settings/ColorText.h"
 #include "settings/SettingsText.h"
@@ -31,12 +32,15 @@ TSampleForm::TSampleForm(QWidget *parent)
 
     FormCreate();
     // Like the saver, the sample has no taskbar button and no place in the pager.
-    skipTaskbarAndPager(this);
+    if (runsOnX11())
+        skipTaskbarAndPager(this);
 }
 
 void TSampleForm::FormCreate()
 {
-    move(0, 0);
+    // A Wayland window cannot place itself: the compositor does.
+    if (!runsOnWayland())
+        move(0, 0);
     fitToContent();
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/StartupTrace.h"
 
+#include "platform/DisplaySession.h"
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
 #include "platform/PreviewParent.h"
@@ -197,8 +198,7 @@ void TPantelForm::FormCreate()
         show();
     else {
         // The saver has no taskbar button and no place in the pager.
-        skipTaskbarAndPager(this);
-        showFullScreen();
+        showFullScreenOn(this, nullptr);
         activateWindow();
         m_covers->watchAll();
     }

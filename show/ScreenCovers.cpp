@@ -1,7 +1,7 @@
 #include "show/ScreenCovers.h"
 
+#include "platform/DisplaySession.h"
 #include "platform/ErrorReport.h"
-#include "platform/X11Window.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -52,8 +52,7 @@ void ScreenCovers::coverScreen(QScreen *screen)
     cover->setAttribute(Qt::WA_InputMethodEnabled, false);
     cover->installEventFilter(this);
     cover->setGeometry(screen->geometry());
-    skipTaskbarAndPager(cover);
-    cover->showFullScreen();
+    showFullScreenOn(cover, screen);
     m_covers.insert(screen, cover);
 }
 
@@ -110,9 +109,7 @@ void ScreenCovers::followScreens()
     const QRect area = primary->geometry();
     if (m_window->geometry() == area)
         return;
-    if (m_window->windowHandle())
-        m_window->windowHandle()->setScreen(primary);
-    m_window->setGeometry(area);
+    showFullScreenOn(m_window, primary);
     m_hooks.moved();
     const auto inside
         = [](int at, int frame, int room) { return room >= frame ? qBound(0, at, room - frame) : qMin(at, 10); };

@@ -66,7 +66,8 @@ for heading in NAME SYNOPSIS MODES SETTINGS ENVIRONMENT 'EXIT STATUS' FILES; do
   grep -qx "$heading" "$work/man.txt" || fail "the manual page has no $heading section"
 done
 for word in /s /c /p /a XSCREENSAVER_WINDOW XDG_CONFIG_HOME XDG_RUNTIME_DIR QuerkTalked \
-            RoundTime MailCheckF xfce4-screensaver mate-screensaver "pantel -root" "Pantel $version"; do
+            RoundTime MailCheckF xfce4-screensaver mate-screensaver "pantel -root" "Pantel $version" \
+            swayidle WAYLAND_DISPLAY; do
   grep -qF -- "$word" "$work/man.txt" || fail "the manual page does not mention $word"
 done
 
@@ -94,7 +95,9 @@ for dependency in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo \
 done
 contents=$(dpkg-deb -c "$deb")
 grep -q './usr/libexec/xscreensaver/pantel -> ../../bin/pantel$' <<<"$contents" || fail "the package lacks the saver link"
-for path in usr/share/man/man1/pantel.1.gz usr/share/doc/pantel/copyright usr/share/doc/pantel/changelog.gz; do
+[[ $(dpkg-deb -f "$deb" Recommends) == *qt6-wayland* ]] || fail "the package does not recommend qt6-wayland"
+for path in usr/share/man/man1/pantel.1.gz usr/share/doc/pantel/copyright usr/share/doc/pantel/changelog.gz \
+            usr/share/doc/pantel/examples/swayidle.conf; do
   grep -q " \./$path$" <<<"$contents" || fail "the package lacks $path"
 done
 dpkg-deb -x "$deb" "$work/unpacked"
