@@ -13,7 +13,7 @@ samples=$2
 skip() { echo "SKIP: $*"; exit 77; }
 fail() { echo "FAIL: $*"; tail -5 "$work/sway.log" "$work"/saver*.log 2>/dev/null || true; exit 1; }
 for tool in sway swaymsg swaybg grim wtype swayidle Xwayland xwininfo xev python3; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/packages.txt)"
+  command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/packages-test.txt)"
 done
 compgen -G "/usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so" >/dev/null || skip "qt6-wayland is not installed"
 [[ $(id -u) -eq 0 ]] || skip "making the test user needs root"
