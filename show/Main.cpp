@@ -95,7 +95,8 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     connect(m_mail, &MailIndicator::loggedIn, this, &TPantelForm::popMailConnect);
     connect(m_mail, &MailIndicator::checkFailed, pnlError, &QWidget::show);
     connect(m_mail, &MailIndicator::talkChanged, this, &TPantelForm::setTalkLook);
-    m_show = std::make_unique<Slideshow>(Slideshow::Parts{pnlBase->parts(), this, timStay, timMove, timSlide, m_mail});
+    m_show = std::make_unique<Slideshow>(Slideshow::Parts{pnlBase->parts(), this, timStay, timMove, timSlide, m_mail},
+                                         m_environment.decode ? m_environment.decode : Slideshow::decodePictureFile);
     m_covers = new ScreenCovers(this, pnlBase,
                                 {[this] { return m_preview || Closing; },
                                  [this] {
@@ -353,6 +354,8 @@ void TPantelForm::FormClose()
     timCheck->setEnabled(false);
     m_covers->hide();
     m_mail->stop();
+    // A load waiting for its picture gives it up at once.
+    m_show->abandon();
     // A load or slide step in progress may finish first; events are not served here.
     for (int i = 0; i < 5 && m_show->busy(); ++i)
         QThread::msleep(100);

@@ -59,6 +59,8 @@ public:
         // program's choice, so that the first frame waits for nothing it does not show.
         // Left off, the window is complete when made (what tests look at).
         bool frameFirst = false;
+        // Decodes the pictures on the worker thread; empty: the picture loader.
+        Slideshow::Decode decode;
     };
 
     TPantelForm();

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cmath>
@@ -249,10 +250,16 @@ struct JpegDecoderDeleter
     void operator()(PantelJpegDecoder *decoder) const { pantelJpegDestroy(decoder); }
 };
 
-// A SIGTERM must not wait for a picture: the decoder gives up and the window closes.
+// The caller's cancel check for the decode under way on this thread. libjpeg's stop
+// check is a plain C function without a context, and a decode runs on one thread from
+// start to end, so the check is kept per thread for as long as loadPicture runs.
+thread_local const CancelCheck *t_cancelled = nullptr;
+
+// A SIGTERM must not wait for a picture, nor a caller that no longer wants it: the
+// decoder gives up and the window closes.
 int terminationArrived()
 {
-    return terminationPending() ? 1 : 0;
+    return terminationPending() || (t_cancelled && isCancelled(*t_cancelled)) ? 1 : 0;
 }
 
 std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize visible)
@@ -296,9 +303,9 @@ std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize 
 }
 
 // Qt's BMP reader has no way to be stopped, but it reads the file as it decodes: once the
-// time is up or SIGTERM has come, every read fails, the reader runs through its remaining
-// rows without data (a matter of milliseconds within the decode budget) and the picture
-// is given up.
+// time is up, SIGTERM has come or the caller gave up, every read fails, the reader runs
+// through its remaining rows without data (a matter of milliseconds within the decode
+// budget) and the picture is given up.
 class GuardedFile : public QFile
 {
 public:
@@ -309,7 +316,7 @@ public:
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
-        m_abandoned = m_abandoned || terminationPending() || m_clock.hasExpired(kDecodeTimeLimitMs);
+        m_abandoned = m_abandoned || terminationArrived() || m_clock.hasExpired(kDecodeTimeLimitMs);
         return m_abandoned ? -1 : QFile::readData(data, maxSize);
     }
 
@@ -485,8 +492,10 @@ std::optional<Picture> loadFramePicture(const QString &path, QSize frame)
     return Picture{std::move(*image), size, QPoint()};
 }
 
-std::optional<Picture> loadPicture(const QString &path, double scale, QSize visible)
+std::optional<Picture> loadPicture(const QString &path, double scale, QSize visible, const CancelCheck &cancelled)
 {
+    t_cancelled = &cancelled;
+    const auto done = qScopeGuard([] { t_cancelled = nullptr; });
     const PictureFormat format = formatOf(path);
     if (format == PictureFormat::Other)
         return std::nullopt;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picture/Cancel.h"
+
 #include <QImage>
 #include <QPoint>
 #include <QSize>
@@ -44,7 +46,10 @@ struct Picture
 // like one stored bottom row first. A JPEG that ends early shows the rows decoded before
 // its end; the rest is black. CMYK JPEGs are shown, taken as Adobe's inverted CMYK. A
 // symbolic link is followed to a regular file.
-std::optional<Picture> loadPicture(const QString &path, double scale = 1.0, QSize visible = QSize());
+// `cancelled`, asked as the decode goes on (a worker thread's request given up), makes
+// it end early as invalid, as SIGTERM does.
+std::optional<Picture> loadPicture(const QString &path, double scale = 1.0, QSize visible = QSize(),
+                                   const CancelCheck &cancelled = {});
 
 // A frame picture, to be stretched over a frame of `frame` pixels: the whole picture,
 // upright, invalid as for loadPicture. A JPEG larger than the frame is decoded reduced by

@@ -8,13 +8,22 @@
 #include "show/Timer.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QScopeGuard>
 #include <QThread>
 #include <QWidget>
 #include <utility>
 
-Slideshow::Slideshow(Parts parts) : m_parts(std::move(parts))
+Slideshow::Slideshow(Parts parts, Decode decode) : m_parts(std::move(parts)), m_decoder(std::move(decode))
 {
+}
+
+// The worker is cancelled and joined with m_decoder.
+Slideshow::~Slideshow() = default;
+
+std::optional<Picture> Slideshow::decodePictureFile(const PictureJob &job, const CancelCheck &cancelled)
+{
+    return loadPicture(job.path, job.scale, job.visible, cancelled);
 }
 
 void Slideshow::reset()
@@ -27,6 +36,7 @@ void Slideshow::reset()
     // Panel A takes the first picture.
     NextSide = 0;
     Busy = true;
+    m_abandoned = false;
 }
 
 void Slideshow::configure(const QString &folder, int stayTime, int moveAmount, double scale)
@@ -53,7 +63,8 @@ bool Slideshow::start(const std::function<int(int)> &draw)
         return false;
     }
     ImageLoad();
-    m_parts.timSlide->setEnabled(true);
+    if (!m_abandoned)
+        m_parts.timSlide->setEnabled(true);
     return true;
 }
 
@@ -67,11 +78,56 @@ void Slideshow::JpgFileSearch()
     Busy = false;
 }
 
+QString Slideshow::nextPath() const
+{
+    return PictureList.at(PictureIndex);
+}
+
+Slideshow::PictureJob Slideshow::nextJob() const
+{
+    const ImageView *target = NextSide == 0 ? m_parts.frame.imgA : m_parts.frame.imgB;
+    return {nextPath(), Scale, target->deviceSize()};
+}
+
+void Slideshow::decodeAhead()
+{
+    if (PictureCount > 0 && !m_abandoned)
+        m_decoder.request(nextJob());
+}
+
+std::optional<Picture> Slideshow::decoded(const PictureJob &job)
+{
+    // A picture decoded ahead for anything else (the catalogue changed meanwhile) is
+    // given up for the one the load shows.
+    if (m_decoder.requested() != job)
+        m_decoder.request(job);
+    if (!m_decoder.isFinished()) {
+        // Input, the timers, the clock and SIGTERM are served meanwhile. Nothing of the
+        // cycle runs on this thread while it waits, so closing need not wait for it.
+        QEventLoop wait;
+        QObject::connect(m_decoder.signal(), &DecodeThreadSignal::finished, &wait, &QEventLoop::quit);
+        m_wait = &wait;
+        const bool busy = std::exchange(Busy, false);
+        // A finished signal of an earlier request only wakes it; a loop that cannot run
+        // because the program is ending (-1) gives up as a close does.
+        while (!m_abandoned && !m_decoder.isFinished() && wait.exec() == 0) {
+        }
+        m_wait = nullptr;
+        Busy = busy;
+        if (!m_decoder.isFinished()) {
+            m_abandoned = true;
+            m_decoder.cancel();
+            return std::nullopt;
+        }
+    }
+    return m_decoder.take();
+}
+
 std::optional<Picture> Slideshow::nextPicture(QSize visible)
 {
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
-    std::optional<Picture> picture = loadPicture(PictureList.at(PictureIndex), Scale, visible);
+    std::optional<Picture> picture = decoded({nextPath(), Scale, visible});
     PictureIndex = PictureIndex + 1;
     if (PictureIndex >= PictureCount)
         PictureIndex = 0;
@@ -84,7 +140,9 @@ void Slideshow::ImageLoad()
         return;
     Busy = true;
     ImageView *target = NextSide == 0 ? m_parts.frame.imgA : m_parts.frame.imgB;
-    target->setPicture(nextPicture(target->deviceSize()));
+    std::optional<Picture> picture = nextPicture(target->deviceSize());
+    if (!m_abandoned)
+        target->setPicture(std::move(picture));
     Busy = false;
 }
 
@@ -124,10 +182,15 @@ void Slideshow::timMoveTimer()
             }
         }
         ImageLoad();
-        if (PictureCount > 1)
+        if (m_abandoned)
+            return;
+        if (PictureCount > 1) {
             m_parts.timSlide->setEnabled(true);
-        else
+        } else {
             m_parts.timStay->setEnabled(true);
+            // Nothing slides: the next load reloads the same panel.
+            decodeAhead();
+        }
     }
 }
 
@@ -147,6 +210,8 @@ void Slideshow::timSlideTimer()
         NextSide = NextSide == 0 ? 1 : 0;
         m_parts.timSlide->setEnabled(false);
         m_parts.timStay->setEnabled(true);
+        // The next picture is known now; it is decoded during the rest and the move.
+        decodeAhead();
     }
     // Paint the invalid parts at once, so that the motion stays even at short intervals.
     QCoreApplication::sendPostedEvents(m_parts.window->window(), QEvent::UpdateRequest);
@@ -155,8 +220,21 @@ void Slideshow::timSlideTimer()
 
 void Slideshow::clear()
 {
+    m_decoder.cancel();
     PictureList.clear();
     PictureCount = 0;
+}
+
+void Slideshow::abandon()
+{
+    // Only a load that waits is given up; a picture decoded ahead is left for a load that
+    // still comes (the move handler loads after a close in its pause) and otherwise goes
+    // with the window.
+    if (!m_wait)
+        return;
+    m_abandoned = true;
+    m_decoder.cancel();
+    m_wait->quit();
 }
 
 int Slideshow::panelLeft(const Panel *panel) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "picture/DecodeThread.h"
 #include "show/FrameView.h"
 #include "show/PictureLoader.h"
 
@@ -11,6 +12,7 @@
 
 class MailIndicator;
 class Panel;
+class QEventLoop;
 class QWidget;
 class Timer;
 
@@ -21,6 +23,21 @@ class Timer;
 class Slideshow
 {
 public:
+    // What one picture's decode is asked for: the file, the window's scale and the size
+    // of the panel it is centred in.
+    struct PictureJob
+    {
+        QString path;
+        double scale = 1.0;
+        QSize visible;
+        bool operator==(const PictureJob &) const = default;
+    };
+    using Decoder = DecodeThread<PictureJob, Picture>;
+    // Decodes on the worker thread; asks `cancelled` as it goes.
+    using Decode = Decoder::Decode;
+    // Today's loader, which the show uses unless a test gives its own.
+    static std::optional<Picture> decodePictureFile(const PictureJob &job, const CancelCheck &cancelled);
+
     struct Parts
     {
         FrameParts frame;
@@ -31,7 +48,8 @@ public:
         MailIndicator *mail = nullptr; // its checks wait while a move step runs
     };
 
-    explicit Slideshow(Parts parts);
+    explicit Slideshow(Parts parts, Decode decode = decodePictureFile);
+    ~Slideshow();
 
     // The fields as FormCreate starts them.
     void reset();
@@ -50,6 +68,9 @@ public:
     void timSlideTimer();
     // The catalogue goes with the window.
     void clear();
+    // The window closes: a load waiting for its picture gives it up and leaves the panel
+    // as it is, and the cycle stops there.
+    void abandon();
 
     // The client-coordinate left edge of a picture panel inside pnlBack.
     int panelLeft(const Panel *panel) const;
@@ -68,8 +89,17 @@ public:
 
 private:
     // The one place the cycle gets its pictures from: the next one of the catalogue, for
-    // a panel of `visible` device pixels; none when it cannot be shown.
+    // a panel of `visible` device pixels; none when it cannot be shown (or the window
+    // closed while it was decoded: `m_abandoned`).
     std::optional<Picture> nextPicture(QSize visible);
+    // The catalogue's path after the current one: the picture the next load shows.
+    QString nextPath() const;
+    // What the next load will ask for, as far as it is known now.
+    PictureJob nextJob() const;
+    // Starts the decode of the next load's picture, as soon as the previous slide ended.
+    void decodeAhead();
+    // `job`'s picture from the worker, serving the events while it is not there yet.
+    std::optional<Picture> decoded(const PictureJob &job);
     void setPanelLeft(Panel *panel, int left);
 
     Parts m_parts;
@@ -87,4 +117,9 @@ private:
     qint32 SlideWidth = 0;
     quint8 NextSide = 0;
     bool Busy = true;
+
+    Decoder m_decoder;
+    // While a load waits for its picture: the loop it waits in.
+    QEventLoop *m_wait = nullptr;
+    bool m_abandoned = false;
 };

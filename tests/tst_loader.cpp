@@ -873,8 +873,10 @@ void TestLoader::twelveBitJpegInvalid()
 void TestLoader::slowDecodeAbandoned_data()
 {
     QTest::addColumn<bool>("terminating");
-    QTest::newRow("given up after 3 s") << false;
-    QTest::newRow("given up at once when SIGTERM has come") << true;
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("given up after 3 s") << false << false;
+    QTest::newRow("given up at once when SIGTERM has come") << true << false;
+    QTest::newRow("given up at once when the caller cancels") << false << true;
 }
 
 // A progressive file with 4 GB to read through before its end marker (a hole in a
@@ -882,6 +884,7 @@ void TestLoader::slowDecodeAbandoned_data()
 void TestLoader::slowDecodeAbandoned()
 {
     QFETCH(bool, terminating);
+    QFETCH(bool, cancelled);
     const QByteArray data
         = readAll(makeJpeg(m_folder.path(), QStringLiteral("slow.jpg"), smoothPicture(64, 64), {"-progressive"}));
     QVERIFY(data.endsWith("\xFF\xD9"));
@@ -899,11 +902,11 @@ void TestLoader::slowDecodeAbandoned()
     QCOMPARE(terminationPending(), terminating);
     QElapsedTimer timer;
     timer.start();
-    const bool shown = loadPicture(file, 1.0, QSize(400, 400)).has_value();
+    const bool shown = loadPicture(file, 1.0, QSize(400, 400), [cancelled] { return cancelled; }).has_value();
     const qint64 elapsed = timer.elapsed();
     QFile::remove(file);
     QVERIFY2(!shown, "an abandoned picture is invalid");
-    if (terminating)
+    if (terminating || cancelled)
         QVERIFY2(elapsed < 500, qPrintable(QString::number(elapsed)));
     else
         QVERIFY2(elapsed >= 2900 && elapsed < 6000, qPrintable(QString::number(elapsed)));

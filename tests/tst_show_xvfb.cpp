@@ -3,7 +3,9 @@
 #include "settings/SettingsStore.h"
 #include "setup/Sample.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QImageWriter>
 #include <QPainter>
 #include <QProcess>
 #include <QScreen>
@@ -225,6 +227,26 @@ private:
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start();
         QVERIFY(process.waitForStarted());
+    }
+
+    // A folder with one progressive JPEG that has gigabytes (a hole of a sparse file) to
+    // read through before its end: its decode takes seconds.
+    static QString slowPictureFolder(const QTemporaryDir &home)
+    {
+        QImage image(64, 64, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        if (!writer.write(image) || !data.endsWith("\xFF\xD9"))
+            return QString();
+        QFile out(home.path() + QStringLiteral("/slow.jpg"));
+        if (!out.open(QIODevice::WriteOnly) || out.write(data.chopped(2)) != data.size() - 2
+            || !out.seek(out.pos() + (qint64(4) << 30)) || out.write("\xFF\xD9", 2) != 2)
+            return QString();
+        return home.path();
     }
 
     static void useSlot(const QString &slot)
@@ -574,6 +596,8 @@ private slots:
     {
         QTest::addColumn<QString>("when");
         QTest::newRow("showing pictures") << "pictures";
+        // The picture's decode runs on its worker for seconds; the window answers at once.
+        QTest::newRow("during a slow decode") << "slow decode";
         // Folder rotation saves the next slot at every start; a file that may not be
         // written gives an error box before the window is up.
         QTest::newRow("during the start-up error box") << "error box";
@@ -592,6 +616,11 @@ private slots:
             startSaver(saver, {QStringLiteral("/c")});
             QTRY_VERIFY_WITH_TIMEOUT(shownWindow(QStringLiteral("Pantelo設定").toUtf8()) != 0, 10000);
         } else {
+            if (when == QLatin1String("slow decode")) {
+                const QString folder = slowPictureFolder(home);
+                QVERIFY(!folder.isEmpty());
+                useSlot(QStringLiteral("450,60000,1,20,10,clWhite,%1,").arg(folder));
+            }
             startSaver(saver, {QStringLiteral("/s")});
             const QRect screen = QGuiApplication::primaryScreen()->geometry();
             QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(screen).scaled(256, 192), isGold) > 20, 10000);

@@ -1,5 +1,6 @@
 // The show window on the offscreen platform: its geometry to the pixel, the catalogue
 // and loading, the phases driven tick by tick, input, closing and the password paths.
+#include "platform/TerminationSignal.h"
 #include "settings/SettingsStore.h"
 #include "show/BuiltInFrame.h"
 #include "show/ClockText.h"
@@ -12,12 +13,16 @@
 #include "tests/ShowFixture.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
+#include <csignal>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -991,6 +996,119 @@ private slots:
         QVERIFY(form->FormSystemCommand(0xF140));
         QVERIFY(!form->FormSystemCommand(0xF141));
         QVERIFY(!form->FormSystemCommand(0xF060));
+    }
+
+    // Each picture is decoded on the worker as soon as the slide before it ends, and the
+    // load after the move shows the very picture the catalogue names next.
+    void decodedAhead_data()
+    {
+        QTest::addColumn<int>("pictures");
+        QTest::newRow("three pictures") << 3;
+        QTest::newRow("one picture reloaded into the same panel") << 1;
+    }
+
+    void decodedAhead()
+    {
+        QFETCH(int, pictures);
+        const QList<QRgb> colours{Red, Green, Blue};
+        for (int i = 0; i < pictures; ++i)
+            makePicture(QStringLiteral("%1.bmp").arg(i), QSize(40, 40), colours.at(i));
+        writeSlot(QStringLiteral("450,10,100,1,10"));
+        std::mutex mutex;
+        QStringList asked;
+        TPantelForm::Environment environment;
+        environment.seed = 1;
+        environment.decode = [&](const Slideshow::PictureJob &job, const CancelCheck &cancelled) {
+            const std::lock_guard lock(mutex);
+            asked << QFileInfo(job.path).baseName();
+            return Slideshow::decodePictureFile(job, cancelled);
+        };
+        const auto askedSoFar = [&] {
+            const std::lock_guard lock(mutex);
+            return asked;
+        };
+        auto form = std::make_unique<TPantelForm>(environment);
+        QStringList expected{QString::number((form->pictureIndex() + pictures - 1) % pictures)};
+        QCOMPARE(askedSoFar(), expected);
+        for (int round = 0; round < 4; ++round) {
+            runSlide(*form);
+            // Asked for before the rest begins.
+            expected << QString::number(form->pictureIndex());
+            QTRY_COMPARE(askedSoFar(), expected);
+            form->timStayTimer();
+            runMove(*form);
+            const ImageView *loaded = form->nextSide() == 0 ? form->imgA : form->imgB;
+            QCOMPARE(centreOf(loaded), colours.at(expected.last().toInt()) | 0xFF000000);
+        }
+        // Nothing asked twice; a lone picture is asked for again once its reload is done.
+        QTRY_COMPARE(askedSoFar().size(), expected.size() + (pictures == 1 ? 1 : 0));
+    }
+
+    // A key, a button or SIGTERM while a picture's decode hangs: the window closes at
+    // once, the decode is told to stop and the panel is left as it was.
+    void closeDuringASlowDecode_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("blockedCall");
+        for (const char *input : {"key", "button", "SIGTERM"}) {
+            QTest::addRow("%s during the first picture", input) << QString::fromLatin1(input) << 0;
+            QTest::addRow("%s during a later load", input) << QString::fromLatin1(input) << 1;
+        }
+    }
+
+    void closeDuringASlowDecode()
+    {
+        QFETCH(QString, input);
+        QFETCH(int, blockedCall);
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        makePicture(QStringLiteral("b.bmp"), QSize(40, 40), Green);
+        writeSlot(QStringLiteral("450,5000,100,20,10"));
+        TerminationSignal termination;
+        const auto theWindow = [] {
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            for (QWidget *window : windows) {
+                if (auto *form = qobject_cast<TPantelForm *>(window))
+                    return form;
+            }
+            return static_cast<TPantelForm *>(nullptr);
+        };
+        // What the program does on SIGTERM.
+        connect(&termination, &TerminationSignal::terminationRequested, this,
+                [&] { theWindow()->closeWithoutPrompt(); });
+        std::atomic<int> calls{0};
+        std::atomic<bool> stopped{false};
+        QElapsedTimer sinceInput;
+        TPantelForm::Environment environment;
+        environment.seed = 1;
+        environment.decode = [&](const Slideshow::PictureJob &job, const CancelCheck &cancelled) {
+            if (calls++ != blockedCall)
+                return Slideshow::decodePictureFile(job, cancelled);
+            QMetaObject::invokeMethod(qApp, [&] {
+                sinceInput.start();
+                if (input == QLatin1String("SIGTERM")) {
+                    ::raise(SIGTERM);
+                } else if (input == QLatin1String("key")) {
+                    QTest::keyClick(theWindow(), Qt::Key_A);
+                } else {
+                    QTest::mouseClick(theWindow(), Qt::LeftButton);
+                }
+            });
+            while (!cancelled())
+                QThread::yieldCurrentThread();
+            stopped = true;
+            return std::optional<Picture>();
+        };
+        auto form = std::make_unique<TPantelForm>(environment);
+        if (blockedCall == 1) {
+            QVERIFY(!form->closing());
+            form->ImageLoad();
+        }
+        QVERIFY(form->closing());
+        QVERIFY2(sinceInput.elapsed() < 1000, qPrintable(QString::number(sinceInput.elapsed())));
+        QTRY_VERIFY(stopped.load());
+        QCOMPARE(form->imgA->hasPicture(), blockedCall == 1);
+        QVERIFY(!form->timStay->enabled() && !form->timMove->enabled() && !form->timSlide->enabled());
+        QVERIFY(!form->busy());
     }
 
     void closeDuringTheMovePause()
