@@ -1,5 +1,6 @@
 #include "setup/Sample.h"
 
+#include "picture/PictureLoader.h"
 #include "platform/DisplaySession.h"
 #include "platform/X11Window.h"
 #include "settings/ColorText.h"
@@ -7,7 +8,6 @@
 #include "show/FrameLayout.h"
 #include "show/ImageView.h"
 #include "show/Panel.h"
-#include "show/PictureLoader.h"
 
 #include <QLabel>
 

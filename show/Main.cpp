@@ -2,6 +2,7 @@
 
 #include "platform/StartupTrace.h"
 
+#include "picture/PictureLoader.h"
 #include "platform/DisplaySession.h"
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
@@ -14,7 +15,6 @@
 #include "show/MailIndicator.h"
 #include "show/MouseMove.h"
 #include "show/Panel.h"
-#include "show/PictureLoader.h"
 #include "show/ScreenCovers.h"
 #include "show/SlideMove.h"
 #include "show/Slideshow.h"

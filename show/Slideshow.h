@@ -1,7 +1,7 @@
 #pragma once
 
+#include "picture/PictureLoader.h"
 #include "show/FrameView.h"
-#include "show/PictureLoader.h"
 
 #include <QSize>
 #include <QString>

@@ -1,9 +1,9 @@
 // The library of a folder slot: the walk through a folder tree, the order of each pass
 // (name order and shuffled, with the catalogue built again between passes) and the day
 // a photo was taken, read from its EXIF block.
-#include "library/ExifDate.h"
 #include "library/FolderWalk.h"
 #include "library/PassOrder.h"
+#include "picture/ExifDate.h"
 #include "platform/TerminationSignal.h"
 #include "show/PictureCatalogue.h"
 

@@ -1,9 +1,9 @@
-#include "show/PictureLoader.h"
+#include "picture/PictureLoader.h"
 
+#include "picture/ExifOrientation.h"
+#include "picture/JpegDecoder.h"
 #include "platform/TerminationSignal.h"
 #include "settings/SettingsText.h"
-#include "show/ExifOrientation.h"
-#include "show/JpegDecoder.h"
 
 #include <QElapsedTimer>
 #include <QFile>
