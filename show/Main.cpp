@@ -174,6 +174,7 @@ void TPantelForm::FormCreate()
 
     m_show->configure(m_config.FolderPaths[size_t(m_config.FolderIndex)], m_config.StayTime, m_config.MoveAmount,
                       Scale);
+    m_show->setPhotoOptions(settings.stored.photo);
 
     pnlBase->setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
     pnlBase->arrange(m_config.layout);

@@ -1,5 +1,6 @@
 #include "show/Slideshow.h"
 
+#include "picture/PictureRequest.h"
 #include "show/ImageView.h"
 #include "show/MailIndicator.h"
 #include "show/Panel.h"
@@ -60,7 +61,7 @@ bool Slideshow::start(const std::function<int(int)> &draw)
 void Slideshow::JpgFileSearch()
 {
     Busy = true;
-    PictureList = listPictureFiles(m_folder);
+    PictureList = listPictureFiles(m_folder, m_photo.allFormats);
     PictureCount = int(PictureList.size());
     if (PictureCount < PictureIndex + 1)
         PictureIndex = 0;
@@ -71,7 +72,12 @@ std::optional<Picture> Slideshow::nextPicture(QSize visible)
 {
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
-    std::optional<Picture> picture = loadPicture(PictureList.at(PictureIndex), Scale, visible);
+    std::optional<DecodedPicture> decoded
+        = decodePicture({PictureList.at(PictureIndex), visible, Scale, m_photo.fitPicture, m_photo.allFormats});
+    m_incomingDate = decoded ? decoded->takenDate : QString();
+    std::optional<Picture> picture;
+    if (decoded)
+        picture = std::move(decoded->picture);
     PictureIndex = PictureIndex + 1;
     if (PictureIndex >= PictureCount)
         PictureIndex = 0;

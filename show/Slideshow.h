@@ -1,6 +1,7 @@
 #pragma once
 
 #include "picture/PictureLoader.h"
+#include "settings/PhotoOptions.h"
 #include "show/FrameView.h"
 
 #include <QSize>
@@ -37,6 +38,8 @@ public:
     void reset();
     // The slot's folder and times, and the window's scale that pictures are loaded at.
     void configure(const QString &folder, int stayTime, int moveAmount, double scale);
+    // How pictures are found and decoded: fitted or at their own size, which formats.
+    void setPhotoOptions(const PhotoOptions &options) { m_photo = options; }
     // Panel A waits out of sight to the left; panel B stands at rest.
     void placePanels();
     // The catalogue, and a first picture drawn by `draw` (0 to n - 1) so that each run
@@ -62,6 +65,8 @@ public:
     int moveCount() const { return MoveCount; }
     int slideWidth() const { return SlideWidth; }
     int nextSide() const { return NextSide; }
+    // The day the picture loaded last was taken ("2019年8月14日"), or empty.
+    const QString &incomingDate() const { return m_incomingDate; }
     // A load or slide step is in progress; closing waits a little for it.
     bool busy() const { return Busy; }
     void setBusy(bool busy) { Busy = busy; }
@@ -77,6 +82,7 @@ private:
     int StayTime = 0;
     int MoveAmount = 0;
     double Scale = 1.0;
+    PhotoOptions m_photo;
 
     QStringList PictureList;
     qint32 PictureCount = 0;
@@ -87,4 +93,6 @@ private:
     qint32 SlideWidth = 0;
     quint8 NextSide = 0;
     bool Busy = true;
+    // The date that goes with the picture nextPicture gave last.
+    QString m_incomingDate;
 };
