@@ -3,6 +3,7 @@
 #include "picture/Decode.h"
 #include "picture/ExifDate.h"
 #include "picture/Reduce.h"
+#include "picture/TakenDate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -54,8 +55,7 @@ std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const
         if (!picture)
             return std::nullopt;
         const PictureFormat format = pictureFormat(request.path, false);
-        return DecodedPicture{std::move(*picture),
-                              format == PictureFormat::Jpeg ? takenDateText(jpegTakenDate(request.path)) : QString()};
+        return DecodedPicture{std::move(*picture), takenDateText(takenDateOf(request.path, format))};
     }
     const PictureFormat format = pictureFormat(request.path, request.allFormats);
     std::optional<Picture> picture;
@@ -77,6 +77,5 @@ std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const
     }
     if (!picture || isCancelled(cancelled))
         return std::nullopt;
-    return DecodedPicture{std::move(*picture),
-                          format == PictureFormat::Jpeg ? takenDateText(jpegTakenDate(request.path)) : QString()};
+    return DecodedPicture{std::move(*picture), takenDateText(takenDateOf(request.path, format))};
 }

@@ -219,6 +219,13 @@ void TestPicture::initTestCase()
     QVERIFY(QFile::copy(landscape, file(QStringLiteral("png-named.jpg"))));
     QVERIFY(writeAll(file(QStringLiteral("dated.jpg")),
                      withTakenDate(readAll(file(QStringLiteral("landscape.jpg"))), "2019:08:14 10:20:30")));
+    // The same EXIF block in the other formats that carry one.
+    QVERIFY(run(QStringLiteral("cwebp"),
+                {QStringLiteral("-quiet"), QStringLiteral("-metadata"), QStringLiteral("exif"),
+                 file(QStringLiteral("dated.jpg")), QStringLiteral("-o"), file(QStringLiteral("dated.webp"))}));
+    QVERIFY(run(QStringLiteral("heif-enc"),
+                {file(QStringLiteral("dated.jpg")), QStringLiteral("-o"), file(QStringLiteral("dated.heic"))}));
+    QVERIFY(run(QStringLiteral("convert"), {file(QStringLiteral("dated.jpg")), file(QStringLiteral("dated.png"))}));
     const char *orientations[]
         = {"TopLeft", "TopRight", "BottomRight", "BottomLeft", "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
     for (int i = 0; i < 8; ++i)
@@ -684,6 +691,10 @@ void TestPicture::takenDate_data()
     QTest::newRow("jpeg") << "dated.jpg" << false << false << day;
     QTest::newRow("jpeg, fitted") << "dated.jpg" << true << false << day;
     QTest::newRow("jpeg, all formats") << "dated.jpg" << true << true << day;
+    QTest::newRow("webp") << "dated.webp" << true << true << day;
+    QTest::newRow("heic") << "dated.heic" << false << true << day;
+    QTest::newRow("png") << "dated.png" << true << true << day;
+    QTest::newRow("png without EXIF") << "landscape.png" << true << true << QString();
     QTest::newRow("jpeg without EXIF") << "landscape.jpg" << false << false << QString();
     QTest::newRow("bmp") << "landscape.bmp" << true << true << QString();
 }
