@@ -153,6 +153,8 @@ private slots:
     void fittedPhotoNearLanczos();
     void takenDate_data();
     void takenDate();
+    void fittedCancelled_data();
+    void fittedCancelled();
 };
 
 void TestPicture::initTestCase()
@@ -708,6 +710,27 @@ void TestPicture::takenDate()
     const auto decoded = decodePicture({file(name), QSize(400, 300), 1.0, fit, allFormats});
     QVERIFY(decoded);
     QCOMPARE(decoded->takenDate, date);
+}
+
+void TestPicture::fittedCancelled_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("answersBeforeCancel");
+    for (const char *name : {"big.jpg", "landscape.bmp", "landscape.png"}) {
+        QTest::addRow("%s at once", name) << QString::fromLatin1(name) << 0;
+        QTest::addRow("%s under way", name) << QString::fromLatin1(name) << 2;
+    }
+}
+
+void TestPicture::fittedCancelled()
+{
+    QFETCH(QString, name);
+    QFETCH(int, answersBeforeCancel);
+    std::atomic<int> asked = 0;
+    const auto picture
+        = decodePicture({file(name), QSize(100, 100), 1.0, true, true}, [&] { return asked++ >= answersBeforeCancel; });
+    QVERIFY(!picture);
+    QVERIFY(asked > answersBeforeCancel);
 }
 
 QTEST_MAIN(TestPicture)
