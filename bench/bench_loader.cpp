@@ -8,7 +8,7 @@
 //                         peak resident memory before and after, in KiB
 
 #include "bench/Median.h"
-#include "show/PictureLoader.h"
+#include "picture/PictureLoader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

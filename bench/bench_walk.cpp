@@ -41,7 +41,8 @@ constexpr double kMemoryGoalMb = 30; // the catalogue's heap
 constexpr double kTerminationGoalMs = 200;
 
 // Sub-folders in the locale's case-blind order, as the pictures of a folder are.
-const FolderRule kRule{listPictureFiles, [](QStringList paths) {
+const FolderRule kRule{[](const QString &folder) { return listPictureFiles(folder); },
+                       [](QStringList paths) {
                            QCollator collator;
                            collator.setCaseSensitivity(Qt::CaseInsensitive);
                            std::sort(paths.begin(), paths.end(), collator);

@@ -2,7 +2,7 @@
 // format by the extension, so each input is written to a file named *.jpg or *.bmp (the
 // extension this target is built with) and loaded at full size, reduced, and into a
 // small area.
-#include "show/PictureLoader.h"
+#include "picture/PictureLoader.h"
 
 #include <QByteArray>
 #include <QFile>

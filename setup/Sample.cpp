@@ -1,5 +1,6 @@
 #include "setup/Sample.h"
 
+#include "picture/PictureRequest.h"
 #include "platform/DisplaySession.h"
 #include "platform/X11Window.h"
 #include "settings/ColorText.h"
@@ -7,7 +8,6 @@
 #include "show/FrameLayout.h"
 #include "show/ImageView.h"
 #include "show/Panel.h"
-#include "show/PictureLoader.h"
 
 #include <QLabel>
 
@@ -59,11 +59,15 @@ void TSampleForm::SetDisp(const SampleContent &content)
     pnlBase->arrange(layout);
     pnlBase->setVisible(true);
 
-    // The sample picture at full size; an invalid one leaves the area black.
-    if (trimControl(content.picture).isEmpty())
+    // The sample picture at full size or fitted, as the saver will show it; an invalid one
+    // leaves the area black.
+    if (trimControl(content.picture).isEmpty()) {
         imgA->clear();
-    else
-        imgA->setPicture(loadPicture(content.picture, 1.0, imgA->deviceSize()));
+    } else {
+        std::optional<DecodedPicture> decoded = decodePicture(
+            {content.picture, imgA->deviceSize(), 1.0, content.photo.fitPicture, content.photo.allFormats});
+        imgA->setPicture(decoded ? std::optional<Picture>(std::move(decoded->picture)) : std::nullopt);
+    }
 
     pnlBase->setClockColor(toQColor(clockColorOf(content.clockColor)));
 

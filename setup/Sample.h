@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/PhotoOptions.h"
 #include "show/FrameView.h"
 
 #include <QString>
@@ -14,6 +15,7 @@ struct SampleContent
     QString framePicture; // path; empty: the built-in frame picture
     QString clockColor;   // colour text
     QString picture;      // full path of the picture to show, or empty
+    PhotoOptions photo;   // fitted or at its own size; which formats are pictures
 };
 
 // The sample window of the settings mode: a borderless window at the screen's top-left

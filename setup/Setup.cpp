@@ -118,6 +118,8 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
                 emit photoOptionsChanged(photoOptions());
         });
     }
+    // The sample shows a picture as the options now say: fitted, or of another format.
+    connect(this, &TSetupForm::photoOptionsChanged, this, [this] { runGuarded([this] { SampleDisp(SampleIndex); }); });
 
     runGuarded([this] { FormCreate(); });
 }
@@ -262,14 +264,15 @@ void TSetupForm::setSliders(const SliderPositions &p)
 void TSetupForm::SampleDisp(int index)
 {
     // The folder as the edit holds it now, typed but unconfirmed text included.
-    const QStringList pictures = listPictureFiles(folderEdit(CurrentSlot)->text());
+    const PhotoOptions options = photoOptions();
+    const QStringList pictures = listPictureFiles(folderEdit(CurrentSlot)->text(), options.allFormats);
     QString picture;
     if (const auto i = sampleIndexFor(int(pictures.size()), index)) {
         SampleIndex = *i;
         picture = pictures.at(*i);
     }
     const SlotSettings &slot = current();
-    m_sample = {slot.frameSize, slot.frameWidth, slot.framePicture, slot.clockColor, picture};
+    m_sample = {slot.frameSize, slot.frameWidth, slot.framePicture, slot.clockColor, picture, options};
     if (SampleForm)
         SampleForm->SetDisp(m_sample);
     emit sampleChanged();

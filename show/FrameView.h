@@ -1,8 +1,8 @@
 #pragma once
 
+#include "picture/PictureLoader.h"
 #include "show/FrameLayout.h"
 #include "show/Panel.h"
-#include "show/PictureLoader.h"
 
 #include <QColor>
 #include <QString>

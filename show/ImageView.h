@@ -1,6 +1,6 @@
 #pragma once
 
-#include "show/PictureLoader.h"
+#include "picture/PictureLoader.h"
 
 #include <QWidget>
 #include <optional>

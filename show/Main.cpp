@@ -2,6 +2,7 @@
 
 #include "platform/StartupTrace.h"
 
+#include "picture/PictureLoader.h"
 #include "platform/DisplaySession.h"
 #include "platform/ErrorReport.h"
 #include "platform/Platform.h"
@@ -14,7 +15,6 @@
 #include "show/MailIndicator.h"
 #include "show/MouseMove.h"
 #include "show/Panel.h"
-#include "show/PictureLoader.h"
 #include "show/ScreenCovers.h"
 #include "show/SlideMove.h"
 #include "show/Slideshow.h"
@@ -175,6 +175,7 @@ void TPantelForm::FormCreate()
 
     m_show->configure(m_config.FolderPaths[size_t(m_config.FolderIndex)], m_config.StayTime, m_config.MoveAmount,
                       Scale);
+    m_show->setPhotoOptions(settings.stored.photo);
 
     pnlBase->setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
     pnlBase->arrange(m_config.layout);

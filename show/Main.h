@@ -1,9 +1,9 @@
 #pragma once
 
+#include "picture/PictureLoader.h"
 #include "settings/SlotSettings.h"
 #include "show/FrameLayout.h"
 #include "show/FrameView.h"
-#include "show/PictureLoader.h"
 #include "show/ShowConfig.h"
 #include "show/Slideshow.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-bool isPictureFileName(const QString &name)
+bool isPictureFileName(const QString &name, bool allFormats)
 {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
@@ -30,7 +30,15 @@ bool isPictureFileName(const QString &name)
         }
         return true;
     };
-    return is(QLatin1StringView(".BMP")) || is(QLatin1StringView(".JPG")) || is(QLatin1StringView(".JPEG"));
+    if (is(QLatin1StringView(".BMP")) || is(QLatin1StringView(".JPG")) || is(QLatin1StringView(".JPEG")))
+        return true;
+    if (!allFormats)
+        return false;
+    static constexpr QLatin1StringView kOthers[]{QLatin1StringView(".PNG"),  QLatin1StringView(".GIF"),
+                                                 QLatin1StringView(".WEBP"), QLatin1StringView(".TIF"),
+                                                 QLatin1StringView(".TIFF"), QLatin1StringView(".HEIC"),
+                                                 QLatin1StringView(".HEIF"), QLatin1StringView(".AVIF")};
+    return std::any_of(std::begin(kOthers), std::end(kOthers), is);
 }
 
 namespace {
@@ -75,7 +83,7 @@ template <typename Key> QStringList sortedByKeys(const QStringList &entries, con
 
 } // namespace
 
-QStringList listPictureFiles(const QString &folder)
+QStringList listPictureFiles(const QString &folder, bool allFormats)
 {
     QStringList pictures;
     if (folder.isEmpty())
@@ -89,7 +97,7 @@ QStringList listPictureFiles(const QString &folder)
     for (const QString &name : names) {
         if (terminationPending())
             return {};
-        if (isPictureFileName(name))
+        if (isPictureFileName(name, allFormats))
             pictures << QString(prefix % name); // one allocation a path
     }
     QCollator collator; // the user's locale

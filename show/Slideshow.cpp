@@ -1,5 +1,6 @@
 #include "show/Slideshow.h"
 
+#include "picture/PictureRequest.h"
 #include "show/ImageView.h"
 #include "show/MailIndicator.h"
 #include "show/Panel.h"
@@ -21,9 +22,9 @@ Slideshow::Slideshow(Parts parts, Decode decode) : m_parts(std::move(parts)), m_
 // The worker is cancelled and joined with m_decoder.
 Slideshow::~Slideshow() = default;
 
-std::optional<Picture> Slideshow::decodePictureFile(const PictureJob &job, const CancelCheck &cancelled)
+std::optional<DecodedPicture> Slideshow::decodePictureFile(const PictureJob &job, const CancelCheck &cancelled)
 {
-    return loadPicture(job.path, job.scale, job.visible, cancelled);
+    return decodePicture({job.path, job.visible, job.scale, job.fit, job.allFormats}, cancelled);
 }
 
 void Slideshow::reset()
@@ -71,7 +72,7 @@ bool Slideshow::start(const std::function<int(int)> &draw)
 void Slideshow::JpgFileSearch()
 {
     Busy = true;
-    PictureList = listPictureFiles(m_folder);
+    PictureList = listPictureFiles(m_folder, m_photo.allFormats);
     PictureCount = int(PictureList.size());
     if (PictureCount < PictureIndex + 1)
         PictureIndex = 0;
@@ -86,7 +87,7 @@ QString Slideshow::nextPath() const
 Slideshow::PictureJob Slideshow::nextJob() const
 {
     const ImageView *target = NextSide == 0 ? m_parts.frame.imgA : m_parts.frame.imgB;
-    return {nextPath(), Scale, target->deviceSize()};
+    return {nextPath(), Scale, target->deviceSize(), m_photo.fitPicture, m_photo.allFormats};
 }
 
 void Slideshow::decodeAhead()
@@ -95,7 +96,7 @@ void Slideshow::decodeAhead()
         m_decoder.request(nextJob());
 }
 
-std::optional<Picture> Slideshow::decoded(const PictureJob &job)
+std::optional<DecodedPicture> Slideshow::decoded(const PictureJob &job)
 {
     // A picture decoded ahead for anything else (the catalogue changed meanwhile) is
     // given up for the one the load shows.
@@ -127,7 +128,12 @@ std::optional<Picture> Slideshow::nextPicture(QSize visible)
 {
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
-    std::optional<Picture> picture = decoded({nextPath(), Scale, visible});
+    std::optional<DecodedPicture> decoded
+        = this->decoded({nextPath(), Scale, visible, m_photo.fitPicture, m_photo.allFormats});
+    m_incomingDate = decoded ? decoded->takenDate : QString();
+    std::optional<Picture> picture;
+    if (decoded)
+        picture = std::move(decoded->picture);
     PictureIndex = PictureIndex + 1;
     if (PictureIndex >= PictureCount)
         PictureIndex = 0;

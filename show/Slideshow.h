@@ -1,8 +1,10 @@
 #pragma once
 
 #include "picture/DecodeThread.h"
+#include "picture/PictureLoader.h"
+#include "picture/PictureRequest.h"
+#include "settings/PhotoOptions.h"
 #include "show/FrameView.h"
-#include "show/PictureLoader.h"
 
 #include <QSize>
 #include <QString>
@@ -23,20 +25,22 @@ class Timer;
 class Slideshow
 {
 public:
-    // What one picture's decode is asked for: the file, the window's scale and the size
-    // of the panel it is centred in.
+    // What one picture's decode is asked for: the file, the window's scale, the size of
+    // the panel it is centred (or fitted) in, and the photo options that change it.
     struct PictureJob
     {
         QString path;
         double scale = 1.0;
         QSize visible;
+        bool fit = false;
+        bool allFormats = false;
         bool operator==(const PictureJob &) const = default;
     };
-    using Decoder = DecodeThread<PictureJob, Picture>;
+    using Decoder = DecodeThread<PictureJob, DecodedPicture>;
     // Decodes on the worker thread; asks `cancelled` as it goes.
     using Decode = Decoder::Decode;
     // Today's loader, which the show uses unless a test gives its own.
-    static std::optional<Picture> decodePictureFile(const PictureJob &job, const CancelCheck &cancelled);
+    static std::optional<DecodedPicture> decodePictureFile(const PictureJob &job, const CancelCheck &cancelled);
 
     struct Parts
     {
@@ -55,6 +59,8 @@ public:
     void reset();
     // The slot's folder and times, and the window's scale that pictures are loaded at.
     void configure(const QString &folder, int stayTime, int moveAmount, double scale);
+    // How pictures are found and decoded: fitted or at their own size, which formats.
+    void setPhotoOptions(const PhotoOptions &options) { m_photo = options; }
     // Panel A waits out of sight to the left; panel B stands at rest.
     void placePanels();
     // The catalogue, and a first picture drawn by `draw` (0 to n - 1) so that each run
@@ -83,6 +89,8 @@ public:
     int moveCount() const { return MoveCount; }
     int slideWidth() const { return SlideWidth; }
     int nextSide() const { return NextSide; }
+    // The day the picture loaded last was taken ("2019年8月14日"), or empty.
+    const QString &incomingDate() const { return m_incomingDate; }
     // A load or slide step is in progress; closing waits a little for it.
     bool busy() const { return Busy; }
     void setBusy(bool busy) { Busy = busy; }
@@ -99,7 +107,7 @@ private:
     // Starts the decode of the next load's picture, as soon as the previous slide ended.
     void decodeAhead();
     // `job`'s picture from the worker, serving the events while it is not there yet.
-    std::optional<Picture> decoded(const PictureJob &job);
+    std::optional<DecodedPicture> decoded(const PictureJob &job);
     void setPanelLeft(Panel *panel, int left);
 
     Parts m_parts;
@@ -107,6 +115,7 @@ private:
     int StayTime = 0;
     int MoveAmount = 0;
     double Scale = 1.0;
+    PhotoOptions m_photo;
 
     QStringList PictureList;
     qint32 PictureCount = 0;
@@ -122,4 +131,6 @@ private:
     // While a load waits for its picture: the loop it waits in.
     QEventLoop *m_wait = nullptr;
     bool m_abandoned = false;
+    // The date that goes with the picture nextPicture gave last.
+    QString m_incomingDate;
 };

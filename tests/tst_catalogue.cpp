@@ -53,29 +53,37 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("picture");
-        QTest::newRow("jpg") << "a.jpg" << true;
-        QTest::newRow("JPG") << "A.JPG" << true;
-        QTest::newRow("mixed case") << "a.JpEg" << true;
-        QTest::newRow("bmp") << "a.bmp" << true;
-        QTest::newRow("extension alone") << ".jpg" << true;
-        QTest::newRow("hidden") << ".beach.jpeg" << true;
-        QTest::newRow("two dots, last counts") << "a.bmp.jpg" << true;
-        QTest::newRow("partial download") << "a.jpg.part" << false;
-        QTest::newRow("no dot") << "jpg" << false;
-        QTest::newRow("ends in a dot") << "a.jpg." << false;
-        QTest::newRow("jpe") << "a.jpe" << false;
-        QTest::newRow("png") << "a.png" << false;
-        QTest::newRow("blank after") << "a.jpg " << false;
+        QTest::addColumn<bool>("allFormats");
+        QTest::newRow("jpg") << "a.jpg" << true << false;
+        QTest::newRow("JPG") << "A.JPG" << true << false;
+        QTest::newRow("mixed case") << "a.JpEg" << true << false;
+        QTest::newRow("bmp") << "a.bmp" << true << false;
+        QTest::newRow("extension alone") << ".jpg" << true << false;
+        QTest::newRow("hidden") << ".beach.jpeg" << true << false;
+        QTest::newRow("two dots, last counts") << "a.bmp.jpg" << true << false;
+        QTest::newRow("partial download") << "a.jpg.part" << false << false;
+        QTest::newRow("no dot") << "jpg" << false << false;
+        QTest::newRow("ends in a dot") << "a.jpg." << false << false;
+        QTest::newRow("jpe") << "a.jpe" << false << false;
+        QTest::newRow("png") << "a.png" << false << false;
+        QTest::newRow("blank after") << "a.jpg " << false << false;
         // Only ASCII letters are upper-cased: a dotless i does not make "JPG".
-        QTest::newRow("Turkish dotless i") << QStringLiteral("a.b\u0131p") << false;
-        QTest::newRow("fullwidth") << QStringLiteral("a.\uFF4A\uFF50\uFF47") << false;
+        QTest::newRow("Turkish dotless i") << QStringLiteral("a.b\u0131p") << false << false;
+        QTest::newRow("fullwidth") << QStringLiteral("a.\uFF4A\uFF50\uFF47") << false << false;
+        // With every format, these count as well; anything else still does not.
+        for (const char *name :
+             {"a.png", "a.GIF", "a.webp", "a.tif", "a.TIFF", "a.heic", "a.Heif", "a.avif", "a.jpg", "a.bmp"})
+            QTest::addRow("all formats: %s", name) << QString::fromLatin1(name) << true << true;
+        for (const char *name : {"a.txt", "a.jxl", "a.svg", "a.png.part"})
+            QTest::addRow("all formats: %s", name) << QString::fromLatin1(name) << false << true;
     }
 
     void pictureNames()
     {
         QFETCH(QString, name);
         QFETCH(bool, picture);
-        QCOMPARE(isPictureFileName(name), picture);
+        QFETCH(bool, allFormats);
+        QCOMPARE(isPictureFileName(name, allFormats), picture);
     }
 
     void folderList()

@@ -1,9 +1,9 @@
 // The library of a folder slot: the walk through a folder tree, the order of each pass
 // (name order and shuffled, with the catalogue built again between passes) and the day
 // a photo was taken, read from its EXIF block.
-#include "library/ExifDate.h"
 #include "library/FolderWalk.h"
 #include "library/PassOrder.h"
+#include "picture/ExifDate.h"
 #include "platform/TerminationSignal.h"
 #include "show/PictureCatalogue.h"
 
@@ -23,7 +23,8 @@ namespace {
 
 // The show's rule in every folder; sub-folders in a case-blind order, which agrees with
 // the locale's for the plain names used here.
-const FolderRule kRule{listPictureFiles, [](QStringList paths) {
+const FolderRule kRule{[](const QString &folder) { return listPictureFiles(folder); },
+                       [](QStringList paths) {
                            std::sort(paths.begin(), paths.end(), [](const QString &a, const QString &b) {
                                return QString::compare(a, b, Qt::CaseInsensitive) < 0;
                            });

@@ -1,7 +1,7 @@
+#include "picture/PictureLoader.h"
 #include "platform/TerminationSignal.h"
-#include "show/PictureLoader.h"
 
-#include "show/ExifOrientation.h"
+#include "picture/ExifOrientation.h"
 
 #include <QBuffer>
 #include <QDir>

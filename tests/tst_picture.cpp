@@ -1,5 +1,7 @@
 #include "picture/Decode.h"
+#include "picture/ExifOrientation.h"
 #include "picture/FormatSniff.h"
+#include "picture/PictureRequest.h"
 #include "picture/Reduce.h"
 
 #include <QColorSpace>
@@ -12,6 +14,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cmath>
 
 namespace {
 
@@ -72,6 +75,43 @@ double meanDifference(const QImage &a, const QImage &b)
     return double(sum) / (3.0 * x.width() * x.height());
 }
 
+// `jpeg` with an EXIF block (APP1 right after SOI) whose DateTimeOriginal is `taken`.
+QByteArray withTakenDate(const QByteArray &jpeg, const QByteArray &taken)
+{
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    const auto u16 = [&tiff](quint16 v) { tiff.append(char(v & 0xff)).append(char(v >> 8)); };
+    const auto u32 = [&u16](quint32 v) { u16(quint16(v & 0xffff)), u16(quint16(v >> 16)); };
+    u16(1); // at 8: the image directory, pointing to the Exif directory at 26
+    u16(0x8769), u16(4), u32(1), u32(26), u32(0);
+    u16(1); // at 26: DateTimeOriginal, its text at 44
+    u16(0x9003), u16(2), u32(quint32(taken.size() + 1)), u32(44), u32(0);
+    tiff += taken + '\0';
+    QByteArray app1("\xff\xe1", 2);
+    const int length = 2 + 6 + int(tiff.size());
+    app1.append(char(length >> 8)).append(char(length & 0xff)).append("Exif\0\0", 6).append(tiff);
+    return jpeg.left(2) + app1 + jpeg.mid(2);
+}
+
+// Peak signal-to-noise ratio of `a` against `b` in dB, over every channel.
+double psnr(const QImage &a, const QImage &b)
+{
+    const double mean = meanDifference(a, b); // checks the sizes
+    if (mean < 0)
+        return 0;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    double squares = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int c = 0; c < x.width(); ++c) {
+            const QRgb p = x.pixel(c, row);
+            const QRgb q = y.pixel(c, row);
+            for (const int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                squares += double(d) * d;
+        }
+    const double mse = squares / (3.0 * x.width() * x.height());
+    return mse == 0 ? 100 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
 } // namespace
 
 class TestPicture : public QObject
@@ -100,6 +140,21 @@ private slots:
     void refused();
     void cancelled_data();
     void cancelled();
+    void requestDefaultsAsLoader_data();
+    void requestDefaultsAsLoader();
+    void fittedJpegFromScaledDecode_data();
+    void fittedJpegFromScaledDecode();
+    void fittedRequest_data();
+    void fittedRequest();
+    void ownSizeOtherFormatClipped();
+    void stripesThroughJpeg();
+    void orientationFitted_data();
+    void orientationFitted();
+    void fittedPhotoNearLanczos();
+    void takenDate_data();
+    void takenDate();
+    void fittedCancelled_data();
+    void fittedCancelled();
 };
 
 void TestPicture::initTestCase()
@@ -154,6 +209,31 @@ void TestPicture::initTestCase()
                 {QStringLiteral("-quiet"), file(QStringLiteral("animation.gif")), QStringLiteral("-o"),
                  file(QStringLiteral("animation.webp"))}));
     QVERIFY(writeAll(file(QStringLiteral("reference.py")), kReferenceScript));
+    // The loader's own formats, a natural photo made large, a PNG under a JPEG's name, a
+    // JPEG carrying the day it was taken and each EXIF orientation in a TIFF.
+    QVERIFY(run(QStringLiteral("convert"),
+                {landscape, QStringLiteral("-quality"), QStringLiteral("92"), file(QStringLiteral("landscape.jpg"))}));
+    QVERIFY(
+        run(QStringLiteral("convert"), {landscape, QStringLiteral("BMP3:") + file(QStringLiteral("landscape.bmp"))}));
+    QVERIFY(run(QStringLiteral("convert"),
+                {samples + QLatin1String("/aurora.jpg"), QStringLiteral("-resize"), QStringLiteral("3000x2250!"),
+                 QStringLiteral("-quality"), QStringLiteral("92"), file(QStringLiteral("big.jpg"))}));
+    QVERIFY(QFile::copy(landscape, file(QStringLiteral("png-named.jpg"))));
+    QVERIFY(writeAll(file(QStringLiteral("dated.jpg")),
+                     withTakenDate(readAll(file(QStringLiteral("landscape.jpg"))), "2019:08:14 10:20:30")));
+    // The same EXIF block in the other formats that carry one.
+    QVERIFY(run(QStringLiteral("cwebp"),
+                {QStringLiteral("-quiet"), QStringLiteral("-metadata"), QStringLiteral("exif"),
+                 file(QStringLiteral("dated.jpg")), QStringLiteral("-o"), file(QStringLiteral("dated.webp"))}));
+    QVERIFY(run(QStringLiteral("heif-enc"),
+                {file(QStringLiteral("dated.jpg")), QStringLiteral("-o"), file(QStringLiteral("dated.heic"))}));
+    QVERIFY(run(QStringLiteral("convert"), {file(QStringLiteral("dated.jpg")), file(QStringLiteral("dated.png"))}));
+    const char *orientations[]
+        = {"TopLeft", "TopRight", "BottomRight", "BottomLeft", "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
+    for (int i = 0; i < 8; ++i)
+        QVERIFY(run(QStringLiteral("convert"),
+                    {landscape, QStringLiteral("-orient"), QString::fromLatin1(orientations[i]),
+                     file(QStringLiteral("orient%1.tiff").arg(i + 1))}));
 }
 
 QImage TestPicture::reference(const QString &name, const QString &tool, QSize size)
@@ -429,6 +509,226 @@ void TestPicture::cancelled()
     std::atomic<int> asked = 0;
     const auto picture
         = decodeFile(file(name), DecodeRequest{QSize(100, 100), [&] { return asked++ >= answersBeforeCancel; }});
+    QVERIFY(!picture);
+    QVERIFY(asked > answersBeforeCancel);
+}
+
+void TestPicture::requestDefaultsAsLoader_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QSize>("area");
+    QTest::newRow("jpeg, cropped") << "landscape.jpg" << 1.0 << QSize(400, 300);
+    QTest::newRow("jpeg, preview") << "landscape.jpg" << 0.37 << QSize(200, 100);
+    QTest::newRow("large jpeg") << "big.jpg" << 1.0 << QSize(640, 480);
+    QTest::newRow("bmp, whole") << "landscape.bmp" << 1.0 << QSize(1000, 1000);
+    QTest::newRow("bmp, preview") << "landscape.bmp" << 0.5 << QSize(300, 300);
+    QTest::newRow("png under a jpeg's name") << "png-named.jpg" << 1.0 << QSize(400, 300);
+}
+
+void TestPicture::requestDefaultsAsLoader()
+{
+    QFETCH(QString, name);
+    QFETCH(double, scale);
+    QFETCH(QSize, area);
+    const auto expected = loadPicture(file(name), scale, area);
+    const auto decoded = decodePicture({file(name), area, scale});
+    QCOMPARE(bool(decoded), bool(expected));
+    if (!expected)
+        return;
+    QCOMPARE(decoded->picture.pixels, expected->pixels);
+    QCOMPARE(decoded->picture.size, expected->size);
+    QCOMPARE(decoded->picture.origin, expected->origin);
+}
+
+void TestPicture::fittedJpegFromScaledDecode_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("djpegScale");
+    QTest::newRow("photo, 3/8 then averaged") << "big.jpg" << QSize(1000, 700) << QSize(933, 700) << "3/8";
+    QTest::newRow("exactly 4/8") << "landscape.jpg" << QSize(400, 300) << QSize(400, 300) << "4/8";
+    QTest::newRow("odd area, 1/8") << "landscape.jpg" << QSize(97, 301) << QSize(97, 73) << "1/8";
+    QTest::newRow("never enlarged") << "landscape.jpg" << QSize(2000, 2000) << QSize(800, 600) << "8/8";
+}
+
+void TestPicture::fittedJpegFromScaledDecode()
+{
+    QFETCH(QString, name);
+    QFETCH(QSize, area);
+    QFETCH(QSize, size);
+    QFETCH(QString, djpegScale);
+    const auto decoded = decodePicture({file(name), area, 1.0, true, false});
+    QVERIFY(decoded);
+    QCOMPARE(decoded->picture.pixels.size(), size);
+    QCOMPARE(decoded->picture.size, size);
+    QCOMPARE(decoded->picture.origin, QPoint());
+    const QString scaled = file(name + QLatin1String(".scaled.ppm"));
+    QVERIFY(run(QStringLiteral("djpeg"),
+                {QStringLiteral("-scale"), djpegScale, QStringLiteral("-ppm"), QStringLiteral("-outfile"), scaled,
+                 file(name)}));
+    const auto expected = reduceImage(QImage(scaled).convertToFormat(QImage::Format_RGB32), size);
+    QVERIFY(expected);
+    const double difference = meanDifference(decoded->picture.pixels, *expected);
+    QVERIFY2(difference >= 0 && difference <= 0.5, qPrintable(QString::number(difference)));
+}
+
+void TestPicture::fittedRequest_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("allFormats");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<QSize>("size"); // empty: invalid
+    QTest::newRow("bmp") << "landscape.bmp" << false << QSize(300, 300) << QSize(300, 225);
+    QTest::newRow("bmp, all formats") << "landscape.bmp" << true << QSize(97, 301) << QSize(97, 73);
+    QTest::newRow("png") << "landscape.png" << true << QSize(400, 300) << QSize(400, 300);
+    QTest::newRow("png, by name only") << "landscape.png" << false << QSize(400, 300) << QSize();
+    QTest::newRow("png under a jpeg's name") << "png-named.jpg" << true << QSize(400, 300) << QSize(400, 300);
+    QTest::newRow("png under a jpeg's name, by name") << "png-named.jpg" << false << QSize(400, 300) << QSize();
+    QTest::newRow("gif never enlarged") << "portrait.gif" << true << QSize(1000, 1000) << QSize(360, 540);
+    QTest::newRow("webp") << "portrait.webp" << true << QSize(300, 300) << QSize(200, 300);
+}
+
+void TestPicture::fittedRequest()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, allFormats);
+    QFETCH(QSize, area);
+    QFETCH(QSize, size);
+    const auto decoded = decodePicture({file(name), area, 0.5, true, allFormats});
+    QCOMPARE(bool(decoded), !size.isEmpty());
+    if (!decoded)
+        return;
+    QCOMPARE(decoded->picture.pixels.size(), size);
+    QCOMPARE(decoded->picture.pixels.format(), QImage::Format_RGB32);
+    const QImage expected = reference(name, QStringLiteral("pillow"), size);
+    const double difference = meanDifference(decoded->picture.pixels, expected);
+    QVERIFY2(difference >= 0 && difference <= 1.0, qPrintable(QString::number(difference)));
+}
+
+void TestPicture::ownSizeOtherFormatClipped()
+{
+    // Centred and clipped like a JPEG: the middle 400 x 300 of 800 x 600.
+    const auto whole = decodeFile(file(QStringLiteral("landscape.png")), {});
+    QVERIFY(whole);
+    const auto decoded = decodePicture({file(QStringLiteral("landscape.png")), QSize(400, 300), 1.0, false, true});
+    QVERIFY(decoded);
+    QCOMPARE(decoded->picture.size, QSize(800, 600));
+    QCOMPARE(decoded->picture.origin, QPoint(200, 150));
+    QCOMPARE(decoded->picture.pixels, whole->copy(200, 150, 400, 300));
+    // The preview reduces it first: 400 x 300 fits its area whole.
+    const auto preview = decodePicture({file(QStringLiteral("landscape.png")), QSize(500, 500), 0.5, false, true});
+    QVERIFY(preview);
+    QCOMPARE(preview->picture.size, QSize(400, 300));
+    QCOMPARE(preview->picture.origin, QPoint());
+    QCOMPARE(preview->picture.pixels.size(), QSize(400, 300));
+}
+
+void TestPicture::stripesThroughJpeg()
+{
+    // One-pixel stripes fitted into a tenth of their size turn grey, not into moiré.
+    QImage stripes(400, 300, QImage::Format_RGB32);
+    for (int y = 0; y < stripes.height(); ++y)
+        for (int x = 0; x < stripes.width(); ++x)
+            stripes.setPixel(x, y, (x & 1) ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    QVERIFY(stripes.save(file(QStringLiteral("stripes.png"))));
+    QVERIFY(run(QStringLiteral("convert"),
+                {file(QStringLiteral("stripes.png")), QStringLiteral("-quality"), QStringLiteral("100"),
+                 file(QStringLiteral("stripes.jpg"))}));
+    const auto decoded = decodePicture({file(QStringLiteral("stripes.jpg")), QSize(40, 30), 1.0, true, false});
+    QVERIFY(decoded);
+    const QImage &pixels = decoded->picture.pixels;
+    QCOMPARE(pixels.size(), QSize(40, 30));
+    for (int y = 0; y < pixels.height(); ++y)
+        for (int x = 0; x < pixels.width(); ++x)
+            QVERIFY2(qAbs(qGray(pixels.pixel(x, y)) - 128) <= 20, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+}
+
+void TestPicture::orientationFitted_data()
+{
+    QTest::addColumn<int>("orientation");
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        QTest::addRow("%d", orientation) << orientation;
+}
+
+void TestPicture::orientationFitted()
+{
+    QFETCH(int, orientation);
+    const QImage stored = QImage(file(QStringLiteral("landscape.png"))).convertToFormat(QImage::Format_RGB32);
+    const QImage upright = orientedImage(stored, orientation);
+    const QSize size = ::fittedSize(upright.size(), QSize(300, 300));
+    const auto expected = reduceImage(upright, size);
+    QVERIFY(expected);
+    const auto decoded
+        = decodePicture({file(QStringLiteral("orient%1.tiff").arg(orientation)), QSize(300, 300), 1.0, true, true});
+    QVERIFY(decoded);
+    QCOMPARE(decoded->picture.pixels.size(), size);
+    const double difference = meanDifference(decoded->picture.pixels, *expected);
+    QVERIFY2(difference >= 0 && difference <= 1.0, qPrintable(QString::number(difference)));
+}
+
+void TestPicture::fittedPhotoNearLanczos()
+{
+    // The fitted photo against Pillow's Lanczos reduction of the whole decode.
+    const auto decoded = decodePicture({file(QStringLiteral("big.jpg")), QSize(1000, 700), 1.0, true, false});
+    QVERIFY(decoded);
+    const QString target = file(QStringLiteral("big-lanczos.ppm"));
+    QVERIFY(run(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("import sys; from PIL import Image; Image.open(sys.argv[1]).convert('RGB')"
+                                ".resize((933, 700), Image.LANCZOS).save(sys.argv[2], 'PPM')"),
+                 file(QStringLiteral("big.jpg")), target}));
+    const double quality = psnr(decoded->picture.pixels, QImage(target));
+    QVERIFY2(quality >= 35, qPrintable(QString::number(quality)));
+}
+
+void TestPicture::takenDate_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fit");
+    QTest::addColumn<bool>("allFormats");
+    QTest::addColumn<QString>("date");
+    const QString day = QStringLiteral("2019年8月14日");
+    QTest::newRow("jpeg") << "dated.jpg" << false << false << day;
+    QTest::newRow("jpeg, fitted") << "dated.jpg" << true << false << day;
+    QTest::newRow("jpeg, all formats") << "dated.jpg" << true << true << day;
+    QTest::newRow("webp") << "dated.webp" << true << true << day;
+    QTest::newRow("heic") << "dated.heic" << false << true << day;
+    QTest::newRow("png") << "dated.png" << true << true << day;
+    QTest::newRow("png without EXIF") << "landscape.png" << true << true << QString();
+    QTest::newRow("jpeg without EXIF") << "landscape.jpg" << false << false << QString();
+    QTest::newRow("bmp") << "landscape.bmp" << true << true << QString();
+}
+
+void TestPicture::takenDate()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, fit);
+    QFETCH(bool, allFormats);
+    QFETCH(QString, date);
+    const auto decoded = decodePicture({file(name), QSize(400, 300), 1.0, fit, allFormats});
+    QVERIFY(decoded);
+    QCOMPARE(decoded->takenDate, date);
+}
+
+void TestPicture::fittedCancelled_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("answersBeforeCancel");
+    for (const char *name : {"big.jpg", "landscape.bmp", "landscape.png"}) {
+        QTest::addRow("%s at once", name) << QString::fromLatin1(name) << 0;
+        QTest::addRow("%s under way", name) << QString::fromLatin1(name) << 2;
+    }
+}
+
+void TestPicture::fittedCancelled()
+{
+    QFETCH(QString, name);
+    QFETCH(int, answersBeforeCancel);
+    std::atomic<int> asked = 0;
+    const auto picture
+        = decodePicture({file(name), QSize(100, 100), 1.0, true, true}, [&] { return asked++ >= answersBeforeCancel; });
     QVERIFY(!picture);
     QVERIFY(asked > answersBeforeCancel);
 }

@@ -5,6 +5,7 @@
 #include "show/Panel.h"
 #include "tests/SetupFixture.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -133,7 +134,7 @@ private slots:
         const FrameLayout l = frameLayout(size, width, std::numeric_limits<int>::max(), 0.5);
         QVERIFY(l.frameEdge <= kLargestFrameSize / 2 && l.moveAmount > 0);
         TSampleForm sample;
-        sample.SetDisp({size, width, QString(), QStringLiteral("clBlack"), QString()});
+        sample.SetDisp({size, width, QString(), QStringLiteral("clBlack"), QString(), {}});
         QTEST(sample.pnlBase->width(), "edge");
         QTEST(frameLayout(size, width, 0, 1.0).frameWidth, "border");
         QVERIFY(sample.width() <= 4096 && sample.height() <= 4096);
@@ -185,6 +186,27 @@ private slots:
         next->click();
         QCOMPARE(dialog->sampleIndex(), 3);
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::yellow));
+    }
+
+    // The photo options show in the sample at once: another format joins the pictures,
+    // and a fitted picture shows whole within the area.
+    void photoOptionsRedrawAtOnce()
+    {
+        QTemporaryDir folder;
+        QImage wide(QSize(1600, 800), QImage::Format_RGB32);
+        wide.fill(Qt::green);
+        QVERIFY(wide.save(folder.filePath("wide.png"), "PNG"));
+        store("Folder0", slotText(450, 10, "clBlack", folder.path()));
+        const auto dialog = openDialog();
+        QCOMPARE(dialog->sample().picture, QString());
+        dialog->photoOptionBox(1)->click(); // every format
+        QCOMPARE(dialog->sample().picture, folder.filePath("wide.png"));
+        QVERIFY(m_sample->imgA->hasPicture());
+        QCOMPARE(m_sample->imgA->picture()->size, QSize(1600, 800));
+        dialog->photoOptionBox(0)->click(); // fitted
+        const QSize area = m_sample->imgA->deviceSize();
+        QCOMPARE(m_sample->imgA->picture()->size, QSize(area.width(), area.width() / 2));
+        QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::green));
     }
 
     void emptyFolderKeepsTheIndex()

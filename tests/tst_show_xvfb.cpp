@@ -492,7 +492,7 @@ private slots:
         QRect shown(0, 0, 2048, 1536);
         if (sample) {
             form = std::make_unique<TSampleForm>();
-            form->SetDisp({450, 10, QString(), QStringLiteral("clWhite"), photoPath});
+            form->SetDisp({450, 10, QString(), QStringLiteral("clWhite"), photoPath, {}});
             form->show();
             QVERIFY(QTest::qWaitForWindowExposed(form.get()));
             shown = QRect(QPoint(0, 0), form->size() * 2);

@@ -491,6 +491,40 @@ private slots:
         QVERIFY(m_errors.isEmpty());
     }
 
+    // The photo options reach the picture cycle: a fitted picture shows whole, and with
+    // every format a PNG counts.
+    void photoOptionsReachTheCycle_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("fit");
+        QTest::addColumn<bool>("allFormats");
+        QTest::addColumn<bool>("fitted"); // else at its own size
+        QTest::newRow("bmp at its own size") << "wide.bmp" << false << false << false;
+        QTest::newRow("bmp fitted") << "wide.bmp" << true << false << true;
+        QTest::newRow("png fitted") << "wide.png" << true << true << true;
+        QTest::newRow("png at its own size") << "wide.png" << false << true << false;
+    }
+
+    void photoOptionsReachTheCycle()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, fit);
+        QFETCH(bool, allFormats);
+        QFETCH(bool, fitted);
+        QImage wide(QSize(1600, 800), QImage::Format_RGB32);
+        wide.fill(Red);
+        QVERIFY(wide.save(m_pictures + QLatin1Char('/') + name));
+        writeSettings(QStringLiteral("450,5000,100,20,10,clWhite,") + m_pictures + QLatin1Char(','),
+                      {{SettingNames::FitPicture, fit ? QStringLiteral("1") : QStringLiteral("0")},
+                       {SettingNames::AllFormats, allFormats ? QStringLiteral("1") : QStringLiteral("0")}});
+        const auto form = makeForm();
+        QCOMPARE(form->pictureCount(), 1);
+        QVERIFY(form->imgA->hasPicture());
+        const int across = form->imgA->deviceSize().width();
+        QCOMPARE(form->imgA->picture()->size, fitted ? QSize(across, across / 2) : QSize(1600, 800));
+        QCOMPARE(centreOf(form->imgA), Red);
+    }
+
     void noPictures()
     {
         writeSlot(QStringLiteral("450,10,100,20,10"));
@@ -1096,7 +1130,7 @@ private slots:
             while (!cancelled())
                 QThread::yieldCurrentThread();
             stopped = true;
-            return std::optional<Picture>();
+            return std::optional<DecodedPicture>();
         };
         auto form = std::make_unique<TPantelForm>(environment);
         if (blockedCall == 1) {

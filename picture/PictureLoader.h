@@ -1,7 +1,9 @@
 #pragma once
 
 #include "picture/Cancel.h"
+#include "picture/FormatSniff.h"
 
+#include <QDate>
 #include <QImage>
 #include <QPoint>
 #include <QSize>
@@ -58,6 +60,27 @@ std::optional<Picture> loadPicture(const QString &path, double scale = 1.0, QSiz
 // larger than the frame, and a BMP, come at their own size (the BMP within the decode
 // budget above, in the format Qt decodes it to: a colour table, one bit a pixel or 32
 // bits). A progressive JPEG holds all its coefficients whatever the reduction, so one
-// needing more than 80 MB of them (beyond a 24-megapixel photo's 72 MB) is invalid here. An empty `frame` asks for the
-// full size. `size` is the pixels' size and `origin` (0, 0).
+// needing more than 80 MB of them (beyond a 24-megapixel photo's 72 MB) is invalid
+// here. An empty `frame` asks for the full size. `size` is the pixels' size and `origin` (0, 0).
 std::optional<Picture> loadFramePicture(const QString &path, QSize frame);
+
+// The loader's own formats told apart by the name's extension as loadPicture does, or,
+// `sniff`, by the file's content (sniffFormat); Invalid when the file cannot be read.
+PictureFormat pictureFormat(const QString &path, bool sniff);
+
+// As loadPicture, for a file of the given format (JPEG or BMP, anything else is invalid)
+// whatever its name.
+std::optional<Picture> loadPictureAs(const QString &path, PictureFormat format, double scale, QSize visible,
+                                     const CancelCheck &cancelled = {});
+
+// The whole picture, upright, shrunk with its aspect kept to fittedSize within `area`
+// (never enlarged) by an area average, Format_RGB32; invalid as for loadPicture, for an
+// empty `area`, or once `cancelled` says so. A JPEG is first reduced by libjpeg (as a
+// frame picture is, to the smallest eighth still covering the fitted size); a BMP is
+// decoded whole within the decode budget.
+std::optional<QImage> loadFittedPicture(const QString &path, PictureFormat format, QSize area,
+                                        const CancelCheck &cancelled = {});
+
+// The day a JPEG's EXIF block says it was taken (exifTakenDate); invalid without one.
+// Reads the file's header only.
+QDate jpegTakenDate(const QString &path);

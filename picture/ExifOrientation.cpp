@@ -1,4 +1,4 @@
-#include "show/ExifOrientation.h"
+#include "picture/ExifOrientation.h"
 
 #include <QTransform>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "show/JpegDecoder.h"
+#include "picture/JpegDecoder.h"
 
 #include <errno.h>
 #include <setjmp.h>

@@ -1,9 +1,11 @@
-#include "show/PictureLoader.h"
+#include "picture/PictureLoader.h"
 
+#include "picture/ExifDate.h"
+#include "picture/ExifOrientation.h"
+#include "picture/JpegDecoder.h"
+#include "picture/Reduce.h"
 #include "platform/TerminationSignal.h"
 #include "settings/SettingsText.h"
-#include "show/ExifOrientation.h"
-#include "show/JpegDecoder.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -49,8 +51,6 @@ constexpr long kFrameJpegMemoryBytes = 80L * 1024 * 1024;
 constexpr quint64 kBmpFreePixels = 1024 * 1024;
 constexpr quint64 kBmpPixelsPerByte = 1024;
 
-enum class PictureFormat { Bmp, Jpeg, Other };
-
 // By the extension only, the text from the name's last "." on, upper-cased in ASCII;
 // the content is never sniffed.
 PictureFormat formatOf(const QString &path)
@@ -58,13 +58,13 @@ PictureFormat formatOf(const QString &path)
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
-        return PictureFormat::Other;
+        return PictureFormat::Invalid;
     const QString extension = upperAscii(name.mid(dot));
     if (extension == QLatin1String(".BMP"))
         return PictureFormat::Bmp;
     if (extension == QLatin1String(".JPG") || extension == QLatin1String(".JPEG"))
         return PictureFormat::Jpeg;
-    return PictureFormat::Other;
+    return PictureFormat::Invalid;
 }
 
 class FileDescriptor
@@ -432,20 +432,12 @@ int frameScale(PantelJpegDecoder *decoder, int orientation, QSize frame)
     return eighths;
 }
 
-std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
+// The whole picture at libjpeg's reduction `eighths`, turned upright.
+std::optional<QImage> decodeWholeJpeg(PantelJpegDecoder *decoder, int eighths, int orientation)
 {
-    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
-        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
-    if (!decoder)
-        return std::nullopt;
     int width = 0;
     int height = 0;
-    pantelJpegLimitMemory(decoder.get(), kFrameJpegMemoryBytes);
-    if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
-        return std::nullopt;
-    const int orientation = jpegOrientation(decoder.get());
-    if (pantelJpegScale(decoder.get(), frameScale(decoder.get(), orientation, frame), &width, &height)
-        != PANTEL_JPEG_OK)
+    if (pantelJpegScale(decoder, eighths, &width, &height) != PANTEL_JPEG_OK)
         return std::nullopt;
     QImage pixels = PicturePlan::blackPixels(width, height);
     if (pixels.isNull())
@@ -461,7 +453,7 @@ std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
     target.columns = width;
     target.sourceRows = rows.data();
     target.sourceColumns = columns.data();
-    if (pantelJpegDecode(decoder.get(), &target) != PANTEL_JPEG_OK)
+    if (pantelJpegDecode(decoder, &target) != PANTEL_JPEG_OK)
         return std::nullopt;
     if (orientation != 1) {
         pixels = orientedImage(pixels, orientation);
@@ -469,8 +461,59 @@ std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
         if (pixels.isNull())
             return std::nullopt;
     }
-    const QSize size = pixels.size();
-    return Picture{std::move(pixels), size, QPoint()};
+    return pixels;
+}
+
+std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
+{
+    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
+        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
+    if (!decoder)
+        return std::nullopt;
+    int width = 0;
+    int height = 0;
+    pantelJpegLimitMemory(decoder.get(), kFrameJpegMemoryBytes);
+    if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
+        return std::nullopt;
+    const int orientation = jpegOrientation(decoder.get());
+    std::optional<QImage> pixels
+        = decodeWholeJpeg(decoder.get(), frameScale(decoder.get(), orientation, frame), orientation);
+    if (!pixels)
+        return std::nullopt;
+    const QSize size = pixels->size();
+    return Picture{std::move(*pixels), size, QPoint()};
+}
+
+// A fitted JPEG: libjpeg reduces it to the smallest of its eighths that still covers the
+// fitted size (the same choice as a frame picture's), which the area average then brings
+// to the exact size, so every source pixel counts and the decode costs what the area does.
+std::optional<QImage> loadFittedJpeg(const FileDescriptor &file, QSize area, const CancelCheck &cancelled)
+{
+    t_cancelled = &cancelled;
+    const auto done = qScopeGuard([] { t_cancelled = nullptr; });
+    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
+        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
+    if (!decoder)
+        return std::nullopt;
+    int width = 0;
+    int height = 0;
+    if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
+        return std::nullopt;
+    const int orientation = jpegOrientation(decoder.get());
+    const QSize fitted = fittedSize(orientedSize(QSize(width, height), orientation), area);
+    if (fitted.isEmpty())
+        return std::nullopt;
+    std::optional<QImage> pixels
+        = decodeWholeJpeg(decoder.get(), frameScale(decoder.get(), orientation, fitted), orientation);
+    if (!pixels)
+        return std::nullopt;
+    // libjpeg rounds its reduced sides up, so the fitted size stands; only a decode that
+    // the budget made smaller than asked is fitted again.
+    const QSize decoded = pixels->size();
+    const QSize target = decoded.expandedTo(fitted) == decoded ? fitted : fittedSize(decoded, fitted);
+    if (target == pixels->size())
+        return pixels;
+    return reduceImage(*pixels, target, cancelled);
 }
 
 } // namespace
@@ -478,7 +521,7 @@ std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
 std::optional<Picture> loadFramePicture(const QString &path, QSize frame)
 {
     const PictureFormat format = formatOf(path);
-    if (format == PictureFormat::Other)
+    if (format != PictureFormat::Jpeg && format != PictureFormat::Bmp)
         return std::nullopt;
     FileDescriptor file = openRegularFile(path);
     if (file.get() < 0)
@@ -494,10 +537,15 @@ std::optional<Picture> loadFramePicture(const QString &path, QSize frame)
 
 std::optional<Picture> loadPicture(const QString &path, double scale, QSize visible, const CancelCheck &cancelled)
 {
+    return loadPictureAs(path, formatOf(path), scale, visible, cancelled);
+}
+
+std::optional<Picture> loadPictureAs(const QString &path, PictureFormat format, double scale, QSize visible,
+                                     const CancelCheck &cancelled)
+{
     t_cancelled = &cancelled;
     const auto done = qScopeGuard([] { t_cancelled = nullptr; });
-    const PictureFormat format = formatOf(path);
-    if (format == PictureFormat::Other)
+    if (format != PictureFormat::Jpeg && format != PictureFormat::Bmp)
         return std::nullopt;
     FileDescriptor file = openRegularFile(path);
     if (file.get() < 0)
@@ -505,4 +553,50 @@ std::optional<Picture> loadPicture(const QString &path, double scale, QSize visi
     if (format == PictureFormat::Jpeg)
         return loadJpeg(file, scale, visible);
     return loadBmp(file, scale, visible);
+}
+
+std::optional<QImage> loadFittedPicture(const QString &path, PictureFormat format, QSize area,
+                                        const CancelCheck &cancelled)
+{
+    if (format != PictureFormat::Jpeg && format != PictureFormat::Bmp)
+        return std::nullopt;
+    FileDescriptor file = openRegularFile(path);
+    if (file.get() < 0)
+        return std::nullopt;
+    if (format == PictureFormat::Jpeg)
+        return loadFittedJpeg(file, area, cancelled);
+    std::optional<QImage> image = readBmp(file);
+    if (!image || isCancelled(cancelled))
+        return std::nullopt;
+    const QSize target = fittedSize(image->size(), area);
+    if (target.isEmpty())
+        return std::nullopt;
+    return reduceImage(*image, target, cancelled);
+}
+
+PictureFormat pictureFormat(const QString &path, bool sniff)
+{
+    if (!sniff)
+        return formatOf(path);
+    const FileDescriptor file = openRegularFile(path);
+    char head[kSniffBytes];
+    const ssize_t got = file.get() < 0 ? -1 : ::pread(file.get(), head, sizeof head, 0);
+    return got > 0 ? sniffFormat(QByteArrayView(head, got)) : PictureFormat::Invalid;
+}
+
+QDate jpegTakenDate(const QString &path)
+{
+    const FileDescriptor file = openRegularFile(path);
+    if (file.get() < 0)
+        return QDate();
+    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
+        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
+    int width = 0;
+    int height = 0;
+    const unsigned char *data = nullptr;
+    size_t length = 0;
+    if (!decoder || pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK
+        || !pantelJpegExifBlock(decoder.get(), &data, &length))
+        return QDate();
+    return exifTakenDate(data, length);
 }

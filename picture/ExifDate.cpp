@@ -1,4 +1,4 @@
-#include "library/ExifDate.h"
+#include "picture/ExifDate.h"
 
 #include <cstdint>
 #include <cstring>

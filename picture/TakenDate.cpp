@@ -1,0 +1,135 @@
+#include "picture/TakenDate.h"
+
+#include "picture/ExifDate.h"
+#include "picture/PictureLoader.h"
+
+#include <QFile>
+#include <QtEndian>
+
+#include <libheif/heif.h>
+
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// No EXIF block of a real photo comes near this; a larger claim is not read.
+constexpr quint32 kMaxExifBytes = 1024 * 1024;
+// A file with more chunks than this before its EXIF is not searched further. A PNG's
+// pixels come in chunks of a few kilobytes each, which are skipped, not read.
+constexpr int kMaxChunks = 65536;
+
+// The file opened for reading if it is a regular file; a FIFO is never waited on.
+bool openRegular(QFile &file, const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info;
+    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+QDate dateOfBlock(const QByteArray &block)
+{
+    return exifTakenDate(reinterpret_cast<const unsigned char *>(block.constData()), size_t(block.size()));
+}
+
+// PNG: length (big-endian), type, data, CRC; the eXIf chunk may stand before or after
+// the pixels.
+QDate pngTakenDate(QFile &file)
+{
+    qint64 at = 8;
+    for (int i = 0; i < kMaxChunks && file.seek(at); ++i) {
+        const QByteArray head = file.read(8);
+        if (head.size() != 8)
+            break;
+        const quint32 length = qFromBigEndian<quint32>(head.constData());
+        const QByteArray type = head.mid(4);
+        if (type == "IEND")
+            break;
+        if (type == "eXIf")
+            return length <= kMaxExifBytes ? dateOfBlock(file.read(length)) : QDate();
+        at += 12 + qint64(length);
+    }
+    return QDate();
+}
+
+// WebP: "RIFF", size, "WEBP", then chunks of type, size (little-endian) and data padded
+// to an even length; the EXIF chunk usually follows the pixels, which are skipped.
+QDate webpTakenDate(QFile &file)
+{
+    qint64 at = 12;
+    for (int i = 0; i < kMaxChunks && file.seek(at); ++i) {
+        const QByteArray head = file.read(8);
+        if (head.size() != 8)
+            break;
+        const quint32 length = qFromLittleEndian<quint32>(head.constData() + 4);
+        if (head.startsWith("EXIF"))
+            return length <= kMaxExifBytes ? dateOfBlock(file.read(length)) : QDate();
+        at += 8 + qint64(length) + (length & 1);
+    }
+    return QDate();
+}
+
+struct HeifDeleters
+{
+    void operator()(heif_context *context) const { heif_context_free(context); }
+    void operator()(heif_image_handle *handle) const { heif_image_handle_release(handle); }
+};
+
+// HEIF: the primary picture's "Exif" item, which starts with the offset of the TIFF
+// structure after its first four bytes.
+QDate heifTakenDate(const QString &path)
+{
+    const std::unique_ptr<heif_context, HeifDeleters> context(heif_context_alloc());
+    if (!context
+        || heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code
+            != heif_error_Ok)
+        return QDate();
+    heif_image_handle *primary = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok)
+        return QDate();
+    const std::unique_ptr<heif_image_handle, HeifDeleters> handle(primary);
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(primary, "Exif", &id, 1) != 1)
+        return QDate();
+    const size_t size = heif_image_handle_get_metadata_size(primary, id);
+    if (size < 4 || size > kMaxExifBytes)
+        return QDate();
+    QByteArray block(qsizetype(size), Qt::Uninitialized);
+    if (heif_image_handle_get_metadata(primary, id, block.data()).code != heif_error_Ok)
+        return QDate();
+    const quint32 offset = qFromBigEndian<quint32>(block.constData());
+    return offset <= size - 4 ? dateOfBlock(block.mid(4 + qsizetype(offset))) : QDate();
+}
+
+} // namespace
+
+QDate takenDateOf(const QString &path, PictureFormat format)
+{
+    if (format == PictureFormat::Jpeg)
+        return jpegTakenDate(path);
+    if (format != PictureFormat::Png && format != PictureFormat::WebP && format != PictureFormat::Heif)
+        return QDate();
+    QFile file;
+    if (!openRegular(file, path))
+        return QDate();
+    if (format == PictureFormat::Png)
+        return pngTakenDate(file);
+    if (format == PictureFormat::WebP)
+        return webpTakenDate(file);
+    file.close();
+    return heifTakenDate(path);
+}
