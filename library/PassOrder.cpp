@@ -14,6 +14,7 @@ void PassOrder::start(const QStringList &catalogue)
     m_pending.clear();
     m_hasPending = false;
     m_lastShown.clear();
+    m_lastIndex = -1;
     beginPass({});
 }
 
@@ -32,6 +33,7 @@ QString PassOrder::next()
         return {};
     const qsizetype index = m_shuffle ? m_order[size_t(m_shown)] : (m_first + m_shown) % count;
     ++m_shown;
+    m_lastIndex = index;
     m_lastShown = m_catalogue.at(index);
     return m_lastShown;
 }

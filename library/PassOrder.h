@@ -40,6 +40,8 @@ public:
     void rebuilt(const QStringList &catalogue);
 
     const QStringList &catalogue() const { return m_catalogue; }
+    // Where the picture that next() gave last stands in the catalogue; -1 before any.
+    qsizetype lastIndex() const { return m_lastIndex; }
 
 private:
     void beginPass(const QStringList &previous);
@@ -56,4 +58,5 @@ private:
     qsizetype m_first = 0; // name order: where the pass started
     qsizetype m_shown = 0; // how many of the pass have been given out
     QString m_lastShown;
+    qsizetype m_lastIndex = -1;
 };

@@ -8,6 +8,7 @@
 #include "show/ImageView.h"
 #include "show/Panel.h"
 #include "show/PictureLoader.h"
+#include "show/TakenDate.h"
 
 #include <QLabel>
 
@@ -66,6 +67,8 @@ void TSampleForm::SetDisp(const SampleContent &content)
         imgA->setPicture(loadPicture(content.picture, 1.0, imgA->deviceSize()));
 
     pnlBase->setClockColor(toQColor(clockColorOf(content.clockColor)));
+    const bool dated = content.showDate && !trimControl(content.picture).isEmpty();
+    pnlBase->setTakenDate(dated ? jpegTakenDateText(content.picture) : QString());
 
     pnlBase->setFramePicture(content.framePicture);
 

@@ -11,9 +11,10 @@ struct SampleContent
 {
     int frameSize = 0;
     int frameWidth = 0;
-    QString framePicture; // path; empty: the built-in frame picture
-    QString clockColor;   // colour text
-    QString picture;      // full path of the picture to show, or empty
+    QString framePicture;  // path; empty: the built-in frame picture
+    QString clockColor;    // colour text
+    QString picture;       // full path of the picture to show, or empty
+    bool showDate = false; // the day the picture was taken on the upper border
 };
 
 // The sample window of the settings mode: a borderless window at the screen's top-left

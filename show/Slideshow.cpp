@@ -1,10 +1,12 @@
 #include "show/Slideshow.h"
 
+#include "show/CatalogueBuild.h"
 #include "show/ImageView.h"
 #include "show/MailIndicator.h"
 #include "show/Panel.h"
 #include "show/PictureCatalogue.h"
 #include "show/SlideMove.h"
+#include "show/TakenDate.h"
 #include "show/Timer.h"
 
 #include <QCoreApplication>
@@ -13,9 +15,21 @@
 #include <QWidget>
 #include <utility>
 
+namespace {
+
+// How long a folder without pictures waits before it is looked at again.
+constexpr int kLookAgainMs = 60 * 1000;
+
+} // namespace
+
 Slideshow::Slideshow(Parts parts) : m_parts(std::move(parts))
 {
+    m_lookAgain.setSingleShot(true);
+    m_lookAgain.setInterval(kLookAgainMs);
+    QObject::connect(&m_lookAgain, &QTimer::timeout, [this] { buildCatalogue(); });
 }
+
+Slideshow::~Slideshow() = default;
 
 void Slideshow::reset()
 {
@@ -45,33 +59,115 @@ void Slideshow::placePanels()
 
 bool Slideshow::start(const std::function<int(int)> &draw)
 {
+    // The pass order draws the random start from it, once, as the catalogue comes.
+    m_draw = draw;
     JpgFileSearch();
-    PictureIndex = draw(PictureCount);
     // The first picture slides in at once instead of waiting out a rest.
     if (PictureCount == 0) {
         m_parts.timStay->setEnabled(true);
+        m_lookAgain.start();
         return false;
     }
     ImageLoad();
-    m_parts.timSlide->setEnabled(true);
+    beginSlide();
     return true;
 }
 
 void Slideshow::JpgFileSearch()
 {
     Busy = true;
-    PictureList = listPictureFiles(m_folder);
-    PictureCount = int(PictureList.size());
-    if (PictureCount < PictureIndex + 1)
-        PictureIndex = 0;
+    m_build.reset();
+    m_lookAgain.stop();
+    auto build = std::make_unique<CatalogueBuild>(m_folder, m_options.subFolders,
+                                                  [this](const QStringList &catalogue) { catalogueBuilt(catalogue); });
+    // The show may begin with the first folder that has pictures; the rest of the tree
+    // comes in as the catalogue of the next pass.
+    const QStringList first = build->waitForFirst();
+    if (build->running())
+        m_build = std::move(build);
+    takeCatalogue(first);
     Busy = false;
+}
+
+void Slideshow::takeCatalogue(const QStringList &catalogue)
+{
+    m_order = std::make_unique<PassOrder>(
+        m_options.shuffle, m_draw ? m_draw : [](int) { return 0; });
+    m_order->start(catalogue);
+    PictureList = catalogue;
+    PictureCount = int(PictureList.size());
+    PictureIndex = 0;
+}
+
+void Slideshow::takeNextIndex()
+{
+    m_order->next();
+    // A pass over a catalogue built again starts with a new list.
+    PictureList = m_order->catalogue();
+    PictureCount = int(PictureList.size());
+    PictureIndex = int(m_order->lastIndex());
+    if (m_order->passEnded())
+        buildCatalogue();
+}
+
+void Slideshow::buildCatalogue()
+{
+    if (m_build)
+        return;
+    m_lookAgain.stop();
+    m_build = std::make_unique<CatalogueBuild>(m_folder, m_options.subFolders,
+                                               [this](const QStringList &catalogue) { catalogueBuilt(catalogue); });
+}
+
+void Slideshow::lookAgainNow()
+{
+    if (m_lookAgain.isActive())
+        buildCatalogue();
+}
+
+void Slideshow::catalogueBuilt(const QStringList &catalogue)
+{
+    // Called from the build's own event: it goes once the call is over.
+    if (m_build)
+        m_build.release()->deleteLater();
+    if (PictureCount > 0) {
+        m_order->rebuilt(catalogue);
+        return;
+    }
+    if (catalogue.isEmpty()) {
+        m_lookAgain.start();
+        return;
+    }
+    // Pictures have come to a folder that had none: the show starts as it would have.
+    takeCatalogue(catalogue);
+    if (m_picturesAppeared)
+        m_picturesAppeared();
+    if (m_moving) {
+        m_firstSlidePending = true;
+        return;
+    }
+    m_parts.timStay->setEnabled(false);
+    m_parts.timMove->setEnabled(false);
+    ImageLoad();
+    beginSlide();
+}
+
+void Slideshow::beginSlide()
+{
+    m_firstSlidePending = false;
+    m_parts.frame.pnlBase->setTakenDate(m_incomingDate);
+    m_parts.timSlide->setEnabled(true);
 }
 
 std::optional<Picture> Slideshow::nextPicture(QSize visible)
 {
+    takeNextIndex();
+    if (PictureCount == 0)
+        return std::nullopt; // every picture went while the show ran
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
     std::optional<Picture> picture = loadPicture(PictureList.at(PictureIndex), Scale, visible);
+    m_incomingDate = m_options.showDate ? jpegTakenDateText(PictureList.at(PictureIndex)) : QString();
     PictureIndex = PictureIndex + 1;
     if (PictureIndex >= PictureCount)
         PictureIndex = 0;
@@ -101,7 +197,11 @@ void Slideshow::timMoveTimer()
     // A mail tick served inside this step waits until the step is over, and its check
     // runs right after it.
     m_parts.mail->holdChecks();
-    const auto stepOver = qScopeGuard([this] { m_parts.mail->releaseChecks(); });
+    m_moving = true;
+    const auto stepOver = qScopeGuard([this] {
+        m_moving = false;
+        m_parts.mail->releaseChecks();
+    });
     // Input and the clock run between the steps.
     QCoreApplication::processEvents();
     FrameView *frame = m_parts.frame.pnlBase;
@@ -124,8 +224,8 @@ void Slideshow::timMoveTimer()
             }
         }
         ImageLoad();
-        if (PictureCount > 1)
-            m_parts.timSlide->setEnabled(true);
+        if (PictureCount > 1 || m_firstSlidePending)
+            beginSlide();
         else
             m_parts.timStay->setEnabled(true);
     }
@@ -155,6 +255,8 @@ void Slideshow::timSlideTimer()
 
 void Slideshow::clear()
 {
+    m_lookAgain.stop();
+    m_build.reset();
     PictureList.clear();
     PictureCount = 0;
 }

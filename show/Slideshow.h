@@ -1,14 +1,19 @@
 #pragma once
 
+#include "library/PassOrder.h"
+#include "settings/PhotoOptions.h"
 #include "show/FrameView.h"
 #include "show/PictureLoader.h"
 
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class CatalogueBuild;
 class MailIndicator;
 class Panel;
 class QWidget;
@@ -32,11 +37,16 @@ public:
     };
 
     explicit Slideshow(Parts parts);
+    ~Slideshow();
 
     // The fields as FormCreate starts them.
     void reset();
     // The slot's folder and times, and the window's scale that pictures are loaded at.
     void configure(const QString &folder, int stayTime, int moveAmount, double scale);
+    // Which folders the catalogue takes in, the order of a pass and whether the date shows.
+    void setPhotoOptions(const PhotoOptions &options) { m_options = options; }
+    // Told when a folder that had no pictures has some now and the show starts.
+    void setPicturesAppeared(std::function<void()> told) { m_picturesAppeared = std::move(told); }
     // Panel A waits out of sight to the left; panel B stands at rest.
     void placePanels();
     // The catalogue, and a first picture drawn by `draw` (0 to n - 1) so that each run
@@ -48,8 +58,14 @@ public:
     void timStayTimer();
     void timMoveTimer();
     void timSlideTimer();
-    // The catalogue goes with the window.
+    // The catalogue goes with the window; a build still running is cancelled.
     void clear();
+    // A catalogue is being built again after a pass, or looked for in an empty folder.
+    bool rebuilding() const { return m_build != nullptr; }
+    // The last picture of a pass has been loaded.
+    bool passEnded() const { return m_order && m_order->passEnded(); }
+    // The empty folder's next look comes at once instead of after its wait.
+    void lookAgainNow();
 
     // The client-coordinate left edge of a picture panel inside pnlBack.
     int panelLeft(const Panel *panel) const;
@@ -71,6 +87,14 @@ private:
     // a panel of `visible` device pixels; none when it cannot be shown.
     std::optional<Picture> nextPicture(QSize visible);
     void setPanelLeft(Panel *panel, int left);
+    // The catalogue side: moves PictureIndex to the picture the pass order gives next, and
+    // starts building the catalogue again once the pass is over.
+    void takeNextIndex();
+    void takeCatalogue(const QStringList &catalogue);
+    void buildCatalogue();
+    void catalogueBuilt(const QStringList &catalogue);
+    // The picture that was loaded last slides in, with its date on the frame.
+    void beginSlide();
 
     Parts m_parts;
     QString m_folder;
@@ -87,4 +111,17 @@ private:
     qint32 SlideWidth = 0;
     quint8 NextSide = 0;
     bool Busy = true;
+
+    PhotoOptions m_options;
+    std::function<int(int)> m_draw;
+    std::unique_ptr<PassOrder> m_order;
+    std::unique_ptr<CatalogueBuild> m_build;
+    // An empty folder is looked at again after this wait.
+    QTimer m_lookAgain;
+    std::function<void()> m_picturesAppeared;
+    bool m_moving = false;
+    // Pictures appeared during a move: the move's load slides in, even if it is the only one.
+    bool m_firstSlidePending = false;
+    // The date of the picture loaded last, shown when it slides in.
+    QString m_incomingDate;
 };
