@@ -5,6 +5,7 @@
 #include "show/Panel.h"
 #include "tests/SetupFixture.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -227,6 +228,41 @@ private slots:
         QCOMPARE(dialog->sample().picture, fewer.filePath("x.bmp"));
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::magenta));
         QCOMPARE(m_sample->pnlBase->width(), 500);
+    }
+
+    // With ShowDate on, the sample writes the day its JPEG was taken on the upper border.
+    void takenDateInTheSample_data()
+    {
+        QTest::addColumn<bool>("showDate");
+        QTest::addColumn<QString>("date");
+        QTest::newRow("on") << true << QStringLiteral("2019年8月14日");
+        QTest::newRow("off") << false << QString();
+    }
+
+    void takenDateInTheSample()
+    {
+        QFETCH(bool, showDate);
+        QFETCH(QString, date);
+        QTemporaryDir pictures;
+        QImage image(16, 16, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "JPEG"));
+        // An APP1 block whose Exif directory holds DateTimeOriginal only.
+        const QByteArray exif = QByteArray("Exif\0\0II*\0\x08\0\0\0\x01\0\x69\x87\x04\0\x01\0\0\0\x1a\0\0\0\0\0\0\0"
+                                           "\x01\0\x03\x90\x02\0\x14\0\0\0\x2c\0\0\0\0\0\0\0"
+                                           "2019:08:14 10:00:00\0",
+                                           6 + 44 + 20);
+        const QByteArray app1 = QByteArray("\xFF\xE1", 2) + char(0) + char(exif.size() + 2) + exif;
+        QFile file(pictures.filePath(QStringLiteral("a.jpg")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(jpeg.left(2) + app1 + jpeg.mid(2)) > 0);
+        file.close();
+        store("Folder0", slotText(450, 20, "clBlack", pictures.path()));
+        store("ShowDate", showDate ? "1" : "0");
+        const auto dialog = openDialog();
+        QCOMPARE(m_sample->lblDate->text(), date);
+        QCOMPARE(m_sample->lblDate->font(), m_sample->lblTime->font());
     }
 
     void frameWidthShowsOrHidesTheClock_data()
