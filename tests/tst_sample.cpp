@@ -3,6 +3,7 @@
 #include "show/ImageView.h"
 #include "show/Main.h"
 #include "show/Panel.h"
+#include "tests/DatedJpeg.h"
 #include "tests/SetupFixture.h"
 
 #include <QBuffer>
@@ -244,20 +245,7 @@ private slots:
         QFETCH(bool, showDate);
         QFETCH(QString, date);
         QTemporaryDir pictures;
-        QImage image(16, 16, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        QVERIFY(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "JPEG"));
-        // An APP1 block whose Exif directory holds DateTimeOriginal only.
-        const QByteArray exif = QByteArray("Exif\0\0II*\0\x08\0\0\0\x01\0\x69\x87\x04\0\x01\0\0\0\x1a\0\0\0\0\0\0\0"
-                                           "\x01\0\x03\x90\x02\0\x14\0\0\0\x2c\0\0\0\0\0\0\0"
-                                           "2019:08:14 10:00:00\0",
-                                           6 + 44 + 20);
-        const QByteArray app1 = QByteArray("\xFF\xE1", 2) + char(0) + char(exif.size() + 2) + exif;
-        QFile file(pictures.filePath(QStringLiteral("a.jpg")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(jpeg.left(2) + app1 + jpeg.mid(2)) > 0);
-        file.close();
+        QVERIFY(writeDatedJpeg(pictures.filePath(QStringLiteral("a.jpg")), "2019:08:14 10:00:00"));
         store("Folder0", slotText(450, 20, "clBlack", pictures.path()));
         store("ShowDate", showDate ? "1" : "0");
         const auto dialog = openDialog();

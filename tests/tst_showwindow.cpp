@@ -9,6 +9,7 @@
 #include "show/Panel.h"
 #include "show/SlideMove.h"
 #include "show/Timer.h"
+#include "tests/DatedJpeg.h"
 #include "tests/ShowFixture.h"
 
 #include <QBuffer>
@@ -37,28 +38,6 @@ bool isShadow(QRgb c)
 bool isBlack(QRgb c)
 {
     return (c & 0xFFFFFF) == 0;
-}
-
-// A small JPEG whose EXIF block says it was taken at `when` ("YYYY:MM:DD HH:MM:SS").
-bool writeDatedJpeg(const QString &path, const QByteArray &when)
-{
-    QImage image(32, 32, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "JPEG"))
-        return false;
-    QByteArray tiff("II*\0\x08\0\0\0", 8);
-    const auto u16 = [&tiff](quint16 v) { tiff.append(char(v & 0xFF)).append(char(v >> 8)); };
-    const auto u32 = [&](quint32 v) { u16(quint16(v & 0xFFFF)), u16(quint16(v >> 16)); };
-    u16(1), u16(0x8769), u16(4), u32(1), u32(26), u32(0);  // the image directory
-    u16(1), u16(0x9003), u16(2), u32(20), u32(44), u32(0); // the Exif directory
-    tiff += when + QByteArray(1, '\0');
-    const QByteArray block = QByteArray("Exif\0\0", 6) + tiff;
-    QByteArray app1("\xFF\xE1", 2);
-    app1.append(char((block.size() + 2) >> 8)).append(char((block.size() + 2) & 0xFF)).append(block);
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(jpeg.left(2) + app1 + jpeg.mid(2)) > 0;
 }
 
 } // namespace
