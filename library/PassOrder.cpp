@@ -14,6 +14,7 @@ void PassOrder::start(const QStringList &catalogue)
     m_pending.clear();
     m_hasPending = false;
     m_lastShown.clear();
+    m_lastIndex = -1;
     beginPass({});
 }
 
@@ -32,8 +33,20 @@ QString PassOrder::next()
         return {};
     const qsizetype index = m_shuffle ? m_order[size_t(m_shown)] : (m_first + m_shown) % count;
     ++m_shown;
+    m_lastIndex = index;
     m_lastShown = m_catalogue.at(index);
     return m_lastShown;
+}
+
+QString PassOrder::upcoming() const
+{
+    const qsizetype count = m_catalogue.size();
+    if (count == 0)
+        return {};
+    // In name order over the same catalogue the next pass goes on after the last one.
+    if (passEnded())
+        return m_shuffle || m_hasPending ? QString() : m_catalogue.at((m_lastIndex + 1) % count);
+    return m_catalogue.at(m_shuffle ? m_order[size_t(m_shown)] : (m_first + m_shown) % count);
 }
 
 bool PassOrder::passEnded() const

@@ -40,6 +40,11 @@ public:
     void rebuilt(const QStringList &catalogue);
 
     const QStringList &catalogue() const { return m_catalogue; }
+    // Where the picture that next() gave last stands in the catalogue; -1 before any.
+    qsizetype lastIndex() const { return m_lastIndex; }
+    // The picture that `next` gives next, as far as it is known: empty at the end of a
+    // shuffled pass or before a rebuilt catalogue, whose order is not drawn yet.
+    QString upcoming() const;
 
 private:
     void beginPass(const QStringList &previous);
@@ -56,4 +61,5 @@ private:
     qsizetype m_first = 0; // name order: where the pass started
     qsizetype m_shown = 0; // how many of the pass have been given out
     QString m_lastShown;
+    qsizetype m_lastIndex = -1;
 };

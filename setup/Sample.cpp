@@ -61,15 +61,19 @@ void TSampleForm::SetDisp(const SampleContent &content)
 
     // The sample picture at full size or fitted, as the saver will show it; an invalid one
     // leaves the area black.
+    QString takenDate;
     if (trimControl(content.picture).isEmpty()) {
         imgA->clear();
     } else {
         std::optional<DecodedPicture> decoded = decodePicture(
             {content.picture, imgA->deviceSize(), 1.0, content.photo.fitPicture, content.photo.allFormats});
+        if (decoded && content.photo.showDate)
+            takenDate = decoded->takenDate;
         imgA->setPicture(decoded ? std::optional<Picture>(std::move(decoded->picture)) : std::nullopt);
     }
 
     pnlBase->setClockColor(toQColor(clockColorOf(content.clockColor)));
+    pnlBase->setTakenDate(takenDate);
 
     pnlBase->setFramePicture(content.framePicture);
 

@@ -114,8 +114,11 @@ TSetupForm::TSetupForm(std::unique_ptr<SetupDialogs> dialogs, QWidget *parent, T
     }
     for (size_t i = 0; i < SettingNames::kPhotoOptions.size(); ++i) {
         connect(photoOptionBox(int(i)), &QCheckBox::toggled, this, [this] {
-            if (Reacting)
-                emit photoOptionsChanged(photoOptions());
+            if (!Reacting)
+                return;
+            emit photoOptionsChanged(photoOptions());
+            // The sample shows the date, and its picture may come from a sub-folder.
+            SampleDisp(SampleIndex);
         });
     }
     // The sample shows a picture as the options now say: fitted, or of another format.
@@ -264,8 +267,11 @@ void TSetupForm::setSliders(const SliderPositions &p)
 void TSetupForm::SampleDisp(int index)
 {
     // The folder as the edit holds it now, typed but unconfirmed text included.
+    // With sub-folders on, a tree whose first folder with pictures has some counts, as the
+    // show would start with it.
     const PhotoOptions options = photoOptions();
-    const QStringList pictures = listPictureFiles(folderEdit(CurrentSlot)->text(), options.allFormats);
+    const QStringList pictures
+        = firstFolderPictures(folderEdit(CurrentSlot)->text(), options.subFolders, options.allFormats);
     QString picture;
     if (const auto i = sampleIndexFor(int(pictures.size()), index)) {
         SampleIndex = *i;

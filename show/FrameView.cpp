@@ -58,6 +58,12 @@ FrameView::FrameView(QWidget *window, Kind kind) : Panel(window), m_kind(kind)
     clockFont.setPixelSize(ClockPixels);
     p.lblTime->setFont(clockFont);
 
+    // The date is the clock's counterpart on the upper border: same font, same colour.
+    p.lblDate = new QLabel(this);
+    p.lblDate->setObjectName(QStringLiteral("lblDate"));
+    p.lblDate->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    p.lblDate->setFont(clockFont);
+
     p.pnlInner = new Panel(this);
     p.pnlInner->setObjectName(QStringLiteral("pnlInner"));
     p.pnlInner->setBevelOuter(Panel::None);
@@ -105,6 +111,11 @@ void FrameView::arrange(const FrameLayout &layout)
     p.imgGaku->setGeometry(clientRect());
     p.lblTime->setGeometry(layout.frameBevel, layout.clockTop(clockFontPoints()),
                            layout.frameEdge - 2 * layout.frameBevel, ClockPixels);
+    // Centred in the upper border as the clock is in the lower one; a border too narrow
+    // for the clock has no room for the date either.
+    p.lblDate->setGeometry(layout.frameBevel, layout.matOffset / 2 - clockFontPoints() / 2 - 3 + 1,
+                           layout.frameEdge - 2 * layout.frameBevel, ClockPixels);
+    p.lblDate->setVisible(layout.clockShown());
 
     p.pnlInner->setGeometry(layout.matOffset, layout.matOffset, layout.matEdge, layout.matEdge);
     p.pnlInner->setBevelWidth(layout.matBevel);
@@ -142,6 +153,14 @@ void FrameView::showClockColor(const QColor &color)
     QPalette clock = m_parts.lblTime->palette();
     clock.setColor(QPalette::WindowText, color);
     m_parts.lblTime->setPalette(clock);
+    m_parts.lblDate->setPalette(clock);
+}
+
+void FrameView::setTakenDate(const QString &text)
+{
+    m_takenDate = text;
+    if (!m_talk)
+        m_parts.lblDate->setText(text);
 }
 
 void FrameView::setFramePicture(const QString &text)
@@ -169,11 +188,14 @@ std::optional<Picture> FrameView::framePictureFrom(const QString &text) const
 
 void FrameView::setTalkLook(bool talk, const QString &clockText)
 {
+    m_talk = talk;
     if (talk) {
         m_parts.imgGaku->clear();
         showClockColor(Qt::black);
         setColor(QColor(255, 255, 0));
         m_parts.lblTime->setText(TalkText);
+        // The marker replaces the clock's text, and the date gives way with it.
+        m_parts.lblDate->clear();
         return;
     }
     m_parts.imgGaku->setPicture(m_framePicture);
@@ -182,4 +204,5 @@ void FrameView::setTalkLook(bool talk, const QString &clockText)
     setColor(m_baseColor);
     showClockColor(m_clockColor);
     m_parts.lblTime->setText(clockText);
+    m_parts.lblDate->setText(m_takenDate);
 }

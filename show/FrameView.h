@@ -20,6 +20,7 @@ struct FrameParts
     ImageView *imgDummy = nullptr; // hidden; holds the built-in frame picture
     ImageView *imgGaku = nullptr;  // the frame picture, stretched over the frame
     QLabel *lblTime = nullptr;     // the clock on the frame's lower border
+    QLabel *lblDate = nullptr;     // the day the shown photo was taken, on the upper border
     Panel *pnlInner = nullptr;     // the sunken mat
     Panel *pnlBack = nullptr;      // the black picture area
     Panel *pnlA = nullptr;         // picture panel A
@@ -58,6 +59,10 @@ public:
     // The clock's colour in the frame's normal look.
     void setClockColor(const QColor &color);
 
+    // The day the photo sliding in was taken, as the frame writes it; empty for none. The
+    // talk look holds it back until it ends.
+    void setTakenDate(const QString &text);
+
     // Shows the frame picture that a slot's text names, kept for the end of the talk look.
     void setFramePicture(const QString &text);
 
@@ -81,6 +86,8 @@ private:
     // the clock colour and the frame picture as shown at start.
     QColor m_baseColor;
     QColor m_clockColor;
+    QString m_takenDate;
+    bool m_talk = false;
     std::optional<Picture> m_framePicture;
     // The plain black area inside pnlBack's border line that holds the picture panels.
     QWidget *m_slideArea = nullptr;

@@ -176,6 +176,8 @@ void TPantelForm::FormCreate()
     m_show->configure(m_config.FolderPaths[size_t(m_config.FolderIndex)], m_config.StayTime, m_config.MoveAmount,
                       Scale);
     m_show->setPhotoOptions(settings.stored.photo);
+    // The no-pictures text gives way to the clock once pictures come.
+    m_show->setPicturesAppeared([this] { lblTime->setText(m_config.FrameWidth > 5 ? currentClockText() : QString()); });
 
     pnlBase->setClockColor(toQColor(clockColorOf(m_config.ClockColor)));
     pnlBase->arrange(m_config.layout);

@@ -105,6 +105,7 @@ public:
     int lastMouseY() const { return LastMouseY; }
     quint32 platformId() const { return PlatformId; }
     const QStringList &pictureList() const { return m_show->pictureList(); }
+    Slideshow &slideshow() { return *m_show; }
     int pictureCount() const { return m_show->pictureCount(); }
     int pictureIndex() const { return m_show->pictureIndex(); }
     bool moveRight() const { return m_show->moveRight(); }

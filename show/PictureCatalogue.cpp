@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 bool isPictureFileName(const QString &name, bool allFormats)
@@ -100,29 +101,53 @@ QStringList listPictureFiles(const QString &folder, bool allFormats)
         if (isPictureFileName(name, allFormats))
             pictures << QString(prefix % name); // one allocation a path
     }
+    return sortedPicturePaths(std::move(pictures));
+}
+
+QStringList sortedPicturePaths(QStringList paths)
+{
     QCollator collator; // the user's locale
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     // In the C locale the collator compares case-folded UTF-16 code units, but its sort
-    // keys would not fold the case; compare by keys of that folding there. Every path
-    // starts with the same folder text, which cannot decide, so only the names count.
+    // keys would not fold the case; compare by keys of that folding there.
     if (collator.locale().language() == QLocale::C) {
         std::vector<std::u32string> keys;
-        keys.reserve(size_t(pictures.size()));
-        for (const QString &picture : std::as_const(pictures)) {
+        keys.reserve(size_t(paths.size()));
+        for (const QString &path : std::as_const(paths)) {
             if (terminationPending())
                 return {};
-            keys.push_back(caseBlindKey(QStringView(picture).sliced(prefix.size())));
+            keys.push_back(caseBlindKey(path));
         }
-        return sortedByKeys(pictures, keys);
+        return sortedByKeys(paths, keys);
     }
     // Elsewhere one sort key a path, made once, instead of the locale's comparison over
     // and over (a folder of 20,000 pictures would call it some 300,000 times).
     std::vector<QCollatorSortKey> keys;
-    keys.reserve(size_t(pictures.size()));
-    for (const QString &picture : std::as_const(pictures)) {
+    keys.reserve(size_t(paths.size()));
+    for (const QString &path : std::as_const(paths)) {
         if (terminationPending())
             return {};
-        keys.push_back(collator.sortKey(picture));
+        keys.push_back(collator.sortKey(path));
     }
-    return sortedByKeys(pictures, keys);
+    return sortedByKeys(paths, keys);
+}
+
+FolderRule pictureFolderRule(bool allFormats)
+{
+    return {[allFormats](const QString &folder) { return listPictureFiles(folder, allFormats); },
+            [](QStringList paths) { return sortedPicturePaths(std::move(paths)); }};
+}
+
+QStringList firstFolderPictures(const QString &folder, bool subFolders, bool allFormats)
+{
+    QStringList first;
+    bool found = false;
+    WalkHooks hooks;
+    hooks.cancelled = [&found] { return found || terminationPending(); };
+    hooks.firstPictures = [&](const QStringList &pictures) {
+        first = pictures;
+        found = true;
+    };
+    walkPictureFolders(folder, subFolders, pictureFolderRule(allFormats), hooks);
+    return first;
 }

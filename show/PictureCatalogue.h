@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "library/FolderWalk.h"
+
 // The picture-file rule shared by the show window and the settings dialog's sample:
 // every entry of one folder (hidden ones too; sub-folders are not entered) whose
 // extension, the text from the name's last "." on, upper-cased in ASCII, is ".BMP",
@@ -14,3 +16,15 @@ QStringList listPictureFiles(const QString &folder, bool allFormats = false);
 
 // Whether a name passes the extension test.
 bool isPictureFileName(const QString &name, bool allFormats = false);
+
+// Paths in the order the rule sorts pictures: the whole path without regard to case in
+// the user's locale. The walk orders sub-folders by it too.
+QStringList sortedPicturePaths(QStringList paths);
+
+// The rule above for a walk over a folder tree.
+FolderRule pictureFolderRule(bool allFormats = false);
+
+// The pictures of the first folder of the tree that has any (with `subFolders` off, the
+// folder's own): enough to tell whether a slot shows anything, and to pick a sample,
+// without reading the whole tree.
+QStringList firstFolderPictures(const QString &folder, bool subFolders, bool allFormats = false);

@@ -1,6 +1,7 @@
 #include "show/Slideshow.h"
 
 #include "picture/PictureRequest.h"
+#include "show/CatalogueBuild.h"
 #include "show/ImageView.h"
 #include "show/MailIndicator.h"
 #include "show/Panel.h"
@@ -15,8 +16,18 @@
 #include <QWidget>
 #include <utility>
 
+namespace {
+
+// How long a folder without pictures waits before it is looked at again.
+constexpr int kLookAgainMs = 60 * 1000;
+
+} // namespace
+
 Slideshow::Slideshow(Parts parts, Decode decode) : m_parts(std::move(parts)), m_decoder(std::move(decode))
 {
+    m_lookAgain.setSingleShot(true);
+    m_lookAgain.setInterval(kLookAgainMs);
+    QObject::connect(&m_lookAgain, &QTimer::timeout, [this] { buildCatalogue(); });
 }
 
 // The worker is cancelled and joined with m_decoder.
@@ -56,43 +67,122 @@ void Slideshow::placePanels()
 
 bool Slideshow::start(const std::function<int(int)> &draw)
 {
+    // The pass order draws the random start from it, once, as the catalogue comes.
+    m_draw = draw;
     JpgFileSearch();
-    PictureIndex = draw(PictureCount);
     // The first picture slides in at once instead of waiting out a rest.
     if (PictureCount == 0) {
         m_parts.timStay->setEnabled(true);
+        m_lookAgain.start();
         return false;
     }
     ImageLoad();
     if (!m_abandoned)
-        m_parts.timSlide->setEnabled(true);
+        beginSlide();
     return true;
 }
 
 void Slideshow::JpgFileSearch()
 {
     Busy = true;
-    PictureList = listPictureFiles(m_folder, m_photo.allFormats);
-    PictureCount = int(PictureList.size());
-    if (PictureCount < PictureIndex + 1)
-        PictureIndex = 0;
+    m_build.reset();
+    m_lookAgain.stop();
+    auto build = std::make_unique<CatalogueBuild>(m_folder, m_options.subFolders, m_options.allFormats,
+                                                  [this](const QStringList &catalogue) { catalogueBuilt(catalogue); });
+    // The show may begin with the first folder that has pictures; the rest of the tree
+    // comes in as the catalogue of the next pass.
+    const QStringList first = build->waitForFirst();
+    if (build->running())
+        m_build = std::move(build);
+    takeCatalogue(first);
     Busy = false;
+}
+
+void Slideshow::takeCatalogue(const QStringList &catalogue)
+{
+    m_order = std::make_unique<PassOrder>(
+        m_options.shuffle, m_draw ? m_draw : [](int) { return 0; });
+    m_order->start(catalogue);
+    PictureList = catalogue;
+    PictureCount = int(PictureList.size());
+    PictureIndex = 0;
+}
+
+void Slideshow::takeNextIndex()
+{
+    m_order->next();
+    // A pass over a catalogue built again starts with a new list.
+    PictureList = m_order->catalogue();
+    PictureCount = int(PictureList.size());
+    PictureIndex = int(m_order->lastIndex());
+    if (m_order->passEnded())
+        buildCatalogue();
+}
+
+void Slideshow::buildCatalogue()
+{
+    if (m_build)
+        return;
+    m_lookAgain.stop();
+    m_build = std::make_unique<CatalogueBuild>(m_folder, m_options.subFolders, m_options.allFormats,
+                                               [this](const QStringList &catalogue) { catalogueBuilt(catalogue); });
+}
+
+void Slideshow::lookAgainNow()
+{
+    if (m_lookAgain.isActive())
+        buildCatalogue();
+}
+
+void Slideshow::catalogueBuilt(const QStringList &catalogue)
+{
+    // Called from the build's own event: it goes once the call is over.
+    if (m_build)
+        m_build.release()->deleteLater();
+    if (PictureCount > 0) {
+        m_order->rebuilt(catalogue);
+        return;
+    }
+    if (catalogue.isEmpty()) {
+        m_lookAgain.start();
+        return;
+    }
+    // Pictures have come to a folder that had none: the show starts as it would have.
+    takeCatalogue(catalogue);
+    if (m_picturesAppeared)
+        m_picturesAppeared();
+    if (m_moving) {
+        m_firstSlidePending = true;
+        return;
+    }
+    m_parts.timStay->setEnabled(false);
+    m_parts.timMove->setEnabled(false);
+    ImageLoad();
+    beginSlide();
+}
+
+void Slideshow::beginSlide()
+{
+    m_firstSlidePending = false;
+    m_parts.frame.pnlBase->setTakenDate(m_incomingDate);
+    m_parts.timSlide->setEnabled(true);
 }
 
 QString Slideshow::nextPath() const
 {
-    return PictureList.at(PictureIndex);
+    return m_order ? m_order->upcoming() : QString();
 }
 
 Slideshow::PictureJob Slideshow::nextJob() const
 {
     const ImageView *target = NextSide == 0 ? m_parts.frame.imgA : m_parts.frame.imgB;
-    return {nextPath(), Scale, target->deviceSize(), m_photo.fitPicture, m_photo.allFormats};
+    return {nextPath(), Scale, target->deviceSize(), m_options.fitPicture, m_options.allFormats};
 }
 
 void Slideshow::decodeAhead()
 {
-    if (PictureCount > 0 && !m_abandoned)
+    // At the end of a pass the next pass's order is not drawn yet: that load decodes then.
+    if (PictureCount > 0 && !m_abandoned && !nextPath().isEmpty())
         m_decoder.request(nextJob());
 }
 
@@ -126,11 +216,14 @@ std::optional<DecodedPicture> Slideshow::decoded(const PictureJob &job)
 
 std::optional<Picture> Slideshow::nextPicture(QSize visible)
 {
+    takeNextIndex();
+    if (PictureCount == 0)
+        return std::nullopt; // every picture went while the show ran
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
     std::optional<DecodedPicture> decoded
-        = this->decoded({nextPath(), Scale, visible, m_photo.fitPicture, m_photo.allFormats});
-    m_incomingDate = decoded ? decoded->takenDate : QString();
+        = this->decoded({PictureList.at(PictureIndex), Scale, visible, m_options.fitPicture, m_options.allFormats});
+    m_incomingDate = decoded && m_options.showDate ? decoded->takenDate : QString();
     std::optional<Picture> picture;
     if (decoded)
         picture = std::move(decoded->picture);
@@ -165,7 +258,11 @@ void Slideshow::timMoveTimer()
     // A mail tick served inside this step waits until the step is over, and its check
     // runs right after it.
     m_parts.mail->holdChecks();
-    const auto stepOver = qScopeGuard([this] { m_parts.mail->releaseChecks(); });
+    m_moving = true;
+    const auto stepOver = qScopeGuard([this] {
+        m_moving = false;
+        m_parts.mail->releaseChecks();
+    });
     // Input and the clock run between the steps.
     QCoreApplication::processEvents();
     FrameView *frame = m_parts.frame.pnlBase;
@@ -190,8 +287,8 @@ void Slideshow::timMoveTimer()
         ImageLoad();
         if (m_abandoned)
             return;
-        if (PictureCount > 1) {
-            m_parts.timSlide->setEnabled(true);
+        if (PictureCount > 1 || m_firstSlidePending) {
+            beginSlide();
         } else {
             m_parts.timStay->setEnabled(true);
             // Nothing slides: the next load reloads the same panel.
@@ -227,6 +324,8 @@ void Slideshow::timSlideTimer()
 void Slideshow::clear()
 {
     m_decoder.cancel();
+    m_lookAgain.stop();
+    m_build.reset();
     PictureList.clear();
     PictureCount = 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/PassOrder.h"
 #include "picture/DecodeThread.h"
 #include "picture/PictureLoader.h"
 #include "picture/PictureRequest.h"
@@ -9,9 +10,12 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class CatalogueBuild;
 class MailIndicator;
 class Panel;
 class QEventLoop;
@@ -59,8 +63,10 @@ public:
     void reset();
     // The slot's folder and times, and the window's scale that pictures are loaded at.
     void configure(const QString &folder, int stayTime, int moveAmount, double scale);
-    // How pictures are found and decoded: fitted or at their own size, which formats.
-    void setPhotoOptions(const PhotoOptions &options) { m_photo = options; }
+    // How pictures are found, decoded and ordered: the photo options.
+    void setPhotoOptions(const PhotoOptions &options) { m_options = options; }
+    // Told when a folder that had no pictures has some now and the show starts.
+    void setPicturesAppeared(std::function<void()> told) { m_picturesAppeared = std::move(told); }
     // Panel A waits out of sight to the left; panel B stands at rest.
     void placePanels();
     // The catalogue, and a first picture drawn by `draw` (0 to n - 1) so that each run
@@ -72,11 +78,17 @@ public:
     void timStayTimer();
     void timMoveTimer();
     void timSlideTimer();
-    // The catalogue goes with the window.
+    // The catalogue goes with the window; a build still running is cancelled.
     void clear();
     // The window closes: a load waiting for its picture gives it up and leaves the panel
     // as it is, and the cycle stops there.
     void abandon();
+    // A catalogue is being built again after a pass, or looked for in an empty folder.
+    bool rebuilding() const { return m_build != nullptr; }
+    // The last picture of a pass has been loaded.
+    bool passEnded() const { return m_order && m_order->passEnded(); }
+    // The empty folder's next look comes at once instead of after its wait.
+    void lookAgainNow();
 
     // The client-coordinate left edge of a picture panel inside pnlBack.
     int panelLeft(const Panel *panel) const;
@@ -109,13 +121,20 @@ private:
     // `job`'s picture from the worker, serving the events while it is not there yet.
     std::optional<DecodedPicture> decoded(const PictureJob &job);
     void setPanelLeft(Panel *panel, int left);
+    // The catalogue side: moves PictureIndex to the picture the pass order gives next, and
+    // starts building the catalogue again once the pass is over.
+    void takeNextIndex();
+    void takeCatalogue(const QStringList &catalogue);
+    void buildCatalogue();
+    void catalogueBuilt(const QStringList &catalogue);
+    // The picture that was loaded last slides in, with its date on the frame.
+    void beginSlide();
 
     Parts m_parts;
     QString m_folder;
     int StayTime = 0;
     int MoveAmount = 0;
     double Scale = 1.0;
-    PhotoOptions m_photo;
 
     QStringList PictureList;
     qint32 PictureCount = 0;
@@ -131,6 +150,16 @@ private:
     // While a load waits for its picture: the loop it waits in.
     QEventLoop *m_wait = nullptr;
     bool m_abandoned = false;
-    // The date that goes with the picture nextPicture gave last.
+    PhotoOptions m_options;
+    std::function<int(int)> m_draw;
+    std::unique_ptr<PassOrder> m_order;
+    std::unique_ptr<CatalogueBuild> m_build;
+    // An empty folder is looked at again after this wait.
+    QTimer m_lookAgain;
+    std::function<void()> m_picturesAppeared;
+    bool m_moving = false;
+    // Pictures appeared during a move: the move's load slides in, even if it is the only one.
+    bool m_firstSlidePending = false;
+    // The date of the picture loaded last, shown when it slides in.
     QString m_incomingDate;
 };

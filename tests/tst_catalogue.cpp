@@ -86,6 +86,39 @@ private slots:
         QCOMPARE(isPictureFileName(name, allFormats), picture);
     }
 
+    // The rule the dialog's sample and the show's first picture use: the first folder of
+    // the tree with pictures; with sub-folders off, the folder's own.
+    void firstFolderPictures_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("subFolders");
+        QTest::addColumn<QStringList>("first");
+        const QStringList nested{"2019/08 Hokkaido/b.jpg", "2019/08 Hokkaido/a.JPG", "2020/c.bmp", ".hidden/d.jpg"};
+        QTest::newRow("nested, sub-folders on")
+            << nested << true << QStringList{"2019/08 Hokkaido/a.JPG", "2019/08 Hokkaido/b.jpg"};
+        QTest::newRow("nested, sub-folders off") << nested << false << QStringList{};
+        QTest::newRow("own pictures first") << (nested + QStringList{"z.jpg"}) << true << QStringList{"z.jpg"};
+        QTest::newRow("hidden folder only") << QStringList{".hidden/d.jpg"} << true << QStringList{};
+        QTest::newRow("flat, sub-folders off")
+            << QStringList{"b.jpg", "a.bmp"} << false << QStringList{"a.bmp", "b.jpg"};
+    }
+
+    void firstFolderPictures()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(bool, subFolders);
+        QFETCH(QStringList, first);
+        QTemporaryDir folder;
+        for (const QString &file : files) {
+            QVERIFY(QDir(folder.path()).mkpath(QFileInfo(folder.filePath(file)).path()));
+            QVERIFY(touch(folder.filePath(file)));
+        }
+        QStringList expected;
+        for (const QString &file : first)
+            expected << folder.filePath(file);
+        QCOMPARE(::firstFolderPictures(folder.path(), subFolders), expected);
+    }
+
     void folderList()
     {
         QTemporaryDir folder;

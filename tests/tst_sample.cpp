@@ -3,8 +3,10 @@
 #include "show/ImageView.h"
 #include "show/Main.h"
 #include "show/Panel.h"
+#include "tests/DatedJpeg.h"
 #include "tests/SetupFixture.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -249,6 +251,28 @@ private slots:
         QCOMPARE(dialog->sample().picture, fewer.filePath("x.bmp"));
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::magenta));
         QCOMPARE(m_sample->pnlBase->width(), 500);
+    }
+
+    // With ShowDate on, the sample writes the day its JPEG was taken on the upper border.
+    void takenDateInTheSample_data()
+    {
+        QTest::addColumn<bool>("showDate");
+        QTest::addColumn<QString>("date");
+        QTest::newRow("on") << true << QStringLiteral("2019年8月14日");
+        QTest::newRow("off") << false << QString();
+    }
+
+    void takenDateInTheSample()
+    {
+        QFETCH(bool, showDate);
+        QFETCH(QString, date);
+        QTemporaryDir pictures;
+        QVERIFY(writeDatedJpeg(pictures.filePath(QStringLiteral("a.jpg")), "2019:08:14 10:00:00"));
+        store("Folder0", slotText(450, 20, "clBlack", pictures.path()));
+        store("ShowDate", showDate ? "1" : "0");
+        const auto dialog = openDialog();
+        QCOMPARE(m_sample->lblDate->text(), date);
+        QCOMPARE(m_sample->lblDate->font(), m_sample->lblTime->font());
     }
 
     void frameWidthShowsOrHidesTheClock_data()

@@ -2,6 +2,7 @@
 // and SIGTERM ending the saver. Needs xvfb-run (a 1024 x 768 screen).
 #include "settings/SettingsStore.h"
 #include "setup/Sample.h"
+#include "tests/DatedJpeg.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -32,6 +33,10 @@ bool isGold(QRgb c)
 bool isBlack(QRgb c)
 {
     return (c & 0xFFFFFF) == 0;
+}
+bool isCyan(QRgb c)
+{
+    return qRed(c) < 100 && qGreen(c) > 150 && qBlue(c) > 150;
 }
 bool isWhite(QRgb c)
 {
@@ -590,6 +595,48 @@ private slots:
         QVERIFY(places.size() >= 2);
         saver.terminate();
         QVERIFY(saver.waitForFinished(5000));
+    }
+
+    // The date of a photo stands on the frame's upper border in the clock's colour: with
+    // ShowDate on, that border holds text that it does not hold with the option off.
+    void takenDateOnTheFrame()
+    {
+        QTemporaryDir pictures;
+        QVERIFY(writeDatedJpeg(pictures.filePath(QStringLiteral("dated.jpg")), "2019:08:14 10:00:00"));
+        useSlot(QStringLiteral("450,60000,1,20,10,clAqua,%1,").arg(pictures.path()));
+        QList<int> upperText;
+        for (const bool showDate : {false, true}) {
+            SettingsStore().WriteString(SettingNames::Section, SettingNames::ShowDate,
+                                        showDate ? QStringLiteral("1") : QStringLiteral("0"));
+            QProcess saver;
+            startSaver(saver, {QStringLiteral("/s")});
+            const QRect screen = QGuiApplication::primaryScreen()->geometry();
+            // The frame's rows: the bounds of its gold, once the picture has slid in.
+            QRect frame;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    const QImage shot = screenArea(screen);
+                    QRect gold;
+                    for (int y = 0; y < shot.height(); y += 2)
+                        for (int x = 0; x < shot.width(); x += 2)
+                            if (isGold(shot.pixel(x, y)))
+                                gold |= QRect(x, y, 1, 1);
+                    frame = gold;
+                    return gold.height() > 400
+                        && count(shot.copy(QRect(0, gold.top(), shot.width(), gold.height())),
+                                 [](QRgb c) { return qRed(c) > 200 && qGreen(c) < 60; })
+                        > 500;
+                }(),
+                10000);
+            // The upper quarter of the frame's rows, the clock on the lower border left out.
+            upperText << count(screenArea(screen).copy(QRect(0, frame.top(), screen.width(), frame.height() / 4)),
+                               isCyan);
+            saver.terminate();
+            QVERIFY(saver.waitForFinished(2000));
+        }
+        SettingsStore().WriteString(SettingNames::Section, SettingNames::ShowDate, QStringLiteral("0"));
+        QVERIFY2(upperText.at(0) < 5 && upperText.at(1) > 40,
+                 qPrintable(QString::number(upperText.at(0)) + QLatin1Char(' ') + QString::number(upperText.at(1))));
     }
 
     void terminationEndsTheSaver_data()

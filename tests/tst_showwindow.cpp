@@ -10,8 +10,10 @@
 #include "show/Panel.h"
 #include "show/SlideMove.h"
 #include "show/Timer.h"
+#include "tests/DatedJpeg.h"
 #include "tests/ShowFixture.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
@@ -104,6 +106,36 @@ private:
         TPantelForm::Environment environment;
         environment.seed = seed;
         return std::make_unique<TPantelForm>(environment);
+    }
+
+    // A slot over the test's folder with photo options on.
+    void writePhotoSlot(const QStringList &options)
+    {
+        QMap<QString, QString> more;
+        for (const QString &option : options)
+            more.insert(option, QStringLiteral("1"));
+        writeSettings(QStringLiteral("450,5000,100,20,10,clWhite,") + m_pictures + QLatin1Char(','), more);
+    }
+
+    // Loads the next picture, lets a catalogue built again in the meantime arrive, and
+    // gives the path that was loaded.
+    static QString loadNext(TPantelForm &form)
+    {
+        form.ImageLoad();
+        const QString shown
+            = form.pictureList().at((form.pictureIndex() + form.pictureCount() - 1) % form.pictureCount());
+        if (!QTest::qWaitFor([&form] { return !form.slideshow().rebuilding(); }))
+            return QStringLiteral("rebuild never ended");
+        return shown;
+    }
+
+    // The names of `paths` below the test's folder.
+    QStringList relative(const QStringList &paths) const
+    {
+        QStringList names;
+        for (const QString &path : paths)
+            names << QDir(m_pictures).relativeFilePath(path);
+        return names;
     }
 
 private slots:
@@ -456,6 +488,133 @@ private slots:
                  (QList<QRgb>{Blue | 0xFF000000, Red | 0xFF000000, Green | 0xFF000000, Blue | 0xFF000000,
                               Red | 0xFF000000}));
         QVERIFY(!form->imgB->hasPicture());
+    }
+
+    // The show's catalogue comes from the walk: with sub-folders, the nested ones too
+    // (hidden ones left out); every pass, shuffled or not, shows each picture once.
+    void libraryPasses_data()
+    {
+        QTest::addColumn<bool>("subFolders");
+        QTest::addColumn<bool>("shuffle");
+        QTest::addColumn<QStringList>("catalogue");
+        const QStringList top{QStringLiteral("a.bmp"), QStringLiteral("b.bmp")};
+        const QStringList all = top + QStringList{QStringLiteral("sub/c.bmp"), QStringLiteral("sub/deeper/d.bmp")};
+        QTest::newRow("top folder in name order") << false << false << top;
+        QTest::newRow("top folder shuffled") << false << true << top;
+        QTest::newRow("sub-folders in name order") << true << false << all;
+        QTest::newRow("sub-folders shuffled") << true << true << all;
+    }
+
+    void libraryPasses()
+    {
+        QFETCH(bool, subFolders);
+        QFETCH(bool, shuffle);
+        QFETCH(QStringList, catalogue);
+        QVERIFY(QDir(m_pictures).mkpath(QStringLiteral("sub/deeper"))
+                && QDir(m_pictures).mkpath(QStringLiteral(".hidden")));
+        for (const char *name : {"a.bmp", "b.bmp", "sub/c.bmp", "sub/deeper/d.bmp", ".hidden/e.bmp"})
+            makePicture(QString::fromLatin1(name), QSize(20, 20), Red);
+        QStringList options;
+        if (subFolders)
+            options << SettingNames::SubFolders;
+        if (shuffle)
+            options << SettingNames::Shuffle;
+        writePhotoSlot(options);
+        auto form = makeForm();
+        QTRY_VERIFY(!form->slideshow().rebuilding());
+        // The first pass may run over the first folder alone; the whole tree follows.
+        for (int i = 0; i < 8 && form->pictureCount() < catalogue.size(); ++i)
+            loadNext(*form);
+        QCOMPARE(relative(form->pictureList()), catalogue);
+        QString last;
+        while (!form->slideshow().passEnded())
+            last = loadNext(*form); // to the end of the pass under way
+        for (int pass = 0; pass < 3; ++pass) {
+            QStringList shown;
+            for (qsizetype i = 0; i < catalogue.size(); ++i)
+                shown << relative({loadNext(*form)});
+            QVERIFY(form->slideshow().passEnded());
+            const qsizetype start = catalogue.indexOf(shown.first());
+            if (!shuffle)
+                QCOMPARE(shown, catalogue.mid(start) + catalogue.first(start));
+            if (!last.isEmpty())
+                QVERIFY(shown.first() != relative({last}).first());
+            last = m_pictures + QLatin1Char('/') + shown.last();
+            shown.sort();
+            QCOMPARE(shown, catalogue);
+        }
+    }
+
+    // After a pass the catalogue is built again: an added picture comes in, a removed
+    // one drops out, and the next pass goes on after the last one shown.
+    void rebuiltAfterAPass()
+    {
+        for (const char *name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+            makePicture(QString::fromLatin1(name), QSize(20, 20), Red);
+        writePhotoSlot({});
+        auto form = makeForm();
+        QStringList shown{form->pictureList().at((form->pictureIndex() + 3) % 4)};
+        shown << loadNext(*form) << loadNext(*form);
+        QVERIFY(QFile::remove(shown.first()));
+        makePicture(QStringLiteral("e.bmp"), QSize(20, 20), Red);
+        shown << loadNext(*form); // the pass's last picture: the catalogue is built again
+        QStringList next;
+        for (int i = 0; i < 4; ++i)
+            next << loadNext(*form);
+        QStringList expected = QDir(m_pictures).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
+        QCOMPARE(relative(form->pictureList()), expected);
+        const qsizetype after = (expected.indexOf(relative({shown.last()}).first()) + 1) % 4;
+        QCOMPARE(relative(next), expected.mid(after) + expected.first(after));
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    // A folder without pictures is looked at again; once pictures come, the show starts.
+    void picturesAppear()
+    {
+        writePhotoSlot({});
+        auto form = makeForm();
+        QCOMPARE(form->pictureCount(), 0);
+        form->slideshow().lookAgainNow();
+        QTRY_VERIFY(!form->slideshow().rebuilding());
+        QCOMPARE(form->pictureCount(), 0);
+        makePicture(QStringLiteral("a.bmp"), QSize(40, 40), Red);
+        form->slideshow().lookAgainNow();
+        QTRY_COMPARE(form->pictureCount(), 1);
+        QVERIFY(form->timSlide->enabled() && !form->timStay->enabled());
+        QCOMPARE(centreOf(form->imgA), Red | 0xFF000000);
+        QVERIFY(form->lblTime->text() != QStringLiteral("ｽｸﾘｰﾝｾｰﾊﾞｰの設定で画像があるﾌｫﾙﾀﾞを指定して下さい"));
+    }
+
+    // The date of the photo that slides in stands on the top border, when asked for.
+    void takenDate_data()
+    {
+        QTest::addColumn<bool>("showDate");
+        QTest::addColumn<QString>("numbers");
+        QTest::addColumn<QString>("date");
+        QTest::newRow("shown") << true << "450,5000,100,20,10"
+                               << "2019年8月14日";
+        QTest::newRow("option off") << false << "450,5000,100,20,10"
+                                    << "";
+        QTest::newRow("border too narrow") << true << "450,5000,100,20,5"
+                                           << "2019年8月14日";
+    }
+
+    void takenDate()
+    {
+        QFETCH(bool, showDate);
+        QFETCH(QString, numbers);
+        QFETCH(QString, date);
+        QVERIFY(writeDatedJpeg(m_pictures + QStringLiteral("/a.jpg"), "2019:08:14 10:00:00"));
+        QMap<QString, QString> more;
+        if (showDate)
+            more.insert(SettingNames::ShowDate, QStringLiteral("1"));
+        writeSettings(numbers + QStringLiteral(",clWhite,") + m_pictures + QLatin1Char(','), more);
+        auto form = makeForm();
+        QCOMPARE(form->lblDate->text(), date);
+        QCOMPARE(form->lblDate->isVisibleTo(form.get()), !numbers.endsWith(QStringLiteral(",5")));
+        QCOMPARE(form->lblDate->font(), form->lblTime->font());
+        if (form->lblDate->isVisibleTo(form.get()))
+            QVERIFY(form->lblDate->y() + form->lblDate->height() <= form->pnlInner->y());
     }
 
     void unreadableFilesEmptyTheArea_data()
