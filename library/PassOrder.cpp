@@ -43,9 +43,17 @@ QString PassOrder::upcoming() const
     const qsizetype count = m_catalogue.size();
     if (count == 0)
         return {};
-    // In name order over the same catalogue the next pass goes on after the last one.
-    if (passEnded())
-        return m_shuffle || m_hasPending ? QString() : m_catalogue.at((m_lastIndex + 1) % count);
+    // In name order the next pass goes on after the last one shown, in the catalogue
+    // built again when there is one (where that picture stayed); shuffled, its order is
+    // drawn only when it begins.
+    if (passEnded()) {
+        if (m_shuffle)
+            return {};
+        if (!m_hasPending)
+            return m_catalogue.at((m_lastIndex + 1) % count);
+        const qsizetype stayed = m_pending.indexOf(m_lastShown);
+        return stayed < 0 ? QString() : m_pending.at((stayed + 1) % m_pending.size());
+    }
     return m_catalogue.at(m_shuffle ? m_order[size_t(m_shown)] : (m_first + m_shown) % count);
 }
 
