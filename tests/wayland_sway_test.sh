@@ -217,7 +217,12 @@ shot_display=wayland-2
 as_user env WAYLAND_DISPLAY=wayland-2 "$work/pantel" /s >"$work/run/saver-nested.log" 2>&1 &
 saver=$!
 check "nested: every output covered" wait_for WL-2 '[[ $bg -eq 0 ]]'
-check "nested: the frame on the first output" wait_for WL-1 '[[ $bg -eq 0 && $gold -gt 1000 ]]'
+# A nested sway makes its outputs one after the other, and which of them Qt takes as the
+# first depends on when the saver's connection sees them: the frame stands on one.
+frame_on_a_nested_output() {
+  wait_for WL-1 '[[ $bg -eq 0 && $gold -gt 1000 ]]' || wait_for WL-2 '[[ $bg -eq 0 && $gold -gt 1000 ]]'
+}
+check "nested: the frame on one output" frame_on_a_nested_output
 as_user swaymsg '[title="wlroots - WL-1"] kill' >/dev/null
 check "nested: the frame follows to the output left" wait_for WL-2 '[[ $bg -eq 0 && $gold -gt 1000 ]]'
 echo "wayland sway: $passed passed, 0 failed"
