@@ -1,30 +1,11 @@
 #include "picture/ExifOrientation.h"
+#include "picture/TiffReader.h"
 
 #include <QTransform>
 #include <cstdint>
 #include <cstring>
 
 namespace {
-
-// EXIF's TIFF structure in one byte order.
-struct TiffReader
-{
-    const unsigned char *data;
-    std::size_t length;
-    bool bigEndian;
-
-    bool has(std::size_t offset, std::size_t size) const { return offset <= length && size <= length - offset; }
-    std::uint16_t u16(std::size_t offset) const
-    {
-        return bigEndian ? std::uint16_t(data[offset] << 8 | data[offset + 1])
-                         : std::uint16_t(data[offset + 1] << 8 | data[offset]);
-    }
-    std::uint32_t u32(std::size_t offset) const
-    {
-        return bigEndian ? std::uint32_t(u16(offset)) << 16 | u16(offset + 2)
-                         : std::uint32_t(u16(offset + 2)) << 16 | u16(offset);
-    }
-};
 
 constexpr std::uint16_t kOrientationTag = 0x0112;
 constexpr std::uint16_t kShortType = 3;

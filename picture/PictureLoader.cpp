@@ -1,4 +1,5 @@
 #include "picture/PictureLoader.h"
+#include "picture/PicturePlan.h"
 
 #include "picture/ExifDate.h"
 #include "picture/ExifOrientation.h"
@@ -23,10 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The most pixels a picture's header may claim. A tiny file can claim a huge picture;
-// past this it is refused before anything is allocated or decoded.
-constexpr quint64 kMaxPixels = 256ull * 1000 * 1000;
 
 // How long one picture may take to decode. A file can hold gigabytes of data the decoder
 // has to read through, or arithmetic-coded blocks that cost time without costing bytes;
@@ -112,129 +109,6 @@ FileDescriptor openRegularFile(const QString &path)
     return file;
 }
 
-// Which source rows (or columns) the visible part of one axis takes.
-struct AxisPlan
-{
-    int size = 0;            // the whole picture's extent after the reduction
-    int first = 0;           // first visible position in the reduced picture
-    std::vector<int> source; // for each visible position, the source position
-};
-
-// The reduced extent of an axis: Trunc(length x scale), cut toward zero; 0 when nothing
-// is left (a picture so small shows nothing); empty when it is beyond any picture.
-std::optional<int> reducedExtent(int length, double scale)
-{
-    const double reduced = scale == 1.0 ? double(length) : std::trunc(double(length) * scale);
-    if (!(reduced >= 1.0))
-        return 0; // NaN or nothing left
-    if (reduced > double(kMaxPixels))
-        return std::nullopt;
-    return int(reduced);
-}
-
-// One axis of `length` source pixels reduced to `reduced` and centred in `area` pixels
-// (0: no area, the whole picture is kept).
-//
-// Reduction: reduced position d takes source position floor(d x length / reduced), a
-// plain nearest-pixel stretch that drops pixels and never averages; at full size every
-// pixel is taken.
-//
-// Placement: the picture is centred with the offset (area - reduced) / 2, truncated
-// toward zero, so a larger picture loses equal margins, one pixel more at the right
-// (bottom) when the difference is odd; only the positions inside the area are kept.
-AxisPlan planAxis(int length, int reduced, int area)
-{
-    AxisPlan plan;
-    plan.size = reduced;
-    if (reduced == 0)
-        return plan;
-    int end = reduced;
-    if (area > 0) {
-        const qint64 offset = (qint64(area) - reduced) / 2;
-        plan.first = int(std::max<qint64>(0, -offset));
-        end = int(std::min<qint64>(reduced, area - offset));
-    }
-    plan.source.reserve(size_t(end - plan.first));
-    for (int d = plan.first; d < end; ++d)
-        plan.source.push_back(int(qint64(d) * length / reduced));
-    return plan;
-}
-
-struct PicturePlan
-{
-    AxisPlan columns;
-    AxisPlan rows;
-
-    bool empty() const { return columns.source.empty() || rows.source.empty(); }
-
-    Picture emptyPicture() const { return Picture{QImage(), QSize(columns.size, rows.size), QPoint()}; }
-
-    // A black picture of the visible part, to be filled; null when it cannot be made.
-    QImage makePixels() const { return blackPixels(qint64(columns.source.size()), qint64(rows.source.size())); }
-
-    static QImage blackPixels(qint64 width, qint64 height)
-    {
-        if (quint64(width * height) > kMaxPixels)
-            return QImage();
-        QImage pixels(int(width), int(height), QImage::Format_RGB32);
-        if (!pixels.isNull())
-            pixels.fill(Qt::black);
-        return pixels;
-    }
-
-    Picture picture(QImage pixels) const
-    {
-        return Picture{std::move(pixels), QSize(columns.size, rows.size), QPoint(columns.first, rows.first)};
-    }
-};
-
-std::optional<PicturePlan> planPicture(QSize source, double scale, QSize visible)
-{
-    const auto width = reducedExtent(source.width(), scale);
-    const auto height = reducedExtent(source.height(), scale);
-    if (!width || !height || quint64(*width) * quint64(*height) > kMaxPixels)
-        return std::nullopt;
-    const bool wholePicture = visible.isEmpty();
-    return PicturePlan{planAxis(source.width(), *width, wholePicture ? 0 : visible.width()),
-                       planAxis(source.height(), *height, wholePicture ? 0 : visible.height())};
-}
-
-// The stored picture's rows and columns that make the visible part of the upright one.
-// The plan is made in the upright picture; each of its columns is one column of the
-// stored picture, or one row when the orientation swaps the axes (EXIF's 5 to 8), and
-// likewise for its rows. The decoder wants them in ascending order, so a mirrored axis
-// is reversed; the decoded part, turned upright, is then exactly the visible part.
-struct StoredPlan
-{
-    std::vector<int> columns;
-    std::vector<int> rows;
-};
-
-StoredPlan storedPlan(const PicturePlan &plan, QSize stored, int orientation)
-{
-    const bool swapped = orientation >= 5;
-    const int firstColumn = plan.columns.source.front();
-    const int firstRow = plan.rows.source.front();
-    StoredPlan result;
-    std::vector<int> &fromColumns = swapped ? result.rows : result.columns;
-    std::vector<int> &fromRows = swapped ? result.columns : result.rows;
-    fromColumns.reserve(plan.columns.source.size());
-    fromRows.reserve(plan.rows.source.size());
-    for (const int x : plan.columns.source) {
-        const QRect at = storedRect(QRect(x, firstRow, 1, 1), stored, orientation);
-        fromColumns.push_back(swapped ? at.y() : at.x());
-    }
-    for (const int y : plan.rows.source) {
-        const QRect at = storedRect(QRect(firstColumn, y, 1, 1), stored, orientation);
-        fromRows.push_back(swapped ? at.x() : at.y());
-    }
-    for (std::vector<int> *axis : {&result.columns, &result.rows}) {
-        if (axis->front() > axis->back())
-            std::reverse(axis->begin(), axis->end());
-    }
-    return result;
-}
-
 // The EXIF orientation the file's header carries; 1 without one.
 int jpegOrientation(const PantelJpegDecoder *decoder)
 {
@@ -262,18 +136,33 @@ int terminationArrived()
     return terminationPending() || (t_cancelled && isCancelled(*t_cancelled)) ? 1 : 0;
 }
 
-std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize visible)
+using JpegDecoder = std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter>;
+
+// A decoder over `file` with its header read, `size` the stored picture's; none for data
+// libjpeg refuses or a header over the limits. `memoryLimit` (bytes, 0: libjpeg's own) is
+// set before the header, whose reading already sizes the decoder's buffers.
+JpegDecoder openJpeg(const FileDescriptor &file, QSize &size, long memoryLimit = 0)
 {
-    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
-        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
+    JpegDecoder decoder(pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
     if (!decoder)
-        return std::nullopt;
+        return nullptr;
+    if (memoryLimit > 0)
+        pantelJpegLimitMemory(decoder.get(), memoryLimit);
     int width = 0;
     int height = 0;
     if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
+        return nullptr;
+    size = QSize(width, height);
+    return decoder;
+}
+
+std::optional<Picture> loadJpeg(const FileDescriptor &file, double scale, QSize visible)
+{
+    QSize stored;
+    const JpegDecoder decoder = openJpeg(file, stored);
+    if (!decoder)
         return std::nullopt;
     // A picture stored sideways is turned upright before it is centred and cropped.
-    const QSize stored(width, height);
     const int orientation = jpegOrientation(decoder.get());
     const auto plan = planPicture(orientedSize(stored, orientation), scale, visible);
     if (!plan)
@@ -466,14 +355,9 @@ std::optional<QImage> decodeWholeJpeg(PantelJpegDecoder *decoder, int eighths, i
 
 std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
 {
-    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
-        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
+    QSize stored;
+    const JpegDecoder decoder = openJpeg(file, stored, kFrameJpegMemoryBytes);
     if (!decoder)
-        return std::nullopt;
-    int width = 0;
-    int height = 0;
-    pantelJpegLimitMemory(decoder.get(), kFrameJpegMemoryBytes);
-    if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
         return std::nullopt;
     const int orientation = jpegOrientation(decoder.get());
     std::optional<QImage> pixels
@@ -491,16 +375,12 @@ std::optional<QImage> loadFittedJpeg(const FileDescriptor &file, QSize area, con
 {
     t_cancelled = &cancelled;
     const auto done = qScopeGuard([] { t_cancelled = nullptr; });
-    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
-        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
+    QSize stored;
+    const JpegDecoder decoder = openJpeg(file, stored);
     if (!decoder)
         return std::nullopt;
-    int width = 0;
-    int height = 0;
-    if (pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK)
-        return std::nullopt;
     const int orientation = jpegOrientation(decoder.get());
-    const QSize fitted = fittedSize(orientedSize(QSize(width, height), orientation), area);
+    const QSize fitted = fittedSize(orientedSize(stored, orientation), area);
     if (fitted.isEmpty())
         return std::nullopt;
     std::optional<QImage> pixels
@@ -589,14 +469,11 @@ QDate jpegTakenDate(const QString &path)
     const FileDescriptor file = openRegularFile(path);
     if (file.get() < 0)
         return QDate();
-    const std::unique_ptr<PantelJpegDecoder, JpegDecoderDeleter> decoder(
-        pantelJpegCreate(file.get(), kDecodeTimeLimitMs, terminationArrived));
-    int width = 0;
-    int height = 0;
+    QSize stored;
+    const JpegDecoder decoder = openJpeg(file, stored);
     const unsigned char *data = nullptr;
     size_t length = 0;
-    if (!decoder || pantelJpegReadHeader(decoder.get(), kMaxPixels, &width, &height) != PANTEL_JPEG_OK
-        || !pantelJpegExifBlock(decoder.get(), &data, &length))
+    if (!decoder || !pantelJpegExifBlock(decoder.get(), &data, &length))
         return QDate();
     return exifTakenDate(data, length);
 }
