@@ -5,21 +5,13 @@
 // own size.
 #include "picture/Decode.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QString>
-
-#include <cstddef>
-#include <cstdint>
-#include <unistd.h>
+#include "fuzz/FuzzFile.h"
 
 namespace {
 
 QString inputPath()
 {
-    // tmpfs when there is one: the file is rewritten for every input.
-    const QString dir = QFile::exists(QStringLiteral("/dev/shm")) ? QStringLiteral("/dev/shm") : QStringLiteral("/tmp");
-    return QStringLiteral("%1/pantel-fuzz-formats-%2").arg(dir).arg(::getpid());
+    return fuzzInputPath(QStringLiteral("formats"));
 }
 
 void check(const std::optional<QImage> &picture, QSize area)
@@ -31,15 +23,7 @@ void check(const std::optional<QImage> &picture, QSize area)
         __builtin_trap();
     if (!area.isEmpty() && (picture->width() > area.width() || picture->height() > area.height()))
         __builtin_trap();
-    // Touch every pixel so that a short buffer shows.
-    quint32 sum = 0;
-    for (int y = 0; y < picture->height(); ++y) {
-        const auto *line = reinterpret_cast<const quint32 *>(picture->constScanLine(y));
-        for (int x = 0; x < picture->width(); ++x)
-            sum += line[x];
-    }
-    // Keeps the loop from being optimised away.
-    asm volatile("" : : "r"(sum));
+    touchEveryPixel(*picture);
 }
 
 } // namespace
@@ -47,12 +31,8 @@ void check(const std::optional<QImage> &picture, QSize area)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const QString path = inputPath();
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return 0;
-        file.write(reinterpret_cast<const char *>(data), qint64(size));
-    }
+    if (!writeFuzzInput(path, data, size))
+        return 0;
     for (const QSize area : {QSize(64, 48), QSize(7, 300), QSize()})
         check(decodeFile(path, DecodeRequest{area, {}}), area);
     return 0;

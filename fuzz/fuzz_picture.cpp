@@ -4,21 +4,13 @@
 // small area.
 #include "picture/PictureLoader.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QString>
-
-#include <cstddef>
-#include <cstdint>
-#include <unistd.h>
+#include "fuzz/FuzzFile.h"
 
 namespace {
 
 QString inputPath()
 {
-    // tmpfs when there is one: the file is rewritten for every input.
-    const QString dir = QFile::exists(QStringLiteral("/dev/shm")) ? QStringLiteral("/dev/shm") : QStringLiteral("/tmp");
-    return QStringLiteral("%1/pantel-fuzz-%2%3").arg(dir).arg(::getpid()).arg(QLatin1String(PANTEL_FUZZ_EXTENSION));
+    return fuzzInputPath(QStringLiteral("picture") + QLatin1String(PANTEL_FUZZ_EXTENSION));
 }
 
 void check(const std::optional<Picture> &picture)
@@ -31,15 +23,7 @@ void check(const std::optional<Picture> &picture)
     const QRect whole(QPoint(0, 0), picture->size);
     if (!whole.contains(QRect(picture->origin, picture->pixels.size())))
         __builtin_trap();
-    // Touch every pixel so that a short buffer shows.
-    quint32 sum = 0;
-    for (int y = 0; y < picture->pixels.height(); ++y) {
-        const auto *line = reinterpret_cast<const quint32 *>(picture->pixels.constScanLine(y));
-        for (int x = 0; x < picture->pixels.width(); ++x)
-            sum += line[x];
-    }
-    // Keeps the loop from being optimised away.
-    asm volatile("" : : "r"(sum));
+    touchEveryPixel(picture->pixels);
 }
 
 } // namespace
@@ -47,12 +31,8 @@ void check(const std::optional<Picture> &picture)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const QString path = inputPath();
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return 0;
-        file.write(reinterpret_cast<const char *>(data), qint64(size));
-    }
+    if (!writeFuzzInput(path, data, size))
+        return 0;
     check(loadPicture(path));
     check(loadPicture(path, 0.3, QSize(64, 48)));
     check(loadPicture(path, 1.0, QSize(7, 300)));
