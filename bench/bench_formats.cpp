@@ -8,6 +8,7 @@
 //                        resident memory before and after, in KiB
 
 #include "bench/Median.h"
+#include "bench/PeakMemory.h"
 #include "picture/Decode.h"
 
 #include <QCoreApplication>
@@ -31,18 +32,6 @@ namespace {
 
 constexpr int kRuns = 5;
 const QSize kArea(400, 300);
-
-qint64 peakMemoryKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // A photograph-like picture: smooth light with fine texture, so that the file has the
 // size and entropy of a camera picture (a flat picture would decode unrealistically fast).

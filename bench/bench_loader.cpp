@@ -8,6 +8,7 @@
 //                         peak resident memory before and after, in KiB
 
 #include "bench/Median.h"
+#include "bench/PeakMemory.h"
 #include "picture/PictureLoader.h"
 
 #include <QCoreApplication>
@@ -30,18 +31,6 @@ constexpr int kRuns = 5;
 constexpr double kTimeGoal = 1.15;
 constexpr double kMemoryGoalMB = 60.0;
 const QSize kArea(400, 400);
-
-qint64 peakMemoryKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // A photograph-like picture: smooth light with fine texture, so that the file has the
 // size and entropy of a camera picture (a flat picture would decode unrealistically fast).
