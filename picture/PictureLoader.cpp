@@ -11,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
-#include <QScopeGuard>
 
 #include <algorithm>
 #include <cmath>
@@ -128,6 +127,25 @@ struct JpegDecoderDeleter
 // check is a plain C function without a context, and a decode runs on one thread from
 // start to end, so the check is kept per thread for as long as loadPicture runs.
 thread_local const CancelCheck *t_cancelled = nullptr;
+
+// The caller's cancel check, asked by the decoders for as long as one load runs.
+class CancelScope
+{
+public:
+    explicit CancelScope(const CancelCheck &cancelled) { t_cancelled = &cancelled; }
+    ~CancelScope() { t_cancelled = nullptr; }
+    CancelScope(const CancelScope &) = delete;
+    CancelScope &operator=(const CancelScope &) = delete;
+};
+
+// The file of a picture the loader reads itself (JPEG or BMP); none for another format or
+// a file that cannot be opened as a regular file.
+FileDescriptor openLoaderFile(const QString &path, PictureFormat format)
+{
+    if (format != PictureFormat::Jpeg && format != PictureFormat::Bmp)
+        return FileDescriptor();
+    return openRegularFile(path);
+}
 
 // A SIGTERM must not wait for a picture, nor a caller that no longer wants it: the
 // decoder gives up and the window closes.
@@ -373,8 +391,6 @@ std::optional<Picture> loadFrameJpeg(const FileDescriptor &file, QSize frame)
 // to the exact size, so every source pixel counts and the decode costs what the area does.
 std::optional<QImage> loadFittedJpeg(const FileDescriptor &file, QSize area, const CancelCheck &cancelled)
 {
-    t_cancelled = &cancelled;
-    const auto done = qScopeGuard([] { t_cancelled = nullptr; });
     QSize stored;
     const JpegDecoder decoder = openJpeg(file, stored);
     if (!decoder)
@@ -401,9 +417,7 @@ std::optional<QImage> loadFittedJpeg(const FileDescriptor &file, QSize area, con
 std::optional<Picture> loadFramePicture(const QString &path, QSize frame)
 {
     const PictureFormat format = formatOf(path);
-    if (format != PictureFormat::Jpeg && format != PictureFormat::Bmp)
-        return std::nullopt;
-    FileDescriptor file = openRegularFile(path);
+    FileDescriptor file = openLoaderFile(path, format);
     if (file.get() < 0)
         return std::nullopt;
     if (format == PictureFormat::Jpeg)
@@ -423,11 +437,8 @@ std::optional<Picture> loadPicture(const QString &path, double scale, QSize visi
 std::optional<Picture> loadPictureAs(const QString &path, PictureFormat format, double scale, QSize visible,
                                      const CancelCheck &cancelled)
 {
-    t_cancelled = &cancelled;
-    const auto done = qScopeGuard([] { t_cancelled = nullptr; });
-    if (format != PictureFormat::Jpeg && format != PictureFormat::Bmp)
-        return std::nullopt;
-    FileDescriptor file = openRegularFile(path);
+    const CancelScope scope(cancelled);
+    FileDescriptor file = openLoaderFile(path, format);
     if (file.get() < 0)
         return std::nullopt;
     if (format == PictureFormat::Jpeg)
@@ -438,9 +449,8 @@ std::optional<Picture> loadPictureAs(const QString &path, PictureFormat format, 
 std::optional<QImage> loadFittedPicture(const QString &path, PictureFormat format, QSize area,
                                         const CancelCheck &cancelled)
 {
-    if (format != PictureFormat::Jpeg && format != PictureFormat::Bmp)
-        return std::nullopt;
-    FileDescriptor file = openRegularFile(path);
+    const CancelScope scope(cancelled);
+    FileDescriptor file = openLoaderFile(path, format);
     if (file.get() < 0)
         return std::nullopt;
     if (format == PictureFormat::Jpeg)
