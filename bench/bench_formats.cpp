@@ -129,6 +129,20 @@ QString spreadOf(std::vector<double> values, const char *unit)
     return QStringLiteral("%1-%2%3").arg(values.front(), 0, 'f', 2).arg(values.back(), 0, 'f', 2).arg(unit);
 }
 
+// One row of a ratio to the reference: its median beside the two medians it compares.
+void printRatioRow(const QString &figure, const std::vector<double> &ratios, const std::vector<double> &ours,
+                   const std::vector<double> &theirs, const char *unit, double goal)
+{
+    const double ratio = median(ratios);
+    printRow(figure,
+             QStringLiteral("%1x (%2 %4 vs %3 %4)")
+                 .arg(ratio, 0, 'f', 2)
+                 .arg(median(ours), 0, 'f', 1)
+                 .arg(median(theirs), 0, 'f', 1)
+                 .arg(QLatin1String(unit)),
+             spreadOf(ratios, "x"), QStringLiteral("<= %1x").arg(goal, 0, 'f', 1), ratio <= goal);
+}
+
 // Times the fitting against `reference` (a command line), alternating, and prints the
 // time row; then the memory row, ours above idle against the reference's whole peak.
 bool measure(const QString &name, const QString &path, const QStringList &reference, double timeGoal, double memoryGoal)
@@ -150,24 +164,13 @@ bool measure(const QString &name, const QString &path, const QStringList &refere
         oursMB.push_back(mb);
         theirsMB.push_back(double(tool.peakKiB) / 1024.0);
     }
-    const double ratio = median(ratios);
-    printRow(QStringLiteral("%1 into 400x300 vs %2").arg(name, reference.front()),
-             QStringLiteral("%1x (%2 ms vs %3 ms)")
-                 .arg(ratio, 0, 'f', 2)
-                 .arg(median(ours), 0, 'f', 1)
-                 .arg(median(theirs), 0, 'f', 1),
-             spreadOf(ratios, "x"), QStringLiteral("<= %1x").arg(timeGoal, 0, 'f', 1), ratio <= timeGoal);
+    printRatioRow(QStringLiteral("%1 into 400x300 vs %2").arg(name, reference.front()), ratios, ours, theirs, "ms",
+                  timeGoal);
     std::vector<double> memoryRatios;
     for (size_t i = 0; i < oursMB.size(); ++i)
         memoryRatios.push_back(oursMB[i] / theirsMB[i]);
-    const double memoryRatio = median(memoryRatios);
-    printRow(QStringLiteral("%1 peak above idle vs %2's whole peak").arg(name, reference.front()),
-             QStringLiteral("%1x (%2 MB vs %3 MB)")
-                 .arg(memoryRatio, 0, 'f', 2)
-                 .arg(median(oursMB), 0, 'f', 1)
-                 .arg(median(theirsMB), 0, 'f', 1),
-             spreadOf(memoryRatios, "x"), QStringLiteral("<= %1x").arg(memoryGoal, 0, 'f', 1),
-             memoryRatio <= memoryGoal);
+    printRatioRow(QStringLiteral("%1 peak above idle vs %2's whole peak").arg(name, reference.front()), memoryRatios,
+                  oursMB, theirsMB, "MB", memoryGoal);
     return true;
 }
 
