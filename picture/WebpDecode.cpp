@@ -54,13 +54,64 @@ QColorSpace colourSpaceOf(const uint8_t *data, size_t size)
     return space;
 }
 
-// An animation's first frame as its canvas shows it. The container is read whole (at
-// most PictureBudget::kMaxFileBytes) and the canvas made whole, so it is a whole decode.
+// Feeds `size` bytes to an incremental decoder a piece at a time, asking the cancel check
+// between pieces; the decoder's status after the last piece fed.
+VP8StatusCode feed(WebPIDecoder *decoder, const uint8_t *data, size_t size, const CancelCheck &cancelled)
+{
+    VP8StatusCode status = VP8_STATUS_SUSPENDED;
+    for (size_t at = 0; at < size && status == VP8_STATUS_SUSPENDED; at += kChunkBytes) {
+        if (isCancelled(cancelled))
+            return VP8_STATUS_USER_ABORT;
+        status = WebPIAppend(decoder, data + at, std::min(kChunkBytes, size - at));
+    }
+    return status;
+}
+
+// A decoder writing premultiplied BGRA (alpha over black, as every picture is shown) into
+// `part` of `image`, scaled to the part's size while it decodes when the picture is of
+// another size (libwebp's averaging reduction, holding a few rows of the full picture).
+// libwebp keeps pointers into the configuration, so it lives beside the decoder.
+class DecoderInto
+{
+public:
+    DecoderInto(QImage &image, const QRect &part, QSize picture)
+    {
+        if (!WebPInitDecoderConfig(&m_config))
+            return;
+        m_config.options.use_scaling = part.size() != picture ? 1 : 0;
+        m_config.options.scaled_width = part.width();
+        m_config.options.scaled_height = part.height();
+        m_config.output.colorspace = MODE_bgrA;
+        m_config.output.is_external_memory = 1;
+        m_config.output.u.RGBA.rgba = image.scanLine(part.top()) + 4 * qsizetype(part.left());
+        m_config.output.u.RGBA.stride = int(image.bytesPerLine());
+        m_config.output.u.RGBA.size
+            = size_t(image.bytesPerLine()) * size_t(part.height() - 1) + 4 * size_t(part.width());
+        m_decoder = WebPIDecode(nullptr, 0, &m_config);
+    }
+    ~DecoderInto() { WebPIDelete(m_decoder); }
+    DecoderInto(const DecoderInto &) = delete;
+    DecoderInto &operator=(const DecoderInto &) = delete;
+
+    WebPIDecoder *get() const { return m_decoder; }
+
+private:
+    WebPDecoderConfig m_config;
+    WebPIDecoder *m_decoder = nullptr;
+};
+
+// An animation's first frame as its canvas shows it: the canvas starts transparent (black
+// here), and the first frame lies on it at its offset. Only that frame is decoded, scaled
+// straight to its place in the target, so a vast canvas around a small frame costs
+// nothing. The container is read whole (at most PictureBudget::kMaxFileBytes).
 std::optional<QImage> decodeAnimation(int fd, QSize canvas, const DecodeRequest &request)
 {
+    const QSize target = requestedSize(canvas, request);
+    const bool scaled = target != canvas;
     struct stat info;
-    if (!PictureBudget::allows(canvas, PictureBudget::Decoding::Whole) || ::fstat(fd, &info) != 0
-        || info.st_size > PictureBudget::kMaxFileBytes || ::lseek(fd, 0, SEEK_SET) != 0)
+    if (target.isEmpty()
+        || !PictureBudget::allows(canvas, scaled ? PictureBudget::Decoding::Streamed : PictureBudget::Decoding::Whole)
+        || ::fstat(fd, &info) != 0 || info.st_size > PictureBudget::kMaxFileBytes || ::lseek(fd, 0, SEEK_SET) != 0)
         return std::nullopt;
     std::vector<uint8_t> file(size_t(info.st_size));
     for (size_t at = 0; at < file.size(); at += kChunkBytes) {
@@ -71,29 +122,35 @@ std::optional<QImage> decodeAnimation(int fd, QSize canvas, const DecodeRequest 
             return std::nullopt;
     }
     const WebPData data{file.data(), file.size()};
-    WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options))
+    const std::unique_ptr<WebPDemuxer, decltype(&WebPDemuxDelete)> demux(WebPDemux(&data), &WebPDemuxDelete);
+    if (!demux
+        || QSize(int(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH)),
+                 int(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT)))
+            != canvas)
         return std::nullopt;
-    // Premultiplied: the alpha then lies over black, as every picture is shown.
-    options.color_mode = MODE_bgrA;
-    options.use_threads = 0;
-    const std::unique_ptr<WebPAnimDecoder, decltype(&WebPAnimDecoderDelete)> decoder(WebPAnimDecoderNew(&data,
-                                                                                                        &options),
-                                                                                     &WebPAnimDecoderDelete);
-    WebPAnimInfo animation;
-    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &animation)
-        || QSize(int(animation.canvas_width), int(animation.canvas_height)) != canvas)
+    WebPIterator frame;
+    if (!WebPDemuxGetFrame(demux.get(), 1, &frame))
         return std::nullopt;
-    uint8_t *pixels = nullptr;
-    int timestamp = 0;
-    if (!WebPAnimDecoderGetNext(decoder.get(), &pixels, &timestamp) || isCancelled(request.cancelled))
+    const std::unique_ptr<WebPIterator, decltype(&WebPDemuxReleaseIterator)> release(&frame, &WebPDemuxReleaseIterator);
+    QImage image(target, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
         return std::nullopt;
-    const QImage frame(pixels, canvas.width(), canvas.height(), canvas.width() * 4,
-                       QImage::Format_ARGB32_Premultiplied);
-    auto picture = reduceImage(frame, requestedSize(canvas, request), request.cancelled);
-    if (!picture)
-        return std::nullopt;
-    return toSrgb(std::move(*picture), colourSpaceOf(file.data(), file.size()));
+    image.fill(Qt::transparent);
+    // The frame's edges on the target, rounded to whole pixels (the demuxer has checked
+    // that the frame lies within the canvas). A frame smaller than a target pixel is not
+    // seen.
+    const double sx = double(target.width()) / canvas.width();
+    const double sy = double(target.height()) / canvas.height();
+    const QPoint topLeft(qRound(frame.x_offset * sx), qRound(frame.y_offset * sy));
+    const QPoint end(qRound((frame.x_offset + frame.width) * sx), qRound((frame.y_offset + frame.height) * sy));
+    const QRect part = QRect(topLeft, end - QPoint(1, 1)).intersected(image.rect());
+    if (!part.isEmpty()) {
+        const DecoderInto decoder(image, part, QSize(frame.width, frame.height));
+        if (!decoder.get()
+            || feed(decoder.get(), frame.fragment.bytes, frame.fragment.size, request.cancelled) != VP8_STATUS_OK)
+            return std::nullopt;
+    }
+    return toSrgb(std::move(image), colourSpaceOf(file.data(), file.size()));
 }
 
 } // namespace
@@ -122,27 +179,11 @@ std::optional<QImage> decodeWebp(int fd, const DecodeRequest &request)
     QImage image(target, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
         return std::nullopt;
-    WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config))
-        return std::nullopt;
-    config.options.use_scaling = scaled ? 1 : 0;
-    config.options.scaled_width = target.width();
-    config.options.scaled_height = target.height();
-    config.output.colorspace = MODE_bgrA;
-    config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = image.bits();
-    config.output.u.RGBA.stride = int(image.bytesPerLine());
-    config.output.u.RGBA.size = size_t(image.sizeInBytes());
-    const std::unique_ptr<WebPIDecoder, decltype(&WebPIDelete)> decoder(WebPIDecode(nullptr, 0, &config), &WebPIDelete);
-    if (!decoder)
+    const DecoderInto decoder(image, image.rect(), size);
+    if (!decoder.get())
         return std::nullopt;
     const QColorSpace space = colourSpaceOf(head.data(), head.size());
-    VP8StatusCode status = VP8_STATUS_SUSPENDED;
-    for (size_t at = 0; at < head.size() && status == VP8_STATUS_SUSPENDED; at += kChunkBytes) {
-        if (isCancelled(request.cancelled))
-            return std::nullopt;
-        status = WebPIAppend(decoder.get(), head.data() + at, std::min(kChunkBytes, head.size() - at));
-    }
+    VP8StatusCode status = feed(decoder.get(), head.data(), head.size(), request.cancelled);
     std::vector<uint8_t> piece(kChunkBytes);
     while (status == VP8_STATUS_SUSPENDED) {
         if (isCancelled(request.cancelled))

@@ -136,6 +136,8 @@ private slots:
     void decode();
     void firstFrame_data();
     void firstFrame();
+    void frameOnCanvas_data();
+    void frameOnCanvas();
     void refused_data();
     void refused();
     void cancelled_data();
@@ -424,6 +426,71 @@ void TestPicture::firstFrame()
     QVERIFY(picture);
     QCOMPARE(picture->size(), area.isEmpty() ? QSize(64, 48) : QSize(32, 24));
     QCOMPARE(picture->pixel(5, 5), qRgb(255, 0, 0));
+}
+
+// An animated WebP of one frame: `still`'s picture (a still WebP file) at `offset` on a
+// canvas of `canvas`.
+static QByteArray animatedOnCanvas(const QByteArray &still, QSize canvas, QPoint offset, QSize frame)
+{
+    const auto le = [](quint32 value, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out += char((value >> (8 * i)) & 0xff);
+        return out;
+    };
+    const auto chunk = [&](const char *tag, const QByteArray &data) {
+        return QByteArray(tag) + le(quint32(data.size()), 4) + data + QByteArray(data.size() % 2, '\0');
+    };
+    const QByteArray vp8x = le(0x02, 4) + le(quint32(canvas.width() - 1), 3) + le(quint32(canvas.height() - 1), 3);
+    const QByteArray anmf = le(quint32(offset.x() / 2), 3) + le(quint32(offset.y() / 2), 3)
+        + le(quint32(frame.width() - 1), 3) + le(quint32(frame.height() - 1), 3) + le(100, 3) + le(0, 1)
+        + still.mid(12);
+    const QByteArray body = "WEBP" + chunk("VP8X", vp8x) + chunk("ANIM", le(0, 4) + le(0, 2)) + chunk("ANMF", anmf);
+    return "RIFF" + le(quint32(body.size()), 4) + body;
+}
+
+// The first frame lies at its offset on a black canvas, decoded alone: a vast canvas
+// around a small frame costs no time.
+void TestPicture::frameOnCanvas_data()
+{
+    QTest::addColumn<QSize>("canvas");
+    QTest::addColumn<QPoint>("offset");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<QPoint>("red");
+    QTest::addColumn<QPoint>("black");
+    QTest::newRow("own size") << QSize(1000, 500) << QPoint(500, 100) << QSize() << QPoint(510, 110)
+                              << QPoint(490, 110);
+    QTest::newRow("fitted") << QSize(4000, 3000) << QPoint(2000, 1500) << QSize(400, 300) << QPoint(210, 160)
+                            << QPoint(190, 160);
+    QTest::newRow("100 MP canvas, 0.1 pixel frame")
+        << QSize(250000, 400) << QPoint(0, 0) << QSize(64, 48) << QPoint(-1, -1) << QPoint(0, 0);
+}
+
+void TestPicture::frameOnCanvas()
+{
+    QFETCH(QSize, canvas);
+    QFETCH(QPoint, offset);
+    QFETCH(QSize, area);
+    QFETCH(QPoint, red);
+    QFETCH(QPoint, black);
+    const QString frame = file(QStringLiteral("frame.png"));
+    QImage redFrame(400, 300, QImage::Format_RGB32);
+    redFrame.fill(Qt::red);
+    QVERIFY(redFrame.save(frame));
+    const QString still = file(QStringLiteral("frame.webp"));
+    QVERIFY(run(QStringLiteral("cwebp"),
+                {QStringLiteral("-quiet"), QStringLiteral("-lossless"), frame, QStringLiteral("-o"), still}));
+    const QString path = file(QStringLiteral("on-canvas.webp"));
+    QVERIFY(writeAll(path, animatedOnCanvas(readAll(still), canvas, offset, redFrame.size())));
+    QElapsedTimer clock;
+    clock.start();
+    const auto picture = decodeFile(path, DecodeRequest{area, {}});
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(picture);
+    QCOMPARE(picture->size(), area.isEmpty() ? canvas : ::fittedSize(canvas, area));
+    if (red.x() >= 0)
+        QCOMPARE(picture->pixel(red), qRgb(255, 0, 0));
+    QCOMPARE(picture->pixel(black), qRgb(0, 0, 0));
 }
 
 void TestPicture::refused_data()
