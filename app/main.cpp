@@ -1,5 +1,6 @@
 #include "app/Modes.h"
 
+#include "picture/DecodeThread.h"
 #include "platform/Platform.h"
 #include "platform/StartupTrace.h"
 
@@ -10,5 +11,5 @@ int main(int argc, char **argv)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    return runMode(chooseMode(arguments), argc, argv);
+    return endProcessAfterDecodes(runMode(chooseMode(arguments), argc, argv));
 }

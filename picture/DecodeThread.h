@@ -5,8 +5,10 @@
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -22,26 +24,52 @@ signals:
     void finished();
 };
 
+// How many decode workers were left running when their owner went, because their decode
+// did not heed its cancel in time (libheif's decode cannot be stopped). While one runs,
+// the process must end without tearing down the libraries it is inside:
+// endProcessAfterDecodes does so.
+int abandonedDecodeWorkers();
+// Ends the program with `code`: by returning it from main as usual, or, while an
+// abandoned worker may still be inside a decoder, at once (the standard streams flushed).
+int endProcessAfterDecodes(int code);
+
+namespace decodethread_detail {
+void noteAbandoned();
+}
+
 // One worker thread that decodes one request at a time, so that the owner's thread (the
 // GUI thread) only ever receives finished results. A new request gives up the one before
 // it; the decode function is told through `cancelled` when its work is no longer wanted
-// and should return soon after. Destroying the thread cancels and joins it.
+// and should return soon after. Destroying the thread cancels it and waits for it a short
+// while (kJoinWaitMs); a decode still under way then is left to finish alone, touching
+// nothing but the worker's own state, so that closing never waits on a decoder.
 template <class Request, class Result> class DecodeThread
 {
 public:
     using Decode = std::function<std::optional<Result>(const Request &, const CancelCheck &cancelled)>;
 
-    explicit DecodeThread(Decode decode) : m_decode(std::move(decode)), m_thread([this] { run(); }) {}
+    static constexpr int kJoinWaitMs = 100;
+
+    explicit DecodeThread(Decode decode) : m_state(std::make_shared<Shared>(std::move(decode)))
+    {
+        m_thread = std::thread([state = m_state, signal = &m_signal] { run(*state, signal); });
+    }
 
     ~DecodeThread()
     {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_quit = true;
-            ++m_generation;
+        std::unique_lock lock(m_state->mutex);
+        m_state->quit = true;
+        ++m_state->generation;
+        m_state->wake.notify_all();
+        const bool left = m_state->idle.wait_for(lock, std::chrono::milliseconds(kJoinWaitMs),
+                                                 [this] { return !m_state->decoding; });
+        lock.unlock();
+        if (left) {
+            m_thread.join();
+        } else {
+            m_thread.detach();
+            decodethread_detail::noteAbandoned();
         }
-        m_wake.notify_all();
-        m_thread.join();
     }
 
     DecodeThread(const DecodeThread &) = delete;
@@ -51,95 +79,111 @@ public:
     void request(Request request)
     {
         {
-            const std::lock_guard lock(m_mutex);
-            ++m_generation;
-            m_request = std::move(request);
-            m_result.reset();
-            m_state = State::Queued;
+            const std::lock_guard lock(m_state->mutex);
+            ++m_state->generation;
+            m_state->request = std::move(request);
+            m_state->result.reset();
+            m_state->phase = Phase::Queued;
         }
-        m_wake.notify_all();
+        m_state->wake.notify_all();
     }
 
     // The request last made, as long as its result has not been taken or cancelled.
     std::optional<Request> requested() const
     {
-        const std::lock_guard lock(m_mutex);
-        if (m_state == State::Idle)
+        const std::lock_guard lock(m_state->mutex);
+        if (m_state->phase == Phase::Idle)
             return std::nullopt;
-        return m_request;
+        return m_state->request;
     }
 
     bool isFinished() const
     {
-        const std::lock_guard lock(m_mutex);
-        return m_state == State::Finished;
+        const std::lock_guard lock(m_state->mutex);
+        return m_state->phase == Phase::Finished;
     }
 
     // The finished request's result (empty: the decode found nothing to show); the
     // thread is idle afterwards.
     std::optional<Result> take()
     {
-        const std::lock_guard lock(m_mutex);
-        m_state = State::Idle;
-        return std::exchange(m_result, std::nullopt);
+        const std::lock_guard lock(m_state->mutex);
+        m_state->phase = Phase::Idle;
+        return std::exchange(m_state->result, std::nullopt);
     }
 
     // Gives the request up: a decode under way is told to stop, a result is dropped.
     void cancel()
     {
-        const std::lock_guard lock(m_mutex);
-        ++m_generation;
-        m_result.reset();
-        m_state = State::Idle;
+        const std::lock_guard lock(m_state->mutex);
+        ++m_state->generation;
+        m_state->result.reset();
+        m_state->phase = Phase::Idle;
     }
 
-    // Emits `finished` each time a request's result comes in.
+    // Emits `finished` each time a request's result comes in (connect receivers of other
+    // threads only).
     const DecodeThreadSignal *signal() const { return &m_signal; }
 
 private:
-    enum class State { Idle, Queued, Running, Finished };
+    enum class Phase { Idle, Queued, Running, Finished };
 
-    void run()
+    // Everything the worker touches; it shares the block, so that a worker left running
+    // after its owner has gone still has it.
+    struct Shared
     {
-        std::unique_lock lock(m_mutex);
+        explicit Shared(Decode d) : decode(std::move(d)) {}
+        const Decode decode;
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::condition_variable idle;
+        std::atomic<quint64> generation{0};
+        bool quit = false;
+        bool decoding = false;
+        Phase phase = Phase::Idle;
+        Request request{};
+        std::optional<Result> result;
+    };
+
+    // The signal belongs to the owner: it is emitted under the lock, and only while the
+    // owner is there (before `quit`). Its receivers live in other threads, so the emission
+    // only queues an event.
+    static void run(Shared &state, DecodeThreadSignal *signal)
+    {
+        std::unique_lock lock(state.mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_quit || m_state == State::Queued; });
-            if (m_quit)
+            state.wake.wait(lock, [&state] { return state.quit || state.phase == Phase::Queued; });
+            if (state.quit)
                 return;
-            const quint64 generation = m_generation;
-            const Request request = m_request;
-            m_state = State::Running;
+            const quint64 generation = state.generation;
+            const Request request = state.request;
+            state.phase = Phase::Running;
+            state.decoding = true;
             lock.unlock();
             // Any later request, a cancel or the thread's end makes the work stale.
-            const CancelCheck cancelled = [this, generation] { return m_generation.load() != generation; };
+            const CancelCheck cancelled = [&state, generation] { return state.generation.load() != generation; };
             std::optional<Result> result;
             try {
-                result = m_decode(request, cancelled);
+                result = state.decode(request, cancelled);
             } catch (...) {
                 // A decode that fails this way (out of memory) found nothing to show;
                 // nothing may leave the thread.
                 result.reset();
             }
             lock.lock();
-            if (generation != m_generation)
+            state.decoding = false;
+            state.idle.notify_all();
+            if (state.quit)
+                return;
+            if (generation != state.generation)
                 continue;
-            m_result = std::move(result);
-            m_state = State::Finished;
-            lock.unlock();
-            emit m_signal.finished();
-            lock.lock();
+            state.result = std::move(result);
+            state.phase = Phase::Finished;
+            emit signal->finished();
         }
     }
 
     DecodeThreadSignal m_signal;
-    const Decode m_decode;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::atomic<quint64> m_generation{0};
-    bool m_quit = false;
-    State m_state = State::Idle;
-    Request m_request{};
-    std::optional<Result> m_result;
-    // Last: it starts once everything it uses is there, and is joined before they go.
+    const std::shared_ptr<Shared> m_state;
     std::thread m_thread;
 };
