@@ -96,7 +96,8 @@ TPantelForm::TPantelForm(Environment environment, QWidget *parent)
     connect(m_mail, &MailIndicator::checkFailed, pnlError, &QWidget::show);
     connect(m_mail, &MailIndicator::talkChanged, this, &TPantelForm::setTalkLook);
     m_show = std::make_unique<Slideshow>(Slideshow::Parts{pnlBase->parts(), this, timStay, timMove, timSlide, m_mail},
-                                         m_environment.decode ? m_environment.decode : Slideshow::decodePictureFile);
+                                         m_environment.decode ? m_environment.decode : Slideshow::decodePictureFile,
+                                         m_environment.walk);
     m_covers = new ScreenCovers(this, pnlBase,
                                 {[this] { return m_preview || Closing; },
                                  [this] {
@@ -241,7 +242,8 @@ void TPantelForm::startShow()
     // The clock is there from the first moment, not only after the first 30 s tick.
     timCheckTimer();
 
-    if (!m_show->start([this](int n) { return random(n); }))
+    // A start given up because the window closed meanwhile leaves the window alone.
+    if (!m_show->start([this](int n) { return random(n); }) && !m_show->abandoned())
         lblTime->setText(NoPicturesText);
     m_show->setBusy(false);
 }

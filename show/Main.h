@@ -61,6 +61,8 @@ public:
         bool frameFirst = false;
         // Decodes the pictures on the worker thread; empty: the picture loader.
         Slideshow::Decode decode;
+        // Walks the slot's folder tree on the catalogue's thread; empty: the folder walk.
+        Slideshow::Walk walk;
     };
 
     TPantelForm();

@@ -23,7 +23,8 @@ constexpr int kLookAgainMs = 60 * 1000;
 
 } // namespace
 
-Slideshow::Slideshow(Parts parts, Decode decode) : m_parts(std::move(parts)), m_decoder(std::move(decode))
+Slideshow::Slideshow(Parts parts, Decode decode, Walk walk)
+    : m_parts(std::move(parts)), m_decoder(std::move(decode)), m_walk(std::move(walk))
 {
     m_lookAgain.setSingleShot(true);
     m_lookAgain.setInterval(kLookAgainMs);
@@ -70,6 +71,8 @@ bool Slideshow::start(const std::function<int(int)> &draw)
     // The pass order draws the random start from it, once, as the catalogue comes.
     m_draw = draw;
     JpgFileSearch();
+    if (m_abandoned)
+        return false;
     // The first picture slides in at once instead of waiting out a rest.
     if (PictureCount == 0) {
         m_parts.timStay->setEnabled(true);
@@ -87,15 +90,36 @@ void Slideshow::JpgFileSearch()
     Busy = true;
     m_build.reset();
     m_lookAgain.stop();
-    auto build = std::make_unique<CatalogueBuild>(m_folder, m_options.subFolders, m_options.allFormats,
-                                                  [this](const QStringList &catalogue) { catalogueBuilt(catalogue); });
+    auto build = std::make_unique<CatalogueBuild>(
+        m_folder, m_options.subFolders, m_options.allFormats,
+        [this](const QStringList &catalogue) { catalogueBuilt(catalogue); }, m_walk);
     // The show may begin with the first folder that has pictures; the rest of the tree
     // comes in as the catalogue of the next pass.
-    const QStringList first = build->waitForFirst();
-    if (build->running())
+    const std::optional<QStringList> first = firstPictures(*build);
+    if (build->wholeToCome())
         m_build = std::move(build);
-    takeCatalogue(first);
+    if (first)
+        takeCatalogue(*first);
     Busy = false;
+}
+
+std::optional<QStringList> Slideshow::firstPictures(CatalogueBuild &build)
+{
+    // A folder's own listing is quick: it is simply waited for.
+    if (!m_options.subFolders)
+        return build.waitForFirst();
+    // A tree may take long to reach its first picture: input, the timers, repaints and
+    // SIGTERM are served meanwhile, as while a picture is decoded.
+    QEventLoop wait;
+    m_wait = &wait;
+    const bool busy = std::exchange(Busy, false);
+    std::optional<QStringList> first = build.waitForFirst(wait);
+    m_wait = nullptr;
+    Busy = busy;
+    // A walk cut short (a close, SIGTERM) and an ending program give the start up.
+    if (!first)
+        m_abandoned = true;
+    return first;
 }
 
 void Slideshow::takeCatalogue(const QStringList &catalogue)
@@ -124,8 +148,9 @@ void Slideshow::buildCatalogue()
     if (m_build)
         return;
     m_lookAgain.stop();
-    m_build = std::make_unique<CatalogueBuild>(m_folder, m_options.subFolders, m_options.allFormats,
-                                               [this](const QStringList &catalogue) { catalogueBuilt(catalogue); });
+    m_build = std::make_unique<CatalogueBuild>(
+        m_folder, m_options.subFolders, m_options.allFormats,
+        [this](const QStringList &catalogue) { catalogueBuilt(catalogue); }, m_walk);
 }
 
 void Slideshow::lookAgainNow()

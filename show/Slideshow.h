@@ -5,6 +5,7 @@
 #include "picture/PictureLoader.h"
 #include "picture/PictureRequest.h"
 #include "settings/PhotoOptions.h"
+#include "show/CatalogueBuild.h"
 #include "show/FrameView.h"
 
 #include <QSize>
@@ -15,7 +16,6 @@
 #include <memory>
 #include <optional>
 
-class CatalogueBuild;
 class MailIndicator;
 class Panel;
 class QEventLoop;
@@ -45,6 +45,8 @@ public:
     using Decode = Decoder::Decode;
     // Today's loader, which the show uses unless a test gives its own.
     static std::optional<DecodedPicture> decodePictureFile(const PictureJob &job, const CancelCheck &cancelled);
+    // Walks the slot's folder tree on the catalogue's thread; empty: the folder walk.
+    using Walk = CatalogueBuild::Walk;
 
     struct Parts
     {
@@ -56,7 +58,7 @@ public:
         MailIndicator *mail = nullptr; // its checks wait while a move step runs
     };
 
-    explicit Slideshow(Parts parts, Decode decode = decodePictureFile);
+    explicit Slideshow(Parts parts, Decode decode = decodePictureFile, Walk walk = {});
     ~Slideshow();
 
     // The fields as FormCreate starts them.
@@ -70,7 +72,8 @@ public:
     // Panel A waits out of sight to the left; panel B stands at rest.
     void placePanels();
     // The catalogue, and a first picture drawn by `draw` (0 to n - 1) so that each run
-    // starts elsewhere; the first one slides in at once. False when there is no picture.
+    // starts elsewhere; the first one slides in at once. False when there is no picture,
+    // and when the start was given up (`abandoned`).
     bool start(const std::function<int(int)> &draw);
 
     void JpgFileSearch();
@@ -83,6 +86,8 @@ public:
     // The window closes: a load waiting for its picture gives it up and leaves the panel
     // as it is, and the cycle stops there.
     void abandon();
+    // The window closed (or SIGTERM came) while the cycle waited: it stops there.
+    bool abandoned() const { return m_abandoned; }
     // A catalogue is being built again after a pass, or looked for in an empty folder.
     bool rebuilding() const { return m_build != nullptr; }
     // The last picture of a pass has been loaded.
@@ -125,6 +130,8 @@ private:
     // starts building the catalogue again once the pass is over.
     void takeNextIndex();
     void takeCatalogue(const QStringList &catalogue);
+    // The first pictures of a new build; none when the start is given up meanwhile.
+    std::optional<QStringList> firstPictures(CatalogueBuild &build);
     void buildCatalogue();
     void catalogueBuilt(const QStringList &catalogue);
     // The picture that was loaded last slides in, with its date on the frame.
@@ -147,7 +154,9 @@ private:
     bool Busy = true;
 
     Decoder m_decoder;
-    // While a load waits for its picture: the loop it waits in.
+    Walk m_walk;
+    // While a load waits for its picture, or the start for its first pictures: the loop
+    // it waits in.
     QEventLoop *m_wait = nullptr;
     bool m_abandoned = false;
     PhotoOptions m_options;
