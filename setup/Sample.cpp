@@ -13,7 +13,8 @@
 
 TSampleForm::TSampleForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus),
-      FrameParts(FrameView::create(this, FrameView::Kind::Sample))
+      FrameParts(FrameView::create(this, FrameView::Kind::Sample)),
+      m_decoder(decodePicture)
 {
     setObjectName(QStringLiteral("TSampleForm"));
     setWindowTitle(QStringLiteral("Pantel"));
@@ -30,6 +31,7 @@ TSampleForm::TSampleForm(QWidget *parent)
     lblTime->setText(QStringLiteral("12:00"));
     pnlBase->setClockColor(Qt::white);
 
+    QObject::connect(m_decoder.signal(), &DecodeThreadSignal::finished, this, &TSampleForm::showDecoded);
     FormCreate();
     // Like the saver, the sample has no taskbar button and no place in the pager.
     if (runsOnX11())
@@ -61,23 +63,30 @@ void TSampleForm::SetDisp(const SampleContent &content)
 
     // The sample picture at full size or fitted, as the saver will show it; an invalid one
     // leaves the area black.
-    QString takenDate;
+    m_showDate = content.photo.showDate;
     if (trimControl(content.picture).isEmpty()) {
+        m_decoder.cancel();
         imgA->clear();
+        pnlBase->setTakenDate(QString());
     } else {
-        std::optional<DecodedPicture> decoded = decodePicture(
+        m_decoder.request(
             {content.picture, imgA->deviceSize(), 1.0, content.photo.fitPicture, content.photo.allFormats});
-        if (decoded && content.photo.showDate)
-            takenDate = decoded->takenDate;
-        imgA->setPicture(decoded ? std::optional<Picture>(std::move(decoded->picture)) : std::nullopt);
     }
 
     pnlBase->setClockColor(toQColor(clockColorOf(content.clockColor)));
-    pnlBase->setTakenDate(takenDate);
 
     pnlBase->setFramePicture(content.framePicture);
 
     fitToContent();
+}
+
+void TSampleForm::showDecoded()
+{
+    if (!m_decoder.isFinished())
+        return;
+    std::optional<DecodedPicture> decoded = m_decoder.take();
+    pnlBase->setTakenDate(decoded && m_showDate ? decoded->takenDate : QString());
+    imgA->setPicture(decoded ? std::optional<Picture>(std::move(decoded->picture)) : std::nullopt);
 }
 
 void TSampleForm::fitToContent()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picture/DecodeThread.h"
+#include "picture/PictureRequest.h"
 #include "settings/PhotoOptions.h"
 #include "show/FrameView.h"
 
@@ -30,12 +32,21 @@ class TSampleForm : public QWidget, public FrameParts
 public:
     explicit TSampleForm(QWidget *parent = nullptr);
 
-    // Redraws the sample.
+    // Redraws the sample. The picture is decoded on a worker thread, as the saver's are:
+    // the one shown before stays until it is done.
     void SetDisp(const SampleContent &content);
+
+    // True while the picture last asked for is still being decoded.
+    bool pictureUnderWay() const { return m_decoder.requested().has_value(); }
 
 private:
     void FormCreate();
     // The window is as large as what it shows: the frame, or nothing before the first
     // SetDisp.
     void fitToContent();
+    // Shows the decoded picture and the day it was taken.
+    void showDecoded();
+
+    bool m_showDate = false;
+    DecodeThread<PictureRequest, DecodedPicture> m_decoder;
 };

@@ -8,7 +8,9 @@
 
 #include <QBuffer>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QImageWriter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -42,10 +44,24 @@ QString writePicture(const QString &path, QSize size, QColor color)
     return path;
 }
 
+// Waits for the picture the sample last asked for, decoded on its worker.
+void waitForPicture(TSampleForm &sample)
+{
+    if (!QTest::qWaitFor([&] { return !sample.pictureUnderWay(); }))
+        qFatal("the sample's picture never came");
+}
+
+// The sample as drawn once its picture is in.
+QImage drawn(TSampleForm &sample)
+{
+    waitForPicture(sample);
+    return sample.grab().toImage();
+}
+
 // The colour at the centre of the sample's picture area, as drawn.
 QColor pictureAreaCentre(TSampleForm &sample)
 {
-    const QImage shot = sample.grab().toImage();
+    const QImage shot = drawn(sample);
     const QPoint centre = sample.imgA->mapTo(&sample, sample.imgA->rect().center());
     return shot.pixelColor(centre);
 }
@@ -203,9 +219,11 @@ private slots:
         QCOMPARE(dialog->sample().picture, QString());
         dialog->photoOptionBox(1)->click(); // every format
         QCOMPARE(dialog->sample().picture, folder.filePath("wide.png"));
+        waitForPicture(*m_sample);
         QVERIFY(m_sample->imgA->hasPicture());
         QCOMPARE(m_sample->imgA->picture()->size, QSize(1600, 800));
         dialog->photoOptionBox(0)->click(); // fitted
+        waitForPicture(*m_sample);
         const QSize area = m_sample->imgA->deviceSize();
         QCOMPARE(m_sample->imgA->picture()->size, QSize(area.width(), area.width() / 2));
         QCOMPARE(pictureAreaCentre(*m_sample), QColor(Qt::green));
@@ -271,6 +289,7 @@ private slots:
         store("Folder0", slotText(450, 20, "clBlack", pictures.path()));
         store("ShowDate", showDate ? "1" : "0");
         const auto dialog = openDialog();
+        waitForPicture(*m_sample);
         QCOMPARE(m_sample->lblDate->text(), date);
         QCOMPARE(m_sample->lblDate->font(), m_sample->lblTime->font());
     }
@@ -386,7 +405,7 @@ private slots:
         store("Folder0", slotText(450, 10, "clBlack", QString(), framePicture));
         const auto dialog = openDialog();
         QCOMPARE(dialog->sample().framePicture, framePicture);
-        const QImage shot = m_sample->grab().toImage();
+        const QImage shot = drawn(*m_sample);
         const QColor corner = shot.pixelColor(5, 5);
         switch (expected) {
         case 0:
@@ -512,7 +531,7 @@ private slots:
         QCOMPARE(m_sample->size(), QSize(S, S));
         QCOMPARE(m_sample->pos(), QPoint(0, 0));
 
-        const QImage shot = m_sample->grab().toImage();
+        const QImage shot = drawn(*m_sample);
         const int first = W + 15; // W + 3, then 3 bevel, 1 line and 8 border
         const int last = S - W - 16;
         QCOMPARE(last - first + 1, S - 2 * W - 30);
@@ -552,6 +571,33 @@ private slots:
         }
     }
 
+    // A picture whose decode takes seconds (a progressive JPEG with 4 GB to read through
+    // before its end) holds neither the dialog's redraw nor the sample's closing.
+    void slowPictureHoldsNothing()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("slow.jpg"));
+        {
+            QImage image(64, 64, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            QBuffer buffer;
+            QImageWriter writer(&buffer, "JPEG");
+            writer.setProgressiveScanWrite(true);
+            QVERIFY(buffer.open(QIODevice::WriteOnly) && writer.write(image));
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            QVERIFY(out.write(buffer.data().chopped(2)) > 0 && out.seek(out.pos() + (qint64(4) << 30)));
+            QCOMPARE(out.write("\xFF\xD9", 2), qint64(2));
+        }
+        QElapsedTimer clock;
+        clock.start();
+        auto *sample = new TSampleForm;
+        sample->SetDisp({450, 10, QString(), QStringLiteral("clBlack"), path, {}});
+        QVERIFY(sample->pictureUnderWay());
+        delete sample;
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    }
+
     void largePictureSitsCentred()
     {
         QTemporaryDir folder;
@@ -563,7 +609,7 @@ private slots:
         QVERIFY(image.save(folder.filePath("quarters.bmp"), "BMP"));
         store("Folder0", slotText(450, 10, "clBlack", folder.path()));
         const auto dialog = openDialog();
-        const QImage shot = m_sample->grab().toImage();
+        const QImage shot = drawn(*m_sample);
         // The 400-pixel area shows the picture's middle: (1000 - 400) / 2 = 300 cut off.
         const int first = 25;
         QCOMPARE(shot.pixelColor(first + 199, first + 199), QColor(Qt::red));
