@@ -6,7 +6,6 @@
 #include "picture/JpegDecoder.h"
 #include "picture/Reduce.h"
 #include "platform/TerminationSignal.h"
-#include "settings/SettingsText.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -55,7 +54,12 @@ PictureFormat formatOf(const QString &path)
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
         return PictureFormat::Invalid;
-    const QString extension = upperAscii(name.mid(dot));
+    // ASCII letters only: no other letter of any case may stand for one of these.
+    QString extension = name.mid(dot);
+    for (QChar &c : extension) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    }
     if (extension == QLatin1String(".BMP"))
         return PictureFormat::Bmp;
     if (extension == QLatin1String(".JPG") || extension == QLatin1String(".JPEG"))

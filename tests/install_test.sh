@@ -89,8 +89,9 @@ grep -q 'Maintainer: .*<[^@]*@[^>]*\.[a-z]*>' <<<"$info" || fail "the package ha
 ! grep -q 'Maintainer: .*localhost' <<<"$info" || fail "the maintainer address is on localhost"
 (($(dpkg-deb -f "$deb" Description | wc -l) > 5)) || fail "the package has no extended description"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dependency in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo \
-                  qt6-qpa-plugins 'fonts-ipafont-gothic | fonts-noto-cjk' qt6-translations-l10n libssl3; do
+for dependency in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo libwebp7 libwebpdemux2 libheif1 \
+                  qt6-qpa-plugins qt6-image-formats-plugins 'fonts-ipafont-gothic | fonts-noto-cjk' \
+                  qt6-translations-l10n libssl3; do
   grep -qF "$dependency" <<<"$depends" || fail "the package does not depend on $dependency: $depends"
 done
 contents=$(dpkg-deb -c "$deb")
