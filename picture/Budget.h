@@ -12,19 +12,23 @@
 // - A decoder that makes the whole picture before it can be reduced, and every decode at
 //   the picture's own size, holds all its pixels at once: at most kMaxWholePixels, four
 //   bytes each.
+// - libheif's decoders hold about 16 bytes for each pixel of a picture coded as one (one
+//   HEVC or AV1 picture, where phones and cameras write a grid of small tiles), so such a
+//   picture may have at most kMaxCodedWholePixels: the same bytes as a whole decode.
 // - A whole file that must be read into memory (an animation's container) may be at most
 //   kMaxFileBytes.
 namespace PictureBudget {
 
 constexpr quint64 kMaxStreamedPixels = 256ull * 1000 * 1000;
 constexpr quint64 kMaxWholePixels = 100ull * 1000 * 1000;
+constexpr quint64 kMaxCodedWholePixels = kMaxWholePixels / 4;
 constexpr qint64 kMaxFileBytes = 256ll * 1024 * 1024;
 
 // Qt's readers check each allocation against a limit in megabytes; a whole picture of
 // kMaxWholePixels at four bytes a pixel fits, anything larger fails.
 constexpr int kAllocationLimitMB = int(kMaxWholePixels * 4 / (1024 * 1024)) + 1;
 
-enum class Decoding { Streamed, Whole };
+enum class Decoding { Streamed, Whole, CodedWhole };
 
 // True when a picture claiming `claimed` may be decoded the given way.
 inline bool allows(QSize claimed, Decoding decoding)
@@ -32,7 +36,15 @@ inline bool allows(QSize claimed, Decoding decoding)
     if (claimed.width() <= 0 || claimed.height() <= 0)
         return false;
     const quint64 pixels = quint64(claimed.width()) * quint64(claimed.height());
-    return pixels <= (decoding == Decoding::Streamed ? kMaxStreamedPixels : kMaxWholePixels);
+    switch (decoding) {
+    case Decoding::Streamed:
+        return pixels <= kMaxStreamedPixels;
+    case Decoding::Whole:
+        return pixels <= kMaxWholePixels;
+    case Decoding::CodedWhole:
+        return pixels <= kMaxCodedWholePixels;
+    }
+    return false;
 }
 
 } // namespace PictureBudget

@@ -1,5 +1,6 @@
 #include "picture/Budget.h"
 #include "picture/FormatDecoders.h"
+#include "picture/HeifPrimary.h"
 #include "picture/Reduce.h"
 
 #include <libheif/heif.h>
@@ -233,10 +234,14 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
 
     // The sizes libheif gives are the upright picture's: it applies the file's rotation
     // and mirroring itself while decoding, so the picture is never turned again here.
-    // libheif makes the whole picture, so its claim must fit a whole decode.
+    // libheif makes the whole picture, so its claim must fit a whole decode; one coded as
+    // a single picture costs its decoder far more than a grid of tiles.
     const QSize upright = sizeOf(primary.get());
     const QSize target = requestedSize(upright, request);
-    if (target.isEmpty() || !PictureBudget::allows(upright, PictureBudget::Decoding::Whole))
+    const bool tiled = heifPrimaryItemType(fd) == "grid";
+    if (target.isEmpty()
+        || !PictureBudget::allows(upright,
+                                  tiled ? PictureBudget::Decoding::Whole : PictureBudget::Decoding::CodedWhole))
         return std::nullopt;
     const QColorSpace space = colourSpaceOf(primary.get());
     const Owned<heif_image_handle> chosen = pickSource(std::move(primary), target);
