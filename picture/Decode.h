@@ -2,6 +2,7 @@
 
 #include "picture/Cancel.h"
 
+#include <QDate>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -14,6 +15,9 @@ struct DecodeRequest
 {
     QSize area;
     CancelCheck cancelled;
+    // Where a HEIF's decode puts the day its EXIF says the photo was taken (exifTakenDate),
+    // read from the structure the decode has read already; none: not read.
+    QDate *takenDate = nullptr;
 };
 
 // One picture file to pixels, the decoder picked by the file's content (sniffFormat), for

@@ -1,9 +1,12 @@
 #include "picture/Budget.h"
+#include "picture/ExifDate.h"
 #include "picture/FormatDecoders.h"
 #include "picture/HeifPrimary.h"
 #include "picture/Reduce.h"
 
 #include <libheif/heif.h>
+
+#include <QtEndian>
 
 #include <algorithm>
 #include <memory>
@@ -205,6 +208,26 @@ bool feedPlanes(const heif_image *image, const heif_image_handle *handle, AreaRe
     return true;
 }
 
+// No EXIF block of a real photo comes near this; a larger claim is not read.
+constexpr size_t kMaxExifBytes = 1024 * 1024;
+
+// The primary picture's "Exif" item, which starts with the offset of the TIFF structure
+// after its first four bytes.
+QDate exifDateOf(const heif_image_handle *primary)
+{
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(primary, "Exif", &id, 1) != 1)
+        return QDate();
+    const size_t size = heif_image_handle_get_metadata_size(primary, id);
+    if (size < 4 || size > kMaxExifBytes)
+        return QDate();
+    std::vector<uchar> block(size);
+    if (heif_image_handle_get_metadata(primary, id, block.data()).code != heif_error_Ok)
+        return QDate();
+    const quint32 offset = qFromBigEndian<quint32>(block.data());
+    return offset <= size - 4 ? exifTakenDate(block.data() + 4 + offset, size - 4 - offset) : QDate();
+}
+
 QSize decodedSize(const heif_image *image, heif_channel channel)
 {
     return QSize(heif_image_get_width(image, channel), heif_image_get_height(image, channel));
@@ -231,6 +254,8 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
         return std::nullopt;
     Owned<heif_image_handle> primary(handle);
+    if (request.takenDate)
+        *request.takenDate = exifDateOf(primary.get());
 
     // The sizes libheif gives are the upright picture's: it applies the file's rotation
     // and mirroring itself while decoding, so the picture is never turned again here.

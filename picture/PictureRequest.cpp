@@ -59,6 +59,7 @@ std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const
     }
     const PictureFormat format = pictureFormat(request.path, request.allFormats);
     std::optional<Picture> picture;
+    QDate taken;
     if (format == PictureFormat::Jpeg || format == PictureFormat::Bmp) {
         if (!fit) {
             picture = loadPictureAs(request.path, format, request.scale, request.area, cancelled);
@@ -67,7 +68,7 @@ std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const
             picture = Picture{std::move(*fitted), size, QPoint()};
         }
     } else if (format != PictureFormat::Invalid && request.allFormats) {
-        std::optional<QImage> decoded = decodeFile(request.path, {fit ? request.area : QSize(), cancelled});
+        std::optional<QImage> decoded = decodeFile(request.path, {fit ? request.area : QSize(), cancelled, &taken});
         if (decoded && fit) {
             const QSize size = decoded->size();
             picture = Picture{std::move(*decoded), size, QPoint()};
@@ -77,5 +78,7 @@ std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const
     }
     if (!picture || isCancelled(cancelled))
         return std::nullopt;
-    return DecodedPicture{std::move(*picture), takenDateText(takenDateOf(request.path, format))};
+    if (format != PictureFormat::Heif)
+        taken = takenDateOf(request.path, format);
+    return DecodedPicture{std::move(*picture), takenDateText(taken)};
 }

@@ -30,6 +30,6 @@ struct DecodedPicture
 // centred by the area like any other. `allFormats`: JPEG and BMP go through the loader
 // above, PNG, GIF, TIFF, WebP and HEIF through decodeFile, whatever the names; at their
 // own size the others are centred and clipped like a JPEG (and reduced by an area
-// average when `scale` is not 1). The date comes from the file's EXIF (takenDateOf). Invalid as the
-// decoders say, or once `cancelled` says so.
+// average when `scale` is not 1). The date comes from the file's EXIF (takenDateOf; a
+// HEIF's from its decode). Invalid as the decoders say, or once `cancelled` says so.
 std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const CancelCheck &cancelled = {});

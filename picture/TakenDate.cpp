@@ -6,11 +6,6 @@
 #include <QFile>
 #include <QtEndian>
 
-#include <libheif/heif.h>
-
-#include <memory>
-#include <vector>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,53 +78,18 @@ QDate webpTakenDate(QFile &file)
     return QDate();
 }
 
-struct HeifDeleters
-{
-    void operator()(heif_context *context) const { heif_context_free(context); }
-    void operator()(heif_image_handle *handle) const { heif_image_handle_release(handle); }
-};
-
-// HEIF: the primary picture's "Exif" item, which starts with the offset of the TIFF
-// structure after its first four bytes.
-QDate heifTakenDate(const QString &path)
-{
-    const std::unique_ptr<heif_context, HeifDeleters> context(heif_context_alloc());
-    if (!context
-        || heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code
-            != heif_error_Ok)
-        return QDate();
-    heif_image_handle *primary = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok)
-        return QDate();
-    const std::unique_ptr<heif_image_handle, HeifDeleters> handle(primary);
-    heif_item_id id = 0;
-    if (heif_image_handle_get_list_of_metadata_block_IDs(primary, "Exif", &id, 1) != 1)
-        return QDate();
-    const size_t size = heif_image_handle_get_metadata_size(primary, id);
-    if (size < 4 || size > kMaxExifBytes)
-        return QDate();
-    QByteArray block(qsizetype(size), Qt::Uninitialized);
-    if (heif_image_handle_get_metadata(primary, id, block.data()).code != heif_error_Ok)
-        return QDate();
-    const quint32 offset = qFromBigEndian<quint32>(block.constData());
-    return offset <= size - 4 ? dateOfBlock(block.mid(4 + qsizetype(offset))) : QDate();
-}
-
 } // namespace
 
 QDate takenDateOf(const QString &path, PictureFormat format)
 {
     if (format == PictureFormat::Jpeg)
         return jpegTakenDate(path);
-    if (format != PictureFormat::Png && format != PictureFormat::WebP && format != PictureFormat::Heif)
+    if (format != PictureFormat::Png && format != PictureFormat::WebP)
         return QDate();
     QFile file;
     if (!openRegular(file, path))
         return QDate();
     if (format == PictureFormat::Png)
         return pngTakenDate(file);
-    if (format == PictureFormat::WebP)
-        return webpTakenDate(file);
-    file.close();
-    return heifTakenDate(path);
+    return webpTakenDate(file);
 }
