@@ -20,6 +20,7 @@
 #include "show/Slideshow.h"
 #include "show/SystemCommand.h"
 #include "show/Timer.h"
+#include "show/WindowPlacement.h"
 #include "ui_Main.h"
 
 #include <QCloseEvent>
@@ -32,7 +33,6 @@
 #include <QThread>
 #include <QTime>
 #include <QTimer>
-#include <cmath>
 #include <utility>
 
 namespace {
@@ -126,35 +126,25 @@ void TPantelForm::FormCreate()
     Scale = 1.0;
     Closing = false;
 
-    // Place and size the window: the preview parent's size, or the screen's.
-    QSize screen = m_environment.screenSize.value_or(QSize());
-    // The primary monitor plays the role of the screen.
-    QPoint screenOrigin;
-    if (!screen.isValid() && QGuiApplication::primaryScreen()) {
-        screen = QGuiApplication::primaryScreen()->geometry().size();
-        screenOrigin = QGuiApplication::primaryScreen()->geometry().topLeft();
-    }
-    std::optional<QSize> parentSize;
-    if (previewParent() != 0)
-        parentSize = m_environment.previewParentSize(previewParent());
-    // A preview parent that does not exist is treated as none: drawing into nothing
-    // helps no one, so the saver runs full screen.
-    m_preview = parentSize.has_value();
+    // Place and size the window: the preview parent's size, or the screen's. The primary
+    // monitor plays the role of the screen.
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    QRect screen(QPoint(), m_environment.screenSize.value_or(QSize()));
+    if (!screen.isValid() && primary)
+        screen = primary->geometry();
+    const WindowPlacement place
+        = placeWindow(screen, previewParent() != 0 ? m_environment.previewParentSize(previewParent()) : std::nullopt,
+                      m_environment.devicePixelRatio.value_or(primary ? primary->devicePixelRatio() : 1.0));
+    m_preview = place.preview;
+    Scale = place.scale;
     if (m_preview) {
         setWindowFlags(Qt::Widget | Qt::FramelessWindowHint);
-        // The parent's size comes from the X server in device pixels, the screen's from
-        // Qt in logical ones: the scale compares both in device pixels, so that the
-        // miniature keeps the full screen's proportions at any ratio. The window covers
-        // the parent, its logical size rounded up.
-        const qreal ratio = m_environment.devicePixelRatio.value_or(
-            QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->devicePixelRatio() : 1.0);
-        setGeometry(0, 0, int(std::ceil(parentSize->width() / ratio)), int(std::ceil(parentSize->height() / ratio)));
-        Scale = double(parentSize->width()) / (double(screen.width()) * ratio);
+        setGeometry(place.geometry);
         // Disabled: the preview takes no keyboard or mouse input at all.
         setEnabled(false);
     } else {
         setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        setGeometry(screenOrigin.x(), screenOrigin.y(), screen.width(), screen.height());
+        setGeometry(place.geometry);
         platform().showCursor(false);
         const std::optional<quint32> id = platform().platformId();
         if (!id) {
