@@ -18,11 +18,13 @@
 
 #include <xcb/xcb.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -176,6 +178,67 @@ QString xprop(xcb_window_t window)
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
+// A phone's photo, 4032 x 3024 as stored: red, green, blue and magenta quadrants,
+// clockwise from the top left, around a cyan square of 1200 pixels at its centre, which
+// is all that a picture area shows of it at its own size. `orientation` goes in its EXIF
+// block: 6 turns it upright as 3024 x 4032, each quadrant one place on clockwise.
+QByteArray phonePhoto(int orientation)
+{
+    QImage photo(4032, 3024, QImage::Format_RGB32);
+    QPainter painter(&photo);
+    painter.fillRect(0, 0, 2016, 1512, Qt::red);
+    painter.fillRect(2016, 0, 2016, 1512, Qt::green);
+    painter.fillRect(2016, 1512, 2016, 1512, Qt::blue);
+    painter.fillRect(0, 1512, 2016, 1512, Qt::magenta);
+    painter.fillRect(1416, 912, 1200, 1200, Qt::cyan);
+    painter.end();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    if (!buffer.open(QIODevice::WriteOnly) || !photo.save(&buffer, "JPEG", 90))
+        return {};
+    // An image directory of one entry, the orientation (a SHORT), and no next directory.
+    QByteArray app1("\xFF\xE1\0\x22"
+                    "Exif\0\0"
+                    "II*\0\x08\0\0\0"
+                    "\x01\0\x12\x01\x03\0\x01\0\0\0",
+                    28);
+    app1.append(char(orientation)).append(7, '\0');
+    return jpeg.left(2) + app1 + jpeg.mid(2);
+}
+
+// Where each of the phone photo's colours shows (the quadrants 0 to 3, the centre 4),
+// how many pixels of each, and the bounds of them all.
+struct PhotoSeen
+{
+    std::array<QRect, 5> bounds;
+    std::array<int, 5> pixels{};
+    QRect photo;
+};
+
+PhotoSeen photoSeen(const QImage &shot)
+{
+    const auto colour = [](QRgb c) {
+        const auto high = [](int v) { return v > 180; };
+        const auto low = [](int v) { return v < 70; };
+        const int r = qRed(c), g = qGreen(c), b = qBlue(c);
+        if (low(r) && high(g))
+            return high(b) ? 4 : low(b) ? 1 : -1;
+        if (high(r) && low(g))
+            return high(b) ? 3 : low(b) ? 0 : -1;
+        return low(r) && low(g) && high(b) ? 2 : -1;
+    };
+    PhotoSeen seen;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (const int i = colour(shot.pixel(x, y)); i >= 0) {
+                seen.bounds[size_t(i)] |= QRect(x, y, 1, 1);
+                ++seen.pixels[size_t(i)];
+            }
+    for (const QRect &part : seen.bounds)
+        seen.photo |= part;
+    return seen;
+}
+
 } // namespace
 
 class TestShowXvfb : public QObject
@@ -280,6 +343,7 @@ private slots:
     void cleanup()
     {
         useSlot(QStringLiteral("450,60000,1,20,10,clWhite,%1/pictures,").arg(m_home.path()));
+        SettingsStore().WriteString(SettingNames::Section, SettingNames::FitPicture, QStringLiteral("0"));
         if (m_scaleFactor.isNull())
             qunsetenv("QT_SCALE_FACTOR");
         else
@@ -637,6 +701,82 @@ private slots:
         SettingsStore().WriteString(SettingNames::Section, SettingNames::ShowDate, QStringLiteral("0"));
         QVERIFY2(upperText.at(0) < 5 && upperText.at(1) > 40,
                  qPrintable(QString::number(upperText.at(0)) + QLatin1Char(' ') + QString::number(upperText.at(1))));
+    }
+
+    // A phone's photo with FitPicture on shows whole: its four quadrants, upright, in a
+    // picture of its aspect as wide or as tall as the picture area, centred in the frame.
+    // Off, the area (whose size that run gives) shows the photo's centre alone.
+    void wholePhoneSizedPhoto_data()
+    {
+        QTest::addColumn<bool>("preview");
+        QTest::addColumn<int>("orientation");
+        QTest::newRow("show window") << false << 1;
+        QTest::newRow("show window, upright by EXIF") << false << 6;
+        QTest::newRow("preview") << true << 1;
+        QTest::newRow("preview, upright by EXIF") << true << 6;
+    }
+
+    void wholePhoneSizedPhoto()
+    {
+        QFETCH(bool, preview);
+        QFETCH(int, orientation);
+        QTemporaryDir folder;
+        QFile file(folder.filePath(QStringLiteral("phone.jpg")));
+        const QByteArray photo = phonePhoto(orientation);
+        QVERIFY(!photo.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(photo) == photo.size());
+        file.close();
+        useSlot(QStringLiteral("450,60000,1,20,10,clWhite,%1,").arg(folder.path()));
+        Host host;
+        host.setGeometry(100, 100, 400, 300);
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        QRect shown(QPoint(0, 0), screen->virtualSize() * screen->devicePixelRatio());
+        if (preview) {
+            host.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&host));
+            shown = QRect(host.mapToGlobal(QPoint(0, 0)) * host.devicePixelRatio(),
+                          host.size() * host.devicePixelRatio());
+        }
+        int area = 0;
+        for (const bool fit : {false, true}) {
+            SettingsStore().WriteString(SettingNames::Section, SettingNames::FitPicture,
+                                        fit ? QStringLiteral("1") : QStringLiteral("0"));
+            QProcess saver;
+            startSaver(saver,
+                       preview ? QStringList{QStringLiteral("/p"), QString::number(host.winId())}
+                               : QStringList{QStringLiteral("/s")});
+            // The picture rests: two grabs in a row find it in the same place.
+            QRect last;
+            QString said;
+            const auto rests = [&] {
+                const QImage shot = rootArea(shown);
+                const PhotoSeen seen = photoSeen(shot);
+                const QRect p = seen.photo;
+                const QPoint off = p.center() - nonBlackBounds(shot).center();
+                said.clear();
+                QDebug(&said) << "photo" << p << "off the frame's centre by" << off << "area" << area;
+                const bool still = std::exchange(last, p) == p && !p.isEmpty();
+                if (!fit) {
+                    area = p.width();
+                    return still && p == seen.bounds[4] && p.width() == p.height()
+                        && seen.pixels[4] == p.width() * p.height();
+                }
+                const QSize fitted = orientation == 6 ? QSize(area * 3 / 4, area) : QSize(area, area * 3 / 4);
+                for (int i = 0; i < 4; ++i) {
+                    // Clockwise from the top left; the EXIF turn moves each quadrant on one.
+                    const int quadrant = (i + (orientation == 6 ? 1 : 0)) % 4;
+                    const QPoint c = seen.bounds[size_t(i)].center();
+                    if (seen.pixels[size_t(i)] < p.width() * p.height() / 20
+                        || (c.x() < p.center().x()) != (quadrant == 0 || quadrant == 3)
+                        || (c.y() < p.center().y()) != (quadrant < 2))
+                        return false;
+                }
+                return still && qAbs(p.width() - fitted.width()) <= 2 && qAbs(p.height() - fitted.height()) <= 2
+                    && qAbs(off.x()) <= 2 && qAbs(off.y()) <= 2;
+            };
+            QTRY_VERIFY2_WITH_TIMEOUT(rests(), qPrintable(said), 15000);
+            saver.terminate();
+            QVERIFY(saver.waitForFinished(5000));
+        }
     }
 
     void terminationEndsTheSaver_data()
