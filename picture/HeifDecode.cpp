@@ -263,10 +263,12 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     // a single picture costs its decoder far more than a grid of tiles.
     const QSize upright = sizeOf(primary.get());
     const QSize target = requestedSize(upright, request);
-    const bool tiled = heifPrimaryItemType(fd) == "grid";
+    // A grid is made at the size its description gives, which must fit as well.
+    const HeifPrimary kind = readHeifPrimary(fd);
+    const bool tiled = kind.type == "grid";
     if (target.isEmpty()
-        || !PictureBudget::allows(upright,
-                                  tiled ? PictureBudget::Decoding::Whole : PictureBudget::Decoding::CodedWhole))
+        || !PictureBudget::allows(upright, tiled ? PictureBudget::Decoding::Whole : PictureBudget::Decoding::CodedWhole)
+        || (tiled && !(kind.gridSize && PictureBudget::allows(*kind.gridSize, PictureBudget::Decoding::Whole))))
         return std::nullopt;
     const QColorSpace space = colourSpaceOf(primary.get());
     const Owned<heif_image_handle> chosen = pickSource(std::move(primary), target);
