@@ -2,9 +2,10 @@
 # Pantel in a Wayland session: a headless sway with two outputs (the first at scale 2),
 # the saver run natively and through Xwayland. Every output must be covered (no pixel
 # of sway's magenta background left), the frame on the first output, photos crisp at
-# scale 2; a key and SIGTERM end it; outputs that go and come are followed; the preview
-# needs an X server; swayidle starts the saver on idle. Sway refuses to run as root, so
-# sway and the saver run as an unprivileged user made for this test.
+# scale 2; a key, a pointer moved beyond 5 pixels and SIGTERM end it; outputs that go and
+# come are followed; the preview needs an X server; swayidle starts the saver on idle.
+# Sway refuses to run as root, so sway and the saver run as an unprivileged user made for
+# this test.
 set -euo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY
@@ -36,6 +37,8 @@ trap cleanup EXIT
 # picture of alternating black and white pixels, which stays so only when drawn one
 # picture pixel to one device pixel.
 cp "$build/pantel" "$work/pantel"
+[[ -x $build/tests/pointer_move ]] || skip "pointer_move was not built (libwayland-dev, libwayland-bin)"
+cp "$build/tests/pointer_move" "$work/pointer_move"
 cp -r "$samples" "$work/samples"
 mkdir "$work/pattern" "$work/run"
 python3 - "$work/pattern/pattern.bmp" <<'PY'
@@ -127,6 +130,7 @@ ends_within() { # pid tenths
   done
   return 1
 }
+still_running() { ! ends_within "$@"; }
 start_saver() { # log environment...
   local log=$1
   shift
@@ -150,6 +154,15 @@ check "native: the frame stays on the first output" wait_for HEADLESS-1 '[[ $gol
 # The virtual keyboard comes with the key; the delay lets Qt take it before the key.
 as_user wtype -s 300 -k Escape
 check "native: a key ends the saver" ends_within "$saver" 20
+
+# The pointer: its first position on the surface is the starting point, a move of more
+# than 5 pixels from there ends the saver.
+start_saver saver-pointer.log
+check "native: covered for the pointer" covered
+as_user "$work/pointer_move" 1 0 3 0
+check "native: a pointer move of 3 pixels leaves the saver" still_running "$saver" 10
+as_user "$work/pointer_move" 1 0 20 0
+check "native: a pointer move of 20 pixels ends the saver" ends_within "$saver" 20
 
 start_saver saver-term.log
 check "native: covered again" covered
