@@ -307,10 +307,12 @@ def make_grid(arguments, source, output, work):
     if columns > 256 or rows > 256:
         raise SystemExit("make_grid_heic: a grid has at most 256 rows and 256 columns")
     # One pass cuts every tile, in row order; the edge tiles are padded to the full
-    # tile, which the grid's output size crops away again.
+    # tile, which the grid's output size crops away again. Every tile is 8-bit RGB, or a
+    # plain one would be written grey and coded apart from the others.
     subprocess.run(["convert", source, "-background", "gray", "-gravity", "NorthWest", "-extent",
                     f"{columns * size}x{rows * size}", "-crop", f"{size}x{size}", "+repage", "-depth", "8",
-                    "-define", "png:compression-level=1", os.path.join(work, "tile-%05d.png")], check=True)
+                    "-define", "png:compression-level=1", "PNG24:" + os.path.join(work, "tile-%05d.png")],
+                   check=True)
     pieces = sorted(glob.glob(os.path.join(work, "tile-*.png")))
     if len(pieces) != columns * rows:
         raise SystemExit(f"make_grid_heic: {len(pieces)} tiles cut, {columns * rows} expected")

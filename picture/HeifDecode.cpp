@@ -18,13 +18,17 @@
 namespace {
 
 // libheif reads the file through this: by position, on demand, and not at all once the
-// decode has been given up (a read that fails ends libheif's work with an error).
+// decode has been given up. While it reads the file's structure a failed read ends its
+// work with an error; while it decodes, libheif 1.15 takes a failed read of a grid's
+// tile for impossible (it has checked the file's size) and aborts the process, so a read
+// given up or failing then gives zeros, which the decoder rejects as a broken stream.
 struct FileSource
 {
     int fd = -1;
     qint64 size = 0;
     qint64 position = 0;
     const CancelCheck *cancelled = nullptr;
+    bool decoding = false;
 };
 
 int64_t sourcePosition(void *userdata)
@@ -35,14 +39,21 @@ int64_t sourcePosition(void *userdata)
 int sourceRead(void *data, size_t size, void *userdata)
 {
     auto *source = static_cast<FileSource *>(userdata);
-    if (isCancelled(*source->cancelled))
-        return 1;
     auto *bytes = static_cast<char *>(data);
+    const auto failed = [&] {
+        if (!source->decoding)
+            return 1;
+        std::fill_n(bytes, size, 0);
+        source->position += qint64(size);
+        return 0;
+    };
+    if (isCancelled(*source->cancelled))
+        return failed();
     size_t got = 0;
     while (got < size) {
         const ssize_t n = ::pread(source->fd, bytes + got, size - got, off_t(source->position + qint64(got)));
         if (n <= 0)
-            return 1;
+            return failed();
         got += size_t(n);
     }
     source->position += qint64(got);
@@ -149,20 +160,50 @@ struct YcbcrMatrix
     static uchar clamp(int v) { return uchar(std::clamp((v + 32768) >> 16, 0, 255)); }
 };
 
-// Feeds a decoded picture held as 8-bit Y, Cb and Cr planes (4:2:0, 4:2:2 or 4:4:4) to
-// the reducer, converting one row at a time: the planes are all that is held of the
-// full picture. False when the picture is held otherwise (libheif then converts).
-bool feedPlanes(const heif_image *image, const heif_image_handle *handle, AreaReducer &reducer,
-                const CancelCheck &cancelled, bool *gaveUp)
+// Feeds a decoded picture held as 8-bit R, G and B planes (libheif composes a grid of
+// tiles so) to the reducer a row at a time.
+bool feedRgbPlanes(const heif_image *image, AreaReducer &reducer, const CancelCheck &cancelled, bool *gaveUp)
 {
-    const heif_chroma chroma = heif_image_get_chroma_format(image);
-    if (heif_image_get_colorspace(image) != heif_colorspace_YCbCr
-        || (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444))
-        return false;
-    for (const heif_channel channel : {heif_channel_Y, heif_channel_Cb, heif_channel_Cr}) {
-        if (heif_image_get_bits_per_pixel_range(image, channel) != 8)
+    const heif_channel channels[] = {heif_channel_R, heif_channel_G, heif_channel_B};
+    const uint8_t *planes[3];
+    int strides[3];
+    const int width = heif_image_get_width(image, heif_channel_R);
+    const int height = heif_image_get_height(image, heif_channel_R);
+    for (int c = 0; c < 3; ++c) {
+        planes[c] = heif_image_get_plane_readonly(image, channels[c], &strides[c]);
+        if (!planes[c] || heif_image_get_bits_per_pixel_range(image, channels[c]) != 8
+            || heif_image_get_width(image, channels[c]) < width || heif_image_get_height(image, channels[c]) < height)
             return false;
     }
+    if (width <= 0 || height <= 0)
+        return false;
+    std::vector<uchar> row(size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        if (y % 64 == 0 && isCancelled(cancelled)) {
+            *gaveUp = true;
+            return true;
+        }
+        for (int c = 0; c < 3; ++c) {
+            const uint8_t *line = planes[c] + qsizetype(y) * strides[c];
+            for (int x = 0; x < width; ++x)
+                row[3 * size_t(x) + size_t(c)] = line[x];
+        }
+        reducer.addRow(row.data(), AreaReducer::Layout::Rgb24);
+    }
+    return true;
+}
+
+// Feeds a decoded picture held as 8-bit Y, Cb and Cr planes (4:2:0, 4:2:2 or 4:4:4), or
+// as a Y plane alone (grey), to the reducer, converting one row at a time.
+bool feedYcbcrPlanes(const heif_image *image, const heif_image_handle *handle, AreaReducer &reducer,
+                     const CancelCheck &cancelled, bool *gaveUp)
+{
+    const heif_chroma chroma = heif_image_get_chroma_format(image);
+    const bool grey = heif_image_get_colorspace(image) == heif_colorspace_monochrome;
+    if (!grey
+        && (heif_image_get_colorspace(image) != heif_colorspace_YCbCr
+            || (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444)))
+        return false;
     // Without a colour description libheif takes BT.601 at full range, as encoders
     // writing HEIF do; so does this.
     heif_color_profile_nclx *nclx = nullptr;
@@ -174,18 +215,28 @@ bool feedPlanes(const heif_image *image, const heif_image_handle *handle, AreaRe
     heif_nclx_color_profile_free(nclx);
     int yStride = 0, cbStride = 0, crStride = 0;
     const uint8_t *yPlane = heif_image_get_plane_readonly(image, heif_channel_Y, &yStride);
-    const uint8_t *cbPlane = heif_image_get_plane_readonly(image, heif_channel_Cb, &cbStride);
-    const uint8_t *crPlane = heif_image_get_plane_readonly(image, heif_channel_Cr, &crStride);
     const int width = heif_image_get_width(image, heif_channel_Y);
     const int height = heif_image_get_height(image, heif_channel_Y);
-    const int shiftX = chroma == heif_chroma_444 ? 0 : 1;
-    const int shiftY = chroma == heif_chroma_420 ? 1 : 0;
-    if (!yPlane || !cbPlane || !crPlane || width <= 0 || height <= 0
-        || heif_image_get_width(image, heif_channel_Cb) < ((width + shiftX) >> shiftX)
-        || heif_image_get_height(image, heif_channel_Cb) < ((height + shiftY) >> shiftY)
-        || heif_image_get_width(image, heif_channel_Cr) < ((width + shiftX) >> shiftX)
-        || heif_image_get_height(image, heif_channel_Cr) < ((height + shiftY) >> shiftY))
+    if (!yPlane || width <= 0 || height <= 0 || heif_image_get_bits_per_pixel_range(image, heif_channel_Y) != 8)
         return false;
+    // A grey picture is read as one whose chroma is neutral everywhere.
+    const uint8_t neutral = 128;
+    const uint8_t *cbPlane = &neutral, *crPlane = &neutral;
+    int shiftX = 31, shiftY = 31;
+    if (!grey) {
+        cbPlane = heif_image_get_plane_readonly(image, heif_channel_Cb, &cbStride);
+        crPlane = heif_image_get_plane_readonly(image, heif_channel_Cr, &crStride);
+        shiftX = chroma == heif_chroma_444 ? 0 : 1;
+        shiftY = chroma == heif_chroma_420 ? 1 : 0;
+        for (const heif_channel channel : {heif_channel_Cb, heif_channel_Cr}) {
+            if (heif_image_get_bits_per_pixel_range(image, channel) != 8
+                || heif_image_get_width(image, channel) < ((width + shiftX) >> shiftX)
+                || heif_image_get_height(image, channel) < ((height + shiftY) >> shiftY))
+                return false;
+        }
+        if (!cbPlane || !crPlane)
+            return false;
+    }
     std::vector<uchar> row(size_t(width) * 3);
     for (int y = 0; y < height; ++y) {
         if (y % 64 == 0 && isCancelled(cancelled)) {
@@ -206,6 +257,17 @@ bool feedPlanes(const heif_image *image, const heif_image_handle *handle, AreaRe
         reducer.addRow(row.data(), AreaReducer::Layout::Rgb24);
     }
     return true;
+}
+
+// Feeds the picture as libheif holds it to the reducer, when that is 8-bit planes it
+// reads; false otherwise (libheif then converts).
+bool feedPlanes(const heif_image *image, const heif_image_handle *handle, AreaReducer &reducer,
+                const CancelCheck &cancelled, bool *gaveUp)
+{
+    if (heif_image_get_colorspace(image) == heif_colorspace_RGB
+        && heif_image_get_chroma_format(image) == heif_chroma_444)
+        return feedRgbPlanes(image, reducer, cancelled, gaveUp);
+    return feedYcbcrPlanes(image, handle, reducer, cancelled, gaveUp);
 }
 
 // No EXIF block of a real photo comes near this; a larger claim is not read.
@@ -277,17 +339,22 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     if (!options)
         return std::nullopt;
     options->convert_hdr_to_8bit = 1;
-    // The stream's own 4:2:0 planes first, as phones and cameras write them (libheif's
-    // conversion to RGB would make a full RGB copy beside them); a picture of more than
-    // 8 bits, or one libheif cannot give as such planes, is decoded as RGB.
+    // The picture as libheif holds it first, so that no converted copy is made beside it:
+    // a coded picture's own planes (4:2:0 as phones and cameras write them, or grey), a
+    // grid's R, G and B planes. A picture of more than 8 bits, or held otherwise, is
+    // decoded again as RGB.
     heif_image *decoded = nullptr;
+    source.decoding = true;
     const bool planar
-        = heif_decode_image(chosen.get(), &decoded, heif_colorspace_YCbCr, heif_chroma_420, options.get()).code
+        = heif_decode_image(chosen.get(), &decoded, heif_colorspace_undefined, heif_chroma_undefined, options.get())
+              .code
         == heif_error_Ok;
     Owned<heif_image> image(decoded);
     if (isCancelled(request.cancelled))
         return std::nullopt;
-    const QSize planesSize = planar ? decodedSize(decoded, heif_channel_Y) : QSize();
+    const heif_channel first
+        = planar && heif_image_get_colorspace(decoded) == heif_colorspace_RGB ? heif_channel_R : heif_channel_Y;
+    const QSize planesSize = planar ? decodedSize(decoded, first) : QSize();
     if (!planesSize.isEmpty()) {
         AreaReducer reducer(planesSize, target);
         bool gaveUp = false;

@@ -15,8 +15,7 @@
 
 static struct zwlr_virtual_pointer_manager_v1 *manager;
 
-static void announced(void *data, struct wl_registry *registry, uint32_t name, const char *interface,
-                      uint32_t version)
+static void announced(void *data, struct wl_registry *registry, uint32_t name, const char *interface, uint32_t version)
 {
     (void)data;
     (void)version;
