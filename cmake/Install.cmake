@@ -93,12 +93,13 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # Japanese gothic font the dialog's texts are set in, and Qt's own Japanese translations
 # for the texts of Qt's standard dialogs inside the settings dialog. Nor does it see
 # OpenSSL, which the mail check loads when it first speaks TLS (3.0.0 has every function
-# it calls), nor Qt's TIFF reader, which shows TIFF photos when every format is on.
-# WebP and HEIF are read through libwebp and libheif themselves, which dpkg-shlibdeps
-# sees; Debian's libheif1 links its HEVC and AV1 decoders, so they come with it.
+# it calls), nor Qt's TIFF reader, which shows TIFF photos when every format is on, nor
+# libheif, which the picture library loads when it first meets a HEIF or AVIF picture
+# (1.15 has every function it calls; Debian's libheif1 links its HEVC and AV1 decoders,
+# so they come with it).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, qt6-image-formats-plugins, fonts-ipafont-gothic | fonts-noto-cjk, qt6-translations-l10n, libssl3 (>= 3.0.0)")
+    "qt6-qpa-plugins, qt6-image-formats-plugins, fonts-ipafont-gothic | fonts-noto-cjk, qt6-translations-l10n, libssl3 (>= 3.0.0), libheif1 (>= 1.15)")
 # In a Wayland session the saver runs on Qt's Wayland platform; without it, through
 # Xwayland.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")

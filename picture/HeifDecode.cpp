@@ -1,10 +1,9 @@
 #include "picture/Budget.h"
 #include "picture/ExifDate.h"
 #include "picture/FormatDecoders.h"
+#include "picture/HeifLibrary.h"
 #include "picture/HeifPrimary.h"
 #include "picture/Reduce.h"
-
-#include <libheif/heif.h>
 
 #include <QtEndian>
 
@@ -16,6 +15,12 @@
 #include <unistd.h>
 
 namespace {
+
+// The loaded library; decodeHeif has made sure it is there before anything calls this.
+const HeifLibrary &heif()
+{
+    return *heifLibrary();
+}
 
 // libheif reads the file through this: by position, on demand, and not at all once the
 // decode has been given up. While it reads the file's structure a failed read ends its
@@ -77,31 +82,31 @@ heif_reader_grow_status sourceSize(int64_t target, void *userdata)
 
 struct Deleters
 {
-    void operator()(heif_context *context) const { heif_context_free(context); }
-    void operator()(heif_image_handle *handle) const { heif_image_handle_release(handle); }
-    void operator()(heif_image *image) const { heif_image_release(image); }
-    void operator()(heif_decoding_options *options) const { heif_decoding_options_free(options); }
+    void operator()(heif_context *context) const { heif().heif_context_free(context); }
+    void operator()(heif_image_handle *handle) const { heif().heif_image_handle_release(handle); }
+    void operator()(heif_image *image) const { heif().heif_image_release(image); }
+    void operator()(heif_decoding_options *options) const { heif().heif_decoding_options_free(options); }
 };
 template <typename T> using Owned = std::unique_ptr<T, Deleters>;
 
 QSize sizeOf(const heif_image_handle *handle)
 {
-    return QSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle));
+    return QSize(heif().heif_image_handle_get_width(handle), heif().heif_image_handle_get_height(handle));
 }
 
 // The smallest embedded thumbnail at least as large as the target on both axes; the
 // primary picture when there is none.
 Owned<heif_image_handle> pickSource(Owned<heif_image_handle> primary, QSize target)
 {
-    const int count = heif_image_handle_get_number_of_thumbnails(primary.get());
+    const int count = heif().heif_image_handle_get_number_of_thumbnails(primary.get());
     if (count <= 0 || target == sizeOf(primary.get()))
         return primary;
     std::vector<heif_item_id> ids(static_cast<size_t>(count));
-    heif_image_handle_get_list_of_thumbnail_IDs(primary.get(), ids.data(), count);
+    heif().heif_image_handle_get_list_of_thumbnail_IDs(primary.get(), ids.data(), count);
     Owned<heif_image_handle> best;
     for (const heif_item_id id : ids) {
         heif_image_handle *thumbnail = nullptr;
-        if (heif_image_handle_get_thumbnail(primary.get(), id, &thumbnail).code != heif_error_Ok)
+        if (heif().heif_image_handle_get_thumbnail(primary.get(), id, &thumbnail).code != heif_error_Ok)
             continue;
         Owned<heif_image_handle> owned(thumbnail);
         const QSize size = sizeOf(thumbnail);
@@ -118,11 +123,12 @@ Owned<heif_image_handle> pickSource(Owned<heif_image_handle> primary, QSize targ
 // to turn its planes into RGB, which the decode has done).
 QColorSpace colourSpaceOf(const heif_image_handle *handle)
 {
-    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+    const heif_color_profile_type type = heif().heif_image_handle_get_color_profile_type(handle);
     if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC)
         return QColorSpace();
-    QByteArray profile(qsizetype(heif_image_handle_get_raw_color_profile_size(handle)), Qt::Uninitialized);
-    if (profile.isEmpty() || heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
+    QByteArray profile(qsizetype(heif().heif_image_handle_get_raw_color_profile_size(handle)), Qt::Uninitialized);
+    if (profile.isEmpty()
+        || heif().heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
         return QColorSpace();
     return QColorSpace::fromIccProfile(profile);
 }
@@ -167,12 +173,13 @@ bool feedRgbPlanes(const heif_image *image, AreaReducer &reducer, const CancelCh
     const heif_channel channels[] = {heif_channel_R, heif_channel_G, heif_channel_B};
     const uint8_t *planes[3];
     int strides[3];
-    const int width = heif_image_get_width(image, heif_channel_R);
-    const int height = heif_image_get_height(image, heif_channel_R);
+    const int width = heif().heif_image_get_width(image, heif_channel_R);
+    const int height = heif().heif_image_get_height(image, heif_channel_R);
     for (int c = 0; c < 3; ++c) {
-        planes[c] = heif_image_get_plane_readonly(image, channels[c], &strides[c]);
-        if (!planes[c] || heif_image_get_bits_per_pixel_range(image, channels[c]) != 8
-            || heif_image_get_width(image, channels[c]) < width || heif_image_get_height(image, channels[c]) < height)
+        planes[c] = heif().heif_image_get_plane_readonly(image, channels[c], &strides[c]);
+        if (!planes[c] || heif().heif_image_get_bits_per_pixel_range(image, channels[c]) != 8
+            || heif().heif_image_get_width(image, channels[c]) < width
+            || heif().heif_image_get_height(image, channels[c]) < height)
             return false;
     }
     if (width <= 0 || height <= 0)
@@ -198,10 +205,10 @@ bool feedRgbPlanes(const heif_image *image, AreaReducer &reducer, const CancelCh
 bool feedYcbcrPlanes(const heif_image *image, const heif_image_handle *handle, AreaReducer &reducer,
                      const CancelCheck &cancelled, bool *gaveUp)
 {
-    const heif_chroma chroma = heif_image_get_chroma_format(image);
-    const bool grey = heif_image_get_colorspace(image) == heif_colorspace_monochrome;
+    const heif_chroma chroma = heif().heif_image_get_chroma_format(image);
+    const bool grey = heif().heif_image_get_colorspace(image) == heif_colorspace_monochrome;
     if (!grey
-        && (heif_image_get_colorspace(image) != heif_colorspace_YCbCr
+        && (heif().heif_image_get_colorspace(image) != heif_colorspace_YCbCr
             || (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444)))
         return false;
     // Without a colour description libheif takes BT.601 at full range, as encoders
@@ -210,28 +217,28 @@ bool feedYcbcrPlanes(const heif_image *image, const heif_image_handle *handle, A
     heif_color_profile_nclx fallback{};
     fallback.matrix_coefficients = heif_matrix_coefficients_ITU_R_BT_601_6;
     fallback.full_range_flag = 1;
-    const bool described = heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx;
+    const bool described = heif().heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx;
     const YcbcrMatrix m = YcbcrMatrix::of(described ? *nclx : fallback);
-    heif_nclx_color_profile_free(nclx);
+    heif().heif_nclx_color_profile_free(nclx);
     int yStride = 0, cbStride = 0, crStride = 0;
-    const uint8_t *yPlane = heif_image_get_plane_readonly(image, heif_channel_Y, &yStride);
-    const int width = heif_image_get_width(image, heif_channel_Y);
-    const int height = heif_image_get_height(image, heif_channel_Y);
-    if (!yPlane || width <= 0 || height <= 0 || heif_image_get_bits_per_pixel_range(image, heif_channel_Y) != 8)
+    const uint8_t *yPlane = heif().heif_image_get_plane_readonly(image, heif_channel_Y, &yStride);
+    const int width = heif().heif_image_get_width(image, heif_channel_Y);
+    const int height = heif().heif_image_get_height(image, heif_channel_Y);
+    if (!yPlane || width <= 0 || height <= 0 || heif().heif_image_get_bits_per_pixel_range(image, heif_channel_Y) != 8)
         return false;
     // A grey picture is read as one whose chroma is neutral everywhere.
     const uint8_t neutral = 128;
     const uint8_t *cbPlane = &neutral, *crPlane = &neutral;
     int shiftX = 31, shiftY = 31;
     if (!grey) {
-        cbPlane = heif_image_get_plane_readonly(image, heif_channel_Cb, &cbStride);
-        crPlane = heif_image_get_plane_readonly(image, heif_channel_Cr, &crStride);
+        cbPlane = heif().heif_image_get_plane_readonly(image, heif_channel_Cb, &cbStride);
+        crPlane = heif().heif_image_get_plane_readonly(image, heif_channel_Cr, &crStride);
         shiftX = chroma == heif_chroma_444 ? 0 : 1;
         shiftY = chroma == heif_chroma_420 ? 1 : 0;
         for (const heif_channel channel : {heif_channel_Cb, heif_channel_Cr}) {
-            if (heif_image_get_bits_per_pixel_range(image, channel) != 8
-                || heif_image_get_width(image, channel) < ((width + shiftX) >> shiftX)
-                || heif_image_get_height(image, channel) < ((height + shiftY) >> shiftY))
+            if (heif().heif_image_get_bits_per_pixel_range(image, channel) != 8
+                || heif().heif_image_get_width(image, channel) < ((width + shiftX) >> shiftX)
+                || heif().heif_image_get_height(image, channel) < ((height + shiftY) >> shiftY))
                 return false;
         }
         if (!cbPlane || !crPlane)
@@ -264,8 +271,8 @@ bool feedYcbcrPlanes(const heif_image *image, const heif_image_handle *handle, A
 bool feedPlanes(const heif_image *image, const heif_image_handle *handle, AreaReducer &reducer,
                 const CancelCheck &cancelled, bool *gaveUp)
 {
-    if (heif_image_get_colorspace(image) == heif_colorspace_RGB
-        && heif_image_get_chroma_format(image) == heif_chroma_444)
+    if (heif().heif_image_get_colorspace(image) == heif_colorspace_RGB
+        && heif().heif_image_get_chroma_format(image) == heif_chroma_444)
         return feedRgbPlanes(image, reducer, cancelled, gaveUp);
     return feedYcbcrPlanes(image, handle, reducer, cancelled, gaveUp);
 }
@@ -278,13 +285,13 @@ constexpr size_t kMaxExifBytes = 1024 * 1024;
 QDate exifDateOf(const heif_image_handle *primary)
 {
     heif_item_id id = 0;
-    if (heif_image_handle_get_list_of_metadata_block_IDs(primary, "Exif", &id, 1) != 1)
+    if (heif().heif_image_handle_get_list_of_metadata_block_IDs(primary, "Exif", &id, 1) != 1)
         return QDate();
-    const size_t size = heif_image_handle_get_metadata_size(primary, id);
+    const size_t size = heif().heif_image_handle_get_metadata_size(primary, id);
     if (size < 4 || size > kMaxExifBytes)
         return QDate();
     std::vector<uchar> block(size);
-    if (heif_image_handle_get_metadata(primary, id, block.data()).code != heif_error_Ok)
+    if (heif().heif_image_handle_get_metadata(primary, id, block.data()).code != heif_error_Ok)
         return QDate();
     const quint32 offset = qFromBigEndian<quint32>(block.data());
     return offset <= size - 4 ? exifTakenDate(block.data() + 4 + offset, size - 4 - offset) : QDate();
@@ -292,7 +299,7 @@ QDate exifDateOf(const heif_image_handle *primary)
 
 QSize decodedSize(const heif_image *image, heif_channel channel)
 {
-    return QSize(heif_image_get_width(image, channel), heif_image_get_height(image, channel));
+    return QSize(heif().heif_image_get_width(image, channel), heif().heif_image_get_height(image, channel));
 }
 
 } // namespace
@@ -300,7 +307,7 @@ QSize decodedSize(const heif_image *image, heif_channel channel)
 std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
 {
     struct stat info;
-    if (::fstat(fd, &info) != 0)
+    if (!heifLibrary() || ::fstat(fd, &info) != 0)
         return std::nullopt;
     FileSource source{fd, qint64(info.st_size), 0, &request.cancelled};
     heif_reader reader{};
@@ -309,11 +316,12 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     reader.read = sourceRead;
     reader.seek = sourceSeek;
     reader.wait_for_file_size = sourceSize;
-    const Owned<heif_context> context(heif_context_alloc());
-    if (!context || heif_context_read_from_reader(context.get(), &reader, &source, nullptr).code != heif_error_Ok)
+    const Owned<heif_context> context(heif().heif_context_alloc());
+    if (!context
+        || heif().heif_context_read_from_reader(context.get(), &reader, &source, nullptr).code != heif_error_Ok)
         return std::nullopt;
     heif_image_handle *handle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
+    if (heif().heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
         return std::nullopt;
     Owned<heif_image_handle> primary(handle);
     if (request.takenDate)
@@ -335,7 +343,7 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     const QColorSpace space = colourSpaceOf(primary.get());
     const Owned<heif_image_handle> chosen = pickSource(std::move(primary), target);
 
-    const Owned<heif_decoding_options> options(heif_decoding_options_alloc());
+    const Owned<heif_decoding_options> options(heif().heif_decoding_options_alloc());
     if (!options)
         return std::nullopt;
     options->convert_hdr_to_8bit = 1;
@@ -345,15 +353,16 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     // decoded again as RGB.
     heif_image *decoded = nullptr;
     source.decoding = true;
-    const bool planar
-        = heif_decode_image(chosen.get(), &decoded, heif_colorspace_undefined, heif_chroma_undefined, options.get())
-              .code
+    const bool planar = heif()
+                            .heif_decode_image(chosen.get(), &decoded, heif_colorspace_undefined, heif_chroma_undefined,
+                                               options.get())
+                            .code
         == heif_error_Ok;
     Owned<heif_image> image(decoded);
     if (isCancelled(request.cancelled))
         return std::nullopt;
     const heif_channel first
-        = planar && heif_image_get_colorspace(decoded) == heif_colorspace_RGB ? heif_channel_R : heif_channel_Y;
+        = planar && heif().heif_image_get_colorspace(decoded) == heif_colorspace_RGB ? heif_channel_R : heif_channel_Y;
     const QSize planesSize = planar ? decodedSize(decoded, first) : QSize();
     if (!planesSize.isEmpty()) {
         AreaReducer reducer(planesSize, target);
@@ -366,13 +375,15 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     }
     image.reset();
     decoded = nullptr;
-    if (heif_decode_image(chosen.get(), &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGB, options.get()).code
+    if (heif()
+            .heif_decode_image(chosen.get(), &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGB, options.get())
+            .code
         != heif_error_Ok)
         return std::nullopt;
     image.reset(decoded);
     const QSize size = decodedSize(decoded, heif_channel_interleaved);
     int stride = 0;
-    const uint8_t *plane = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const uint8_t *plane = heif().heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
     if (!plane || size.isEmpty() || stride < size.width() * 3 || isCancelled(request.cancelled))
         return std::nullopt;
 
