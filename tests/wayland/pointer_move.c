@@ -55,10 +55,13 @@ int main(int argc, char **argv)
         return 1;
     }
     static const struct wl_registry_listener listener = {announced, removed};
-    wl_registry_add_listener(wl_display_get_registry(display), &listener, NULL);
+    struct wl_registry *registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, NULL);
     wl_display_roundtrip(display);
     if (!manager) {
         fprintf(stderr, "pointer_move: the compositor offers no virtual pointer\n");
+        wl_registry_destroy(registry);
+        wl_display_disconnect(display);
         return 1;
     }
     struct zwlr_virtual_pointer_v1 *pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, NULL);
@@ -71,6 +74,11 @@ int main(int argc, char **argv)
         wl_display_roundtrip(display);
     }
     pause300();
+    // Only the client's side of each object goes: the connection's end removes the
+    // device from the compositor.
+    wl_proxy_destroy((struct wl_proxy *)pointer);
+    wl_proxy_destroy((struct wl_proxy *)manager);
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return 0;
 }
