@@ -3,6 +3,7 @@
 #include "picture/FormatSniff.h"
 #include "picture/PictureRequest.h"
 #include "picture/Reduce.h"
+#include "tests/DatedJpeg.h"
 
 #include <QColorSpace>
 #include <QElapsedTimer>
@@ -73,23 +74,6 @@ double meanDifference(const QImage &a, const QImage &b)
             sum += qAbs(qRed(p[c]) - qRed(q[c])) + qAbs(qGreen(p[c]) - qGreen(q[c])) + qAbs(qBlue(p[c]) - qBlue(q[c]));
     }
     return double(sum) / (3.0 * x.width() * x.height());
-}
-
-// `jpeg` with an EXIF block (APP1 right after SOI) whose DateTimeOriginal is `taken`.
-QByteArray withTakenDate(const QByteArray &jpeg, const QByteArray &taken)
-{
-    QByteArray tiff("II*\0\x08\0\0\0", 8);
-    const auto u16 = [&tiff](quint16 v) { tiff.append(char(v & 0xff)).append(char(v >> 8)); };
-    const auto u32 = [&u16](quint32 v) { u16(quint16(v & 0xffff)), u16(quint16(v >> 16)); };
-    u16(1); // at 8: the image directory, pointing to the Exif directory at 26
-    u16(0x8769), u16(4), u32(1), u32(26), u32(0);
-    u16(1); // at 26: DateTimeOriginal, its text at 44
-    u16(0x9003), u16(2), u32(quint32(taken.size() + 1)), u32(44), u32(0);
-    tiff += taken + '\0';
-    QByteArray app1("\xff\xe1", 2);
-    const int length = 2 + 6 + int(tiff.size());
-    app1.append(char(length >> 8)).append(char(length & 0xff)).append("Exif\0\0", 6).append(tiff);
-    return jpeg.left(2) + app1 + jpeg.mid(2);
 }
 
 // Peak signal-to-noise ratio of `a` against `b` in dB, over every channel.

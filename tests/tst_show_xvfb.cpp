@@ -197,13 +197,9 @@ QByteArray phonePhoto(int orientation)
     if (!buffer.open(QIODevice::WriteOnly) || !photo.save(&buffer, "JPEG", 90))
         return {};
     // An image directory of one entry, the orientation (a SHORT), and no next directory.
-    QByteArray app1("\xFF\xE1\0\x22"
-                    "Exif\0\0"
-                    "II*\0\x08\0\0\0"
-                    "\x01\0\x12\x01\x03\0\x01\0\0\0",
-                    28);
-    app1.append(char(orientation)).append(7, '\0');
-    return jpeg.left(2) + app1 + jpeg.mid(2);
+    QByteArray tiff("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 18);
+    tiff.append(char(orientation)).append(7, '\0');
+    return withExif(jpeg, tiff);
 }
 
 // Where each of the phone photo's colours shows (the quadrants 0 to 3, the centre 4),
