@@ -1,5 +1,6 @@
 #include "picture/PictureLoader.h"
 #include "picture/PicturePlan.h"
+#include "picture/RegularFile.h"
 
 #include "picture/ExifDate.h"
 #include "picture/ExifOrientation.h"
@@ -17,7 +18,6 @@
 #include <numeric>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,26 +92,6 @@ private:
     int m_fd;
 };
 
-// Opens a regular file for reading. A FIFO, a device or a folder named like a picture is
-// never read: the name is checked first, and the open itself cannot block (a FIFO swapped
-// in after the check opens at once without a writer and is then refused by fstat).
-FileDescriptor openRegularFile(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info;
-    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return FileDescriptor();
-    FileDescriptor file(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0)
-        return FileDescriptor();
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return FileDescriptor();
-    const int flags = ::fcntl(file.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return FileDescriptor();
-    return file;
-}
-
 // The EXIF orientation the file's header carries; 1 without one.
 int jpegOrientation(const PantelJpegDecoder *decoder)
 {
@@ -148,7 +128,7 @@ FileDescriptor openLoaderFile(const QString &path, PictureFormat format)
 {
     if (format != PictureFormat::Jpeg && format != PictureFormat::Bmp)
         return FileDescriptor();
-    return openRegularFile(path);
+    return FileDescriptor(openRegularFile(path));
 }
 
 // A SIGTERM must not wait for a picture, nor a caller that no longer wants it: the
@@ -472,7 +452,7 @@ PictureFormat pictureFormat(const QString &path, bool sniff)
 {
     if (!sniff)
         return formatOf(path);
-    const FileDescriptor file = openRegularFile(path);
+    const FileDescriptor file(openRegularFile(path));
     char head[kSniffBytes];
     const ssize_t got = file.get() < 0 ? -1 : ::pread(file.get(), head, sizeof head, 0);
     return got > 0 ? sniffFormat(QByteArrayView(head, got)) : PictureFormat::Invalid;
@@ -480,7 +460,7 @@ PictureFormat pictureFormat(const QString &path, bool sniff)
 
 QDate jpegTakenDate(const QString &path)
 {
-    const FileDescriptor file = openRegularFile(path);
+    const FileDescriptor file(openRegularFile(path));
     if (file.get() < 0)
         return QDate();
     QSize stored;

@@ -2,12 +2,11 @@
 
 #include "picture/ExifDate.h"
 #include "picture/PictureLoader.h"
+#include "picture/RegularFile.h"
 
 #include <QFile>
 #include <QtEndian>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,22 +17,13 @@ constexpr quint32 kMaxExifBytes = 1024 * 1024;
 // pixels come in chunks of a few kilobytes each, which are skipped, not read.
 constexpr int kMaxChunks = 65536;
 
-// The file opened for reading if it is a regular file; a FIFO is never waited on.
+// The file opened for reading if it is a regular file (openRegularFile).
 bool openRegular(QFile &file, const QString &path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info;
-    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
-        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    const int fd = openRegularFile(path);
+    if (fd >= 0 && !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         ::close(fd);
-        return false;
-    }
-    return true;
+    return file.isOpen();
 }
 
 QDate dateOfBlock(const QByteArray &block)
