@@ -6,6 +6,7 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -29,23 +30,41 @@ private:
     const CancelCheck &m_cancelled;
 };
 
-// Whether a PNG carries an ICC profile: an iCCP chunk, which comes before the first
-// IDAT chunk. Read by position, so the reader's own reading is not disturbed.
-bool pngHasIccProfile(int fd)
+// What a PNG's chunks say before Qt's reader sees them: whether every chunk up to IEND
+// lies within the file (libpng takes a text chunk's claimed length for what to allocate,
+// so a 326-byte file claiming more took 1.6 GB), and whether an ICC profile (an iCCP
+// chunk) comes before the pixels. Read by position, so the reader's own reading is not
+// disturbed.
+struct PngChunks
 {
-    off_t at = 8;
-    for (int chunks = 0; chunks < 1000; ++chunks) {
+    bool sound = false;
+    bool iccProfile = false;
+};
+
+PngChunks pngChunks(int fd)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0)
+        return {};
+    PngChunks chunks;
+    bool pixels = false;
+    for (off_t at = 8; info.st_size - at >= 12;) {
         uchar header[8];
         if (::pread(fd, header, sizeof header, at) != ssize_t(sizeof header))
-            return false;
+            return {};
+        const quint64 length = qFromBigEndian<quint32>(header);
+        if (length + 12 > quint64(info.st_size - at))
+            return {};
         const QByteArrayView type(reinterpret_cast<const char *>(header) + 4, 4);
-        if (type == "iCCP")
-            return true;
-        if (type == "IDAT" || type == "IEND")
-            return false;
-        at += off_t(qFromBigEndian<quint32>(header)) + 12;
+        chunks.iccProfile = chunks.iccProfile || (type == "iCCP" && !pixels);
+        pixels = pixels || type == "IDAT";
+        if (type == "IEND") {
+            chunks.sound = true;
+            return chunks;
+        }
+        at += off_t(length + 12);
     }
-    return false;
+    return {};
 }
 
 QByteArray readerFormat(PictureFormat format)
@@ -69,7 +88,8 @@ QByteArray readerFormat(PictureFormat format)
 std::optional<QImage> decodeWithQtReader(int fd, PictureFormat format, const DecodeRequest &request)
 {
     const QByteArray name = readerFormat(format);
-    if (name.isEmpty())
+    const PngChunks png = format == PictureFormat::Png ? pngChunks(fd) : PngChunks{true, false};
+    if (name.isEmpty() || !png.sound)
         return std::nullopt;
     CancellableFile device(request.cancelled);
     // The caller keeps and closes the descriptor.
@@ -105,7 +125,7 @@ std::optional<QImage> decodeWithQtReader(int fd, PictureFormat format, const Dec
     // gamma and chromaticity chunks, which ImageMagick and others write into ordinary
     // sRGB pictures as a gamma of 2.2; turning those from pure gamma into sRGB's curve
     // would darken the shadows of every such picture, and no viewer does it.
-    const bool profiled = format != PictureFormat::Png || pngHasIccProfile(fd);
+    const bool profiled = format != PictureFormat::Png || png.iccProfile;
     const QColorSpace space = profiled ? image.colorSpace() : QColorSpace();
     if (image.size() != target) {
         auto reduced = reduceImage(image, target, request.cancelled);

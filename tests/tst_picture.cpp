@@ -496,6 +496,8 @@ void TestPicture::refused_data()
     // format that streams, 16383 x 16383 (268 megapixels: beyond a streamed decode) in
     // WebP, 20000 x 20000 in formats made whole.
     QTest::newRow("png claims 1.6 GP") << QStringLiteral("landscape.png") << QStringLiteral("claim");
+    // A text chunk claiming 2 GB in a small file: libpng would allocate what it claims.
+    QTest::newRow("png chunk past the file's end") << QStringLiteral("landscape.png") << QStringLiteral("chunk");
     QTest::newRow("gif claims 4 GP") << QStringLiteral("portrait.gif") << QStringLiteral("claim");
     QTest::newRow("webp claims 268 MP") << QStringLiteral("portrait.webp") << QStringLiteral("claim");
     QTest::newRow("heic claims 400 MP") << QStringLiteral("landscape.heic") << QStringLiteral("claim");
@@ -523,6 +525,8 @@ void TestPicture::refused()
         // The signature stays, so the format's own decoder meets the damage.
         for (qsizetype i = 16; i < data.size(); ++i)
             data[i] = char((i * 7919) >> 3);
+    } else if (damage == QLatin1String("chunk")) {
+        data.insert(33, QByteArray("\x7f\xff\xff\xf0tEXtComment\0x", 16));
     } else if (damage.startsWith(QLatin1String("claim"))) {
         if (name.endsWith(QLatin1String(".png")))
             qToBigEndian<quint32>(40000, data.data() + 16), qToBigEndian<quint32>(40000, data.data() + 20);
