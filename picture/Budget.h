@@ -14,7 +14,8 @@
 //   bytes each.
 // - libheif's decoders hold about 16 bytes for each pixel of a picture coded as one (one
 //   HEVC or AV1 picture, where phones and cameras write a grid of small tiles), so such a
-//   picture may have at most kMaxCodedWholePixels: the same bytes as a whole decode.
+//   picture may have at most kMaxCodedWholePixels: the same bytes as a whole decode. The
+//   tiles of a grid are decoded up to four at once, so each may have a quarter of that.
 // - A whole file that must be read into memory (an animation's container) may be at most
 //   kMaxFileBytes.
 namespace PictureBudget {
@@ -22,13 +23,14 @@ namespace PictureBudget {
 constexpr quint64 kMaxStreamedPixels = 256ull * 1000 * 1000;
 constexpr quint64 kMaxWholePixels = 100ull * 1000 * 1000;
 constexpr quint64 kMaxCodedWholePixels = kMaxWholePixels / 4;
+constexpr quint64 kMaxCodedTilePixels = kMaxCodedWholePixels / 4;
 constexpr qint64 kMaxFileBytes = 256ll * 1024 * 1024;
 
 // Qt's readers check each allocation against a limit in megabytes; a whole picture of
 // kMaxWholePixels at four bytes a pixel fits, anything larger fails.
 constexpr int kAllocationLimitMB = int(kMaxWholePixels * 4 / (1024 * 1024)) + 1;
 
-enum class Decoding { Streamed, Whole, CodedWhole };
+enum class Decoding { Streamed, Whole, CodedWhole, CodedTile };
 
 // True when a picture claiming `claimed` may be decoded the given way.
 inline bool allows(QSize claimed, Decoding decoding)
@@ -43,6 +45,8 @@ inline bool allows(QSize claimed, Decoding decoding)
         return pixels <= kMaxWholePixels;
     case Decoding::CodedWhole:
         return pixels <= kMaxCodedWholePixels;
+    case Decoding::CodedTile:
+        return pixels <= kMaxCodedTilePixels;
     }
     return false;
 }

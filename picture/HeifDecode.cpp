@@ -333,12 +333,16 @@ std::optional<QImage> decodeHeif(int fd, const DecodeRequest &request)
     // a single picture costs its decoder far more than a grid of tiles.
     const QSize upright = sizeOf(primary.get());
     const QSize target = requestedSize(upright, request);
-    // A grid is made at the size its description gives, which must fit as well.
+    // A grid is made at the size its description gives, which must fit as well, and every
+    // coded picture at the size its own stream gives. Other kinds of primary picture
+    // (overlays, derived pictures) are made at sizes not read here.
     const HeifPrimary kind = readHeifPrimary(fd);
     const bool tiled = kind.type == "grid";
-    if (target.isEmpty()
-        || !PictureBudget::allows(upright, tiled ? PictureBudget::Decoding::Whole : PictureBudget::Decoding::CodedWhole)
-        || (tiled && !(kind.gridSize && PictureBudget::allows(*kind.gridSize, PictureBudget::Decoding::Whole))))
+    using PictureBudget::Decoding;
+    if (target.isEmpty() || !(tiled || kind.type == "hvc1" || kind.type == "av01")
+        || !PictureBudget::allows(upright, tiled ? Decoding::Whole : Decoding::CodedWhole)
+        || (tiled && !(kind.gridSize && PictureBudget::allows(*kind.gridSize, Decoding::Whole))) || !kind.largestCoded
+        || !PictureBudget::allows(*kind.largestCoded, tiled ? Decoding::CodedTile : Decoding::CodedWhole))
         return std::nullopt;
     const QColorSpace space = colourSpaceOf(primary.get());
     const Owned<heif_image_handle> chosen = pickSource(std::move(primary), target);

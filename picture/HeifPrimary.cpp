@@ -1,6 +1,9 @@
 #include "picture/HeifPrimary.h"
 
+#include "picture/CodedSize.h"
 #include "picture/TiffReader.h"
+
+#include <QtEndian>
 
 #include <QList>
 
@@ -95,20 +98,22 @@ quint64 number(const TiffReader &data, size_t at, int bytes)
     return bytes == 4 ? data.u32(at) : bytes == 8 ? quint64(data.u32(at)) << 32 | data.u32(at + 4) : 0;
 }
 
-// Where the data of item `id` starts, as 'iloc' gives its first extent: the position in
-// the file (construction method 0) or in 'idat' (method 1).
-struct ItemPlace
+// One extent of an item's data, as 'iloc' gives it: in the file (construction method 0)
+// or in 'idat' (method 1); a length of 0 runs to the end of either.
+struct Extent
 {
     int method = 0;
     quint64 offset = 0;
+    quint64 length = 0;
 };
 
-std::optional<ItemPlace> placeOf(const TiffReader &data, const Box &iloc, quint32 id)
+// The extents of item `id`'s data; empty when 'iloc' does not say in a form read here.
+QList<Extent> extentsOf(const TiffReader &data, const Box &iloc, quint32 id)
 {
     size_t at = iloc.begin;
     const auto fits = [&](size_t bytes) { return at <= iloc.end && iloc.end - at >= bytes; };
     if (!fits(8))
-        return std::nullopt;
+        return {};
     const int version = data.data[at];
     const int offsetSize = data.data[at + 4] >> 4, lengthSize = data.data[at + 4] & 15;
     const int baseSize = data.data[at + 5] >> 4, indexSize = version >= 1 ? data.data[at + 5] & 15 : 0;
@@ -119,7 +124,7 @@ std::optional<ItemPlace> placeOf(const TiffReader &data, const Box &iloc, quint3
     for (quint32 i = 0; i < count; ++i) {
         const size_t fixed = (wide ? 4 : 2) + (version >= 1 ? 2 : 0) + 2 + size_t(baseSize) + 2;
         if (!fits(fixed))
-            return std::nullopt;
+            return {};
         const quint32 item = wide ? data.u32(at) : data.u16(at);
         at += wide ? 4 : 2;
         const int method = version >= 1 ? data.u16(at) & 15 : 0;
@@ -130,15 +135,215 @@ std::optional<ItemPlace> placeOf(const TiffReader &data, const Box &iloc, quint3
         at += 2;
         const size_t extentSize = size_t(indexSize) + size_t(offsetSize) + size_t(lengthSize);
         if (!fits(extentSize * extents))
-            return std::nullopt;
+            return {};
         if (item == id) {
-            if (extents == 0)
-                return std::nullopt;
-            return ItemPlace{method, base + number(data, at + size_t(indexSize), offsetSize)};
+            QList<Extent> result;
+            for (quint16 e = 0; e < extents; ++e, at += extentSize)
+                result.append({method, base + number(data, at + size_t(indexSize), offsetSize),
+                               number(data, at + size_t(indexSize) + size_t(offsetSize), lengthSize)});
+            return result;
         }
         at += extentSize * extents;
     }
-    return std::nullopt;
+    return {};
+}
+
+// An item's data read through its extents, from the file or from 'idat', as one run of
+// bytes.
+class ItemData
+{
+public:
+    ItemData(int fd, const TiffReader &meta, std::optional<Box> idat, QList<Extent> extents)
+        : m_fd(fd), m_meta(meta), m_idat(idat), m_extents(std::move(extents))
+    {
+    }
+
+    // Up to `count` bytes from `position`; fewer where the data ends.
+    QByteArray read(quint64 position, qsizetype count) const
+    {
+        QByteArray bytes;
+        quint64 start = 0;
+        for (const Extent &extent : m_extents) {
+            const quint64 length = lengthOf(extent);
+            if (position < start + length && bytes.size() < count) {
+                const quint64 within = position + quint64(bytes.size()) - start;
+                const qsizetype wanted = qsizetype(std::min<quint64>(length - within, quint64(count - bytes.size())));
+                const QByteArray piece = readPlace(extent, extent.offset + within, wanted);
+                bytes += piece;
+                if (piece.size() < wanted)
+                    return bytes;
+            }
+            start += length;
+        }
+        return bytes;
+    }
+
+    quint64 size() const
+    {
+        quint64 total = 0;
+        for (const Extent &extent : m_extents)
+            total += lengthOf(extent);
+        return total;
+    }
+
+private:
+    quint64 lengthOf(const Extent &extent) const
+    {
+        const quint64 end = extent.method == 0 ? fileSize() : m_idat ? m_idat->end - m_idat->begin : 0;
+        if (extent.offset >= end)
+            return 0;
+        return extent.length == 0 ? end - extent.offset : std::min(extent.length, end - extent.offset);
+    }
+    quint64 fileSize() const
+    {
+        struct stat info;
+        return ::fstat(m_fd, &info) == 0 ? quint64(info.st_size) : 0;
+    }
+    QByteArray readPlace(const Extent &extent, quint64 offset, qsizetype count) const
+    {
+        if (extent.method == 1 && m_idat)
+            return QByteArray(reinterpret_cast<const char *>(m_meta.data + m_idat->begin + offset), count);
+        if (extent.method != 0 || offset > quint64(std::numeric_limits<off_t>::max()))
+            return {};
+        QByteArray bytes(count, Qt::Uninitialized);
+        const ssize_t got = ::pread(m_fd, bytes.data(), size_t(count), off_t(offset));
+        bytes.truncate(got > 0 ? qsizetype(got) : 0);
+        return bytes;
+    }
+
+    int m_fd;
+    const TiffReader &m_meta;
+    std::optional<Box> m_idat;
+    QList<Extent> m_extents;
+};
+
+// The larger of two sizes by area.
+QSize larger(QSize a, QSize b)
+{
+    return quint64(a.width()) * quint64(a.height()) >= quint64(b.width()) * quint64(b.height()) ? a : b;
+}
+
+// A parameter set longer than this is no sequence header a decoder accepts.
+constexpr qsizetype kMaxParameterSetBytes = 4096;
+// An item split into more units than this is not a still picture.
+constexpr int kMaxUnitsPerItem = 4096;
+
+// The sizes the parameter sets in an item's own data give: HEVC NAL units, each after its
+// 32-bit length (the form libheif hands to libde265), or AV1 OBUs. Empty when one cannot
+// be read or the data is split into too many units.
+std::optional<QSize> inBandSize(const ItemData &item, bool hevc)
+{
+    QSize largest(0, 0);
+    const quint64 size = item.size();
+    quint64 at = 0;
+    for (int units = 0; at < size; ++units) {
+        if (units == kMaxUnitsPerItem)
+            return std::nullopt;
+        const QByteArray head = item.read(at, 10);
+        quint64 headerLength = 0, length = 0;
+        int type = -1;
+        if (hevc) {
+            if (head.size() < 6)
+                break;
+            headerLength = 4;
+            length = qFromBigEndian<quint32>(head.constData());
+            type = (quint8(head[4]) >> 1) & 0x3f;
+        } else {
+            if (head.isEmpty())
+                break;
+            type = (quint8(head[0]) >> 3) & 15;
+            headerLength = 1 + ((quint8(head[0]) >> 2) & 1);
+            if (quint8(head[0]) & 2) {
+                // leb128: seven bits a byte, least significant first.
+                int shift = 0;
+                for (;; shift += 7) {
+                    if (headerLength >= quint64(head.size()) || shift > 56)
+                        return std::nullopt;
+                    const quint8 byte = quint8(head[qsizetype(headerLength++)]);
+                    length |= quint64(byte & 0x7f) << shift;
+                    if (!(byte & 0x80))
+                        break;
+                }
+            } else {
+                length = size - at - std::min(size - at, headerLength);
+            }
+        }
+        if (length > size - at - std::min(size - at, headerLength))
+            break;
+        if (type == (hevc ? kHevcSpsType : kAv1SequenceHeaderType)) {
+            if (length > quint64(kMaxParameterSetBytes))
+                return std::nullopt;
+            const QByteArray unit = item.read(at + headerLength, qsizetype(length));
+            const std::optional<QSize> coded = hevc ? hevcSpsSize(unit) : av1SequenceSize(unit);
+            if (!coded)
+                return std::nullopt;
+            largest = larger(largest, *coded);
+        }
+        at += headerLength + length;
+    }
+    return largest;
+}
+
+// The sizes the parameter sets of a decoder configuration ('hvcC' or 'av1C') give.
+std::optional<QSize> configuredSize(const TiffReader &data, const Box &config)
+{
+    QSize largest(0, 0);
+    const auto bytes = [&](size_t at, size_t length) {
+        return QByteArrayView(reinterpret_cast<const char *>(data.data + at), qsizetype(length));
+    };
+    if (config.type == "av1C") {
+        // Four bytes of profile and level, then whole OBUs, each with its size.
+        size_t at = config.begin + 4;
+        while (at < config.end) {
+            const quint8 header = data.data[at];
+            size_t next = at + 1 + ((header >> 2) & 1);
+            quint64 length = 0;
+            if (!(header & 2))
+                return std::nullopt;
+            for (int shift = 0;; shift += 7) {
+                if (next >= config.end || shift > 56)
+                    return std::nullopt;
+                const quint8 byte = data.data[next++];
+                length |= quint64(byte & 0x7f) << shift;
+                if (!(byte & 0x80))
+                    break;
+            }
+            if (length > config.end - next)
+                return std::nullopt;
+            if (((header >> 3) & 15) == kAv1SequenceHeaderType) {
+                const std::optional<QSize> coded = av1SequenceSize(bytes(next, size_t(length)));
+                if (!coded)
+                    return std::nullopt;
+                largest = larger(largest, *coded);
+            }
+            at = next + size_t(length);
+        }
+        return largest;
+    }
+    // 'hvcC': 22 bytes of profile and format, then arrays of NAL units of one type.
+    if (config.end - config.begin < 23)
+        return std::nullopt;
+    size_t at = config.begin + 23;
+    for (int array = data.data[config.begin + 22]; array > 0; --array) {
+        if (config.end - at < 3)
+            return std::nullopt;
+        int units = data.u16(at + 1);
+        at += 3;
+        for (; units > 0; --units) {
+            if (config.end - at < 2 || config.end - at - 2 < data.u16(at))
+                return std::nullopt;
+            const size_t length = data.u16(at);
+            if (const QByteArrayView nal = bytes(at + 2, length);
+                nal.size() >= 2 && ((quint8(nal[0]) >> 1) & 0x3f) == kHevcSpsType) {
+                const std::optional<QSize> coded = hevcSpsSize(nal);
+                if (!coded)
+                    return std::nullopt;
+                largest = larger(largest, *coded);
+            }
+            at += 2 + length;
+        }
+    }
+    return largest;
 }
 
 } // namespace
@@ -151,7 +356,7 @@ HeifPrimary readHeifPrimary(int fd)
         return {};
     const TiffReader data{reinterpret_cast<const unsigned char *>(meta.constData()), size_t(meta.size()), true};
     std::optional<quint32> primary;
-    QList<Box> entries;
+    QList<Box> entries, properties;
     std::optional<Box> iloc, idat;
     const auto holds = [](const Box &box, size_t bytes) { return box.end - box.begin >= bytes; };
     for (const Box &box : boxesIn(data, 4, data.length)) {
@@ -165,10 +370,27 @@ HeifPrimary readHeifPrimary(int fd)
             iloc = box;
         else if (box.type == "idat")
             idat = box;
+        else if (box.type == "iprp")
+            for (const Box &inner : boxesIn(data, box.begin, box.end))
+                if (inner.type == "ipco")
+                    properties += boxesIn(data, inner.begin, inner.end);
     }
     if (!primary)
         return {};
     HeifPrimary result;
+    // Every picture a decoder may be given (the primary one, a grid's tiles, thumbnails)
+    // is made at the size its stream's parameter sets give, in its configuration or its
+    // own data, whatever the item claims.
+    QSize largest(0, 0);
+    bool sized = true;
+    for (const Box &property : properties) {
+        if (property.type != "hvcC" && property.type != "av1C")
+            continue;
+        const std::optional<QSize> coded = configuredSize(data, property);
+        sized = sized && coded;
+        if (coded)
+            largest = larger(largest, *coded);
+    }
     for (const Box &entry : entries) {
         // Entries of version 2 and 3 name their type; older ones do not.
         if (entry.type != "infe" || !holds(entry, 4))
@@ -178,36 +400,34 @@ HeifPrimary readHeifPrimary(int fd)
         if ((version != 2 && version != 3) || !holds(entry, 4 + idSize + 2 + 4))
             continue;
         const quint32 id = idSize == 2 ? data.u16(entry.begin + 4) : data.u32(entry.begin + 4);
-        if (id == *primary) {
-            result.type = QByteArray(reinterpret_cast<const char *>(data.data + entry.begin + 4 + idSize + 2), 4);
-            break;
+        const QByteArray type(reinterpret_cast<const char *>(data.data + entry.begin + 4 + idSize + 2), 4);
+        if (id == *primary)
+            result.type = type;
+        if (sized && iloc && (type == "hvc1" || type == "av01")) {
+            const std::optional<QSize> coded
+                = inBandSize(ItemData(fd, data, idat, extentsOf(data, *iloc, id)), type == "hvc1");
+            sized = sized && coded;
+            if (coded)
+                largest = larger(largest, *coded);
         }
     }
+    if (sized && !largest.isEmpty())
+        result.largestCoded = largest;
     if (result.type != "grid" || !iloc)
         return result;
     // The grid's description: version, flags (bit 0: 32-bit sizes), rows - 1, columns - 1,
     // then the picture's width and height.
-    const std::optional<ItemPlace> place = placeOf(data, *iloc, *primary);
-    unsigned char grid[12] = {};
-    if (!place)
+    const QByteArray grid = ItemData(fd, data, idat, extentsOf(data, *iloc, *primary)).read(0, 12);
+    if (grid.size() < 8)
         return result;
-    if (place->method == 0) {
-        if (place->offset > quint64(std::numeric_limits<off_t>::max())
-            || ::pread(fd, grid, sizeof grid, off_t(place->offset)) < 8)
+    const TiffReader description{reinterpret_cast<const unsigned char *>(grid.constData()), size_t(grid.size()), true};
+    if (grid[1] & 1) {
+        if (grid.size() < 12)
             return result;
-    } else if (place->method == 1 && idat && place->offset <= idat->end - idat->begin) {
-        const size_t available = std::min<size_t>(sizeof grid, idat->end - idat->begin - size_t(place->offset));
-        std::copy_n(data.data + idat->begin + place->offset, available, grid);
-        if (available < 8)
-            return result;
-    } else {
-        return result;
-    }
-    const TiffReader description{grid, sizeof grid, true};
-    if (grid[1] & 1)
         result.gridSize = QSize(int(std::min<quint32>(description.u32(4), INT_MAX)),
                                 int(std::min<quint32>(description.u32(8), INT_MAX)));
-    else
+    } else {
         result.gridSize = QSize(description.u16(4), description.u16(6));
+    }
     return result;
 }

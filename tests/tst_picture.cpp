@@ -1,6 +1,7 @@
 #include "picture/Decode.h"
 #include "picture/ExifOrientation.h"
 #include "picture/FormatSniff.h"
+#include "picture/HeifPrimary.h"
 #include "picture/PictureRequest.h"
 #include "picture/Reduce.h"
 #include "tests/DatedJpeg.h"
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 
 namespace {
@@ -96,6 +98,49 @@ double psnr(const QImage &a, const QImage &b)
     return mse == 0 ? 100 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
+// An HEVC sequence parameter set coding `size`: Main profile, 4:2:0, nothing after the
+// size but the stop bit; with the emulation prevention bytes an encoder puts in.
+QByteArray hevcSps(QSize size)
+{
+    QList<bool> bits;
+    const auto put = [&](quint64 value, int count) {
+        for (int i = count - 1; i >= 0; --i)
+            bits << bool((value >> i) & 1);
+    };
+    const auto golomb = [&](quint32 value) {
+        const int length = int(std::bit_width(quint64(value) + 1));
+        put(0, length - 1), put(quint64(value) + 1, length);
+    };
+    put(0x01, 8), put(0x60, 8), put(0, 32), put(0x90, 8), put(0, 40), put(0x5d, 8); // vps, layers, profile
+    golomb(0), golomb(1), golomb(quint32(size.width())), golomb(quint32(size.height()));
+    put(1, 1);
+    QByteArray nal("\x42\x01", 2);
+    int zeros = 0;
+    for (qsizetype at = 0; at < bits.size(); at += 8) {
+        quint8 byte = 0;
+        for (qsizetype i = at; i < at + 8; ++i)
+            byte = quint8(byte << 1 | (i < bits.size() && bits[i]));
+        if (zeros >= 2 && byte <= 3)
+            nal.append('\x03'), zeros = 0;
+        zeros = byte == 0 ? zeros + 1 : 0;
+        nal.append(char(byte));
+    }
+    return nal;
+}
+
+// A single-picture HEIC whose coded data starts with a parameter set of its own coding
+// `size`: the first NAL unit is split in two, so that no offset in the file moves.
+QByteArray withInBandSps(QByteArray heic, QSize size)
+{
+    const QByteArray sps = hevcSps(size);
+    const qsizetype at = heic.indexOf("mdat") + 4;
+    const quint32 length = qFromBigEndian<quint32>(heic.constData() + at);
+    qToBigEndian<quint32>(quint32(sps.size()), heic.data() + at);
+    heic.replace(at + 4, sps.size(), sps);
+    qToBigEndian<quint32>(length - quint32(sps.size()) - 4, heic.data() + at + 4 + sps.size());
+    return heic;
+}
+
 } // namespace
 
 class TestPicture : public QObject
@@ -124,6 +169,8 @@ private slots:
     void frameOnCanvas();
     void refused_data();
     void refused();
+    void codedSize_data();
+    void codedSize();
     void cancelled_data();
     void cancelled();
     void requestDefaultsAsLoader_data();
@@ -508,6 +555,9 @@ void TestPicture::refused_data()
         << QStringLiteral("landscape.heic") << QStringLiteral("claim 30 MP");
     QTest::newRow("avif, one coded picture, claims 30 MP")
         << QStringLiteral("portrait.avif") << QStringLiteral("claim 30 MP");
+    // The stream inside codes far more than the file claims, and its decoder goes by that.
+    QTest::newRow("heic codes 8000 x 6000 inside a 800 x 600 claim")
+        << QStringLiteral("landscape.heic") << QStringLiteral("coded");
     QTest::newRow("jpeg is not decoded here") << QStringLiteral("jpeg") << QStringLiteral("none");
     QTest::newRow("missing") << QStringLiteral("missing.png") << QStringLiteral("none");
     QTest::newRow("a folder") << QStringLiteral(".") << QStringLiteral("none");
@@ -525,6 +575,8 @@ void TestPicture::refused()
         // The signature stays, so the format's own decoder meets the damage.
         for (qsizetype i = 16; i < data.size(); ++i)
             data[i] = char((i * 7919) >> 3);
+    } else if (damage == QLatin1String("coded")) {
+        data = withInBandSps(data, QSize(8000, 6000));
     } else if (damage == QLatin1String("chunk")) {
         data.insert(33, QByteArray("\x7f\xff\xff\xf0tEXtComment\0x", 16));
     } else if (damage.startsWith(QLatin1String("claim"))) {
@@ -563,6 +615,42 @@ void TestPicture::refused()
     QVERIFY(!decodeFile(target, DecodeRequest{QSize(400, 300), {}}));
     QVERIFY(!decodeFile(target, DecodeRequest{QSize(), {}}));
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestPicture::codedSize_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("inBand");
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QSize>("coded"); // invalid: not read
+    // The coded size is the stream's own, rounded up to whole coding blocks.
+    QTest::newRow("heic") << "landscape.heic" << QSize() << QByteArray("hvc1") << QSize(800, 600);
+    QTest::newRow("heic with a thumbnail") << "thumbnail.heic" << QSize() << QByteArray("hvc1") << QSize(360, 544);
+    QTest::newRow("grid: its tiles") << "grid.heic" << QSize() << QByteArray("grid") << QSize(512, 512);
+    QTest::newRow("avif") << "portrait.avif" << QSize() << QByteArray("av01") << QSize(360, 540);
+    QTest::newRow("heic, larger in its data")
+        << "landscape.heic" << QSize(8000, 6000) << QByteArray("hvc1") << QSize(8000, 6000);
+    QTest::newRow("heic, smaller in its data")
+        << "landscape.heic" << QSize(64, 64) << QByteArray("hvc1") << QSize(800, 600);
+    QTest::newRow("heic, 0 x 0 in its data") << "landscape.heic" << QSize(0, 0) << QByteArray("hvc1") << QSize();
+}
+
+void TestPicture::codedSize()
+{
+    QFETCH(QString, name);
+    QFETCH(QSize, inBand);
+    QFETCH(QByteArray, type);
+    QFETCH(QSize, coded);
+    QString path = file(name);
+    if (inBand.isValid()) {
+        path = file(QStringLiteral("in-band-") + name);
+        QVERIFY(writeAll(path, withInBandSps(readAll(file(name)), inBand)));
+    }
+    QFile picture(path);
+    QVERIFY(picture.open(QIODevice::ReadOnly));
+    const HeifPrimary primary = readHeifPrimary(picture.handle());
+    QCOMPARE(primary.type, type);
+    QCOMPARE(primary.largestCoded.value_or(QSize()), coded);
 }
 
 void TestPicture::cancelled_data()
