@@ -83,7 +83,7 @@ std::optional<QSize> hevcSpsSize(QByteArrayView nal)
         return std::nullopt;
     const QByteArray raw = withoutEmulationPrevention(nal.sliced(2));
     BitReader reader(raw);
-    reader.skip(4); // sps_video_parameter_set_id
+    reader.skip(4);                            // sps_video_parameter_set_id
     const int subLayers = int(reader.bits(3)); // sps_max_sub_layers_minus1
     reader.skip(1);
     // profile_tier_level: the general profile (88 bits) and level (8), then which sub
@@ -98,7 +98,7 @@ std::optional<QSize> hevcSpsSize(QByteArrayView nal)
         reader.skip(2 * (8 - subLayers));
     for (int i = 0; i < subLayers; ++i)
         reader.skip((profilePresent[i] ? 88 : 0) + (levelPresent[i] ? 8 : 0));
-    reader.golomb(); // sps_seq_parameter_set_id
+    reader.golomb();          // sps_seq_parameter_set_id
     if (reader.golomb() == 3) // chroma_format_idc: 4:4:4 may code its planes apart
         reader.skip(1);
     const quint32 width = reader.golomb();
@@ -117,8 +117,8 @@ std::optional<QSize> av1SequenceSize(QByteArrayView payload)
     } else {
         bool decoderModel = false;
         int bufferDelayBits = 0;
-        if (reader.bits(1)) { // timing_info_present_flag
-            reader.skip(64); // num_units_in_display_tick, time_scale
+        if (reader.bits(1)) {     // timing_info_present_flag
+            reader.skip(64);      // num_units_in_display_tick, time_scale
             if (reader.bits(1)) { // equal_picture_interval: num_ticks_per_picture_minus_1, uvlc()
                 int zeros = 0;
                 while (!reader.failed() && reader.bits(1) == 0)
@@ -135,9 +135,9 @@ std::optional<QSize> av1SequenceSize(QByteArrayView payload)
         const bool initialDisplayDelay = reader.bits(1);
         const int operatingPoints = int(reader.bits(5)) + 1;
         for (int i = 0; i < operatingPoints && !reader.failed(); ++i) {
-            reader.skip(12); // operating_point_idc
+            reader.skip(12);        // operating_point_idc
             if (reader.bits(5) > 7) // seq_level_idx
-                reader.skip(1); // seq_tier
+                reader.skip(1);     // seq_tier
             if (decoderModel && reader.bits(1))
                 reader.skip(2 * bufferDelayBits + 1);
             if (initialDisplayDelay && reader.bits(1))

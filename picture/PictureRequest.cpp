@@ -54,6 +54,8 @@ std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const
         std::optional<Picture> picture = loadPicture(request.path, request.scale, request.area, cancelled);
         if (!picture)
             return std::nullopt;
+        if (!request.takenDate)
+            return DecodedPicture{std::move(*picture), QString()};
         const PictureFormat format = pictureFormat(request.path, false);
         return DecodedPicture{std::move(*picture), takenDateText(takenDateOf(request.path, format))};
     }
@@ -68,7 +70,8 @@ std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const
             picture = Picture{std::move(*fitted), size, QPoint()};
         }
     } else if (format != PictureFormat::Invalid && request.allFormats) {
-        std::optional<QImage> decoded = decodeFile(request.path, {fit ? request.area : QSize(), cancelled, &taken});
+        std::optional<QImage> decoded
+            = decodeFile(request.path, {fit ? request.area : QSize(), cancelled, request.takenDate ? &taken : nullptr});
         if (decoded && fit) {
             const QSize size = decoded->size();
             picture = Picture{std::move(*decoded), size, QPoint()};
@@ -78,7 +81,7 @@ std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const
     }
     if (!picture || isCancelled(cancelled))
         return std::nullopt;
-    if (format != PictureFormat::Heif)
+    if (request.takenDate && format != PictureFormat::Heif)
         taken = takenDateOf(request.path, format);
     return DecodedPicture{std::move(*picture), takenDateText(taken)};
 }

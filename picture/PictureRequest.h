@@ -16,6 +16,7 @@ struct PictureRequest
     double scale = 1.0;      // the preview's scale; a fitted picture ignores it (its area is scaled already)
     bool fit = false;        // the whole picture fitted into `area`; off: its own size, centred and clipped
     bool allFormats = false; // the content picks the decoder; off: only ".bmp", ".jpg", ".jpeg" by name
+    bool takenDate = false;  // the day the photo was taken read as well; off: left empty
 };
 
 struct DecodedPicture
@@ -30,6 +31,6 @@ struct DecodedPicture
 // centred by the area like any other. `allFormats`: JPEG and BMP go through the loader
 // above, PNG, GIF, TIFF, WebP and HEIF through decodeFile, whatever the names; at their
 // own size the others are centred and clipped like a JPEG (and reduced by an area
-// average when `scale` is not 1). The date comes from the file's EXIF (takenDateOf; a
-// HEIF's from its decode). Invalid as the decoders say, or once `cancelled` says so.
+// average when `scale` is not 1). The date, when asked for, comes from the file's EXIF
+// (takenDateOf; a HEIF's from its decode). Invalid as the decoders say, or once `cancelled` says so.
 std::optional<DecodedPicture> decodePicture(const PictureRequest &request, const CancelCheck &cancelled = {});

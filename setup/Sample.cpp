@@ -70,7 +70,7 @@ void TSampleForm::SetDisp(const SampleContent &content)
         pnlBase->setTakenDate(QString());
     } else {
         m_decoder.request(
-            {content.picture, imgA->deviceSize(), 1.0, content.photo.fitPicture, content.photo.allFormats});
+            {content.picture, imgA->deviceSize(), 1.0, content.photo.fitPicture, content.photo.allFormats, m_showDate});
     }
 
     pnlBase->setClockColor(toQColor(clockColorOf(content.clockColor)));

@@ -36,7 +36,7 @@ Slideshow::~Slideshow() = default;
 
 std::optional<DecodedPicture> Slideshow::decodePictureFile(const PictureJob &job, const CancelCheck &cancelled)
 {
-    return decodePicture({job.path, job.visible, job.scale, job.fit, job.allFormats}, cancelled);
+    return decodePicture({job.path, job.visible, job.scale, job.fit, job.allFormats, job.takenDate}, cancelled);
 }
 
 void Slideshow::reset()
@@ -201,7 +201,7 @@ QString Slideshow::nextPath() const
 Slideshow::PictureJob Slideshow::nextJob() const
 {
     const ImageView *target = NextSide == 0 ? m_parts.frame.imgA : m_parts.frame.imgB;
-    return {nextPath(), Scale, target->deviceSize(), m_options.fitPicture, m_options.allFormats};
+    return {nextPath(), Scale, target->deviceSize(), m_options.fitPicture, m_options.allFormats, m_options.showDate};
 }
 
 void Slideshow::decodeAhead()
@@ -246,8 +246,8 @@ std::optional<Picture> Slideshow::nextPicture(QSize visible)
         return std::nullopt; // every picture went while the show ran
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
-    std::optional<DecodedPicture> decoded
-        = this->decoded({PictureList.at(PictureIndex), Scale, visible, m_options.fitPicture, m_options.allFormats});
+    std::optional<DecodedPicture> decoded = this->decoded(
+        {PictureList.at(PictureIndex), Scale, visible, m_options.fitPicture, m_options.allFormats, m_options.showDate});
     m_incomingDate = decoded && m_options.showDate ? decoded->takenDate : QString();
     std::optional<Picture> picture;
     if (decoded)

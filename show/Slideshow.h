@@ -38,6 +38,7 @@ public:
         QSize visible;
         bool fit = false;
         bool allFormats = false;
+        bool takenDate = false;
         bool operator==(const PictureJob &) const = default;
     };
     using Decoder = DecodeThread<PictureJob, DecodedPicture>;

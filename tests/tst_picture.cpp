@@ -860,16 +860,20 @@ void TestPicture::takenDate_data()
     QTest::addColumn<bool>("fit");
     QTest::addColumn<bool>("allFormats");
     QTest::addColumn<QString>("date");
+    QTest::addColumn<bool>("asked");
     const QString day = QStringLiteral("2019年8月14日");
-    QTest::newRow("jpeg") << "dated.jpg" << false << false << day;
-    QTest::newRow("jpeg, fitted") << "dated.jpg" << true << false << day;
-    QTest::newRow("jpeg, all formats") << "dated.jpg" << true << true << day;
-    QTest::newRow("webp") << "dated.webp" << true << true << day;
-    QTest::newRow("heic") << "dated.heic" << false << true << day;
-    QTest::newRow("png") << "dated.png" << true << true << day;
-    QTest::newRow("png without EXIF") << "landscape.png" << true << true << QString();
-    QTest::newRow("jpeg without EXIF") << "landscape.jpg" << false << false << QString();
-    QTest::newRow("bmp") << "landscape.bmp" << true << true << QString();
+    QTest::newRow("jpeg") << "dated.jpg" << false << false << day << true;
+    QTest::newRow("jpeg, fitted") << "dated.jpg" << true << false << day << true;
+    QTest::newRow("jpeg, all formats") << "dated.jpg" << true << true << day << true;
+    QTest::newRow("webp") << "dated.webp" << true << true << day << true;
+    QTest::newRow("heic") << "dated.heic" << false << true << day << true;
+    QTest::newRow("png") << "dated.png" << true << true << day << true;
+    QTest::newRow("png without EXIF") << "landscape.png" << true << true << QString() << true;
+    QTest::newRow("jpeg without EXIF") << "landscape.jpg" << false << false << QString() << true;
+    QTest::newRow("bmp") << "landscape.bmp" << true << true << QString() << true;
+    // Read only for a frame that shows it.
+    QTest::newRow("jpeg, not asked") << "dated.jpg" << false << false << QString() << false;
+    QTest::newRow("heic, not asked") << "dated.heic" << false << true << QString() << false;
 }
 
 void TestPicture::takenDate()
@@ -878,7 +882,8 @@ void TestPicture::takenDate()
     QFETCH(bool, fit);
     QFETCH(bool, allFormats);
     QFETCH(QString, date);
-    const auto decoded = decodePicture({file(name), QSize(400, 300), 1.0, fit, allFormats});
+    QFETCH(bool, asked);
+    const auto decoded = decodePicture({file(name), QSize(400, 300), 1.0, fit, allFormats, asked});
     QVERIFY(decoded);
     QCOMPARE(decoded->takenDate, date);
 }
