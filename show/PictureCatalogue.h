@@ -15,7 +15,7 @@
 QStringList listPictureFiles(const QString &folder, bool allFormats = false);
 
 // Whether a name passes the extension test.
-bool isPictureFileName(const QString &name, bool allFormats = false);
+bool isPictureFileName(QStringView name, bool allFormats = false);
 
 // Paths in the order the rule sorts pictures: the whole path without regard to case in
 // the user's locale. The walk orders sub-folders by it too.
