@@ -10,7 +10,6 @@
 #include "platform/TerminationSignal.h"
 #include "show/PictureCatalogue.h"
 
-#include <QCollator>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -40,14 +39,8 @@ constexpr double kTimeGoal = 1.5;    // at most this many times find's time
 constexpr double kMemoryGoalMb = 30; // the catalogue's heap
 constexpr double kTerminationGoalMs = 200;
 
-// Sub-folders in the locale's case-blind order, as the pictures of a folder are.
-const FolderRule kRule{[](const QString &folder) { return listPictureFiles(folder); },
-                       [](QStringList paths) {
-                           QCollator collator;
-                           collator.setCaseSensitivity(Qt::CaseInsensitive);
-                           std::sort(paths.begin(), paths.end(), collator);
-                           return paths;
-                       }};
+// The show's own rule, as a slot with the picture options off walks with it.
+const FolderRule kRule = pictureFolderRule();
 
 bool makeFolder(const QString &folder)
 {

@@ -3,8 +3,9 @@
 #include "platform/TerminationSignal.h"
 
 #include <QFile>
-#include <QStringBuilder>
+#include <QScopeGuard>
 
+#include <algorithm>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,15 +26,42 @@ struct FolderIdHash
     size_t operator()(const FolderId &id) const { return std::hash<ino_t>()(id.inode) * 31 + size_t(id.device); }
 };
 
-// A name as the folder listing gives it: a byte order mark at its start is a character
-// like any other, where the decoder would drop it.
-QString nameText(QByteArrayView name)
+// A name as the folder listing gives it, into `text` (used again for every entry of a
+// tree, so that a name that turns out to be neither picture nor folder costs no
+// allocation); false for a name that is not UTF-8. A byte order mark at its start is a
+// character like any other, where the decoder would drop it.
+bool nameText(QByteArrayView name, QString &text)
 {
+    if (std::all_of(name.begin(), name.end(), [](char byte) { return uchar(byte) < 0x80; })) {
+        text.resize(name.size());
+        std::copy(name.begin(), name.end(), reinterpret_cast<char16_t *>(text.data()));
+        return true;
+    }
+    if (!name.isValidUtf8())
+        return false;
     const QByteArrayView byteOrderMark("\xEF\xBB\xBF");
     if (name.startsWith(byteOrderMark))
-        return QChar(QChar::ByteOrderMark) + QString::fromUtf8(name.sliced(byteOrderMark.size()));
-    return QString::fromUtf8(name);
+        text = QChar(QChar::ByteOrderMark) + QString::fromUtf8(name.sliced(byteOrderMark.size()));
+    else
+        text = QString::fromUtf8(name);
+    return true;
 }
+
+// The catalogue keeps its paths for the whole run, so each is allocated once at its exact
+// length (QString's own sum of two texts would keep room to grow).
+QString joined(QStringView prefix, QStringView name)
+{
+    QString path(prefix.size() + name.size(), Qt::Uninitialized);
+    std::copy(name.begin(), name.end(), std::copy(prefix.begin(), prefix.end(), path.begin()));
+    return path;
+}
+
+// What one reading of a folder gives, in the listing's order.
+struct FolderEntries
+{
+    QStringList pictures;
+    QStringList subFolders; // those the walk may enter
+};
 
 class Walker
 {
@@ -44,33 +72,23 @@ public:
     {
         if (stopped())
             return;
-        // The folder is opened once, and its sub-folders are read from that very folder,
-        // even if a rename swaps the path in between.
-        DIR *dir = ::opendir(QFile::encodeName(folder).constData());
-        if (!dir)
+        FolderEntries entries;
+        if (!read(folder, level < kMaxFolderLevels, entries))
             return;
-        struct stat status;
-        if (::fstat(::dirfd(dir), &status) != 0 || !m_seen.insert({status.st_dev, status.st_ino}).second) {
-            ::closedir(dir);
-            return;
-        }
-        const QStringList pictures = m_rule.pictures(folder);
-        if (!pictures.isEmpty()) {
-            // The catalogue stays for the whole run, and a path built by concatenation
-            // holds room for twice its length.
-            for (QString picture : pictures) {
-                picture.squeeze();
-                m_result.pictures << picture;
-            }
+        if (!entries.pictures.isEmpty()) {
+            QStringList pictures = m_rule.sorted(std::move(entries.pictures));
+            // A sort that SIGTERM cut short gives nothing.
+            if (stopped())
+                return;
             if (!m_reported && m_hooks.firstPictures) {
                 m_reported = true;
                 m_hooks.firstPictures(pictures);
             }
+            m_result.pictures.append(std::move(pictures));
         }
-        const QStringList subFolders
-            = m_rule.sorted(level < kMaxFolderLevels ? subFolderPaths(folder, dir) : QStringList());
-        ::closedir(dir);
-        for (const QString &subFolder : subFolders) {
+        if (entries.subFolders.isEmpty())
+            return;
+        for (const QString &subFolder : m_rule.sorted(std::move(entries.subFolders))) {
             walk(subFolder, level + 1);
             if (m_result.cancelled)
                 return;
@@ -87,34 +105,53 @@ public:
     WalkResult take() { return std::move(m_result); }
 
 private:
-    // The folder's sub-folders that the walk may enter.
-    QStringList subFolderPaths(const QString &folder, DIR *dir)
+    // The folder's pictures and sub-folders, from one reading of it, as `find` reads it;
+    // false for a folder that cannot be read, one already walked, or a walk that ends
+    // while it is read.
+    bool read(const QString &folder, bool withSubFolders, FolderEntries &entries)
     {
-        QStringList paths;
-        while (!stopped()) {
-            const dirent *entry = ::readdir(dir);
-            if (!entry)
-                break;
-            // "." and ".." start with a dot as well.
+        DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+        if (!dir)
+            return false;
+        const auto closing = qScopeGuard([dir] { ::closedir(dir); });
+        struct stat status;
+        if (::fstat(::dirfd(dir), &status) != 0 || !m_seen.insert({status.st_dev, status.st_ino}).second)
+            return false;
+        const QString prefix = folder + QLatin1Char('/');
+        while (const dirent *entry = ::readdir(dir)) {
+            if (stopped())
+                return false;
             const QByteArrayView name(entry->d_name);
-            if (name.startsWith('.') || !name.isValidUtf8())
+            if (name == "." || name == ".." || !nameText(name, m_name))
                 continue;
-            bool isFolder = entry->d_type == DT_DIR;
-            // Only links and file systems that do not give the kind cost a stat.
-            if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-                struct stat status;
-                isFolder = ::fstatat(::dirfd(dir), entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
-            }
-            if (isFolder)
-                paths << QString(folder % QLatin1Char('/') % nameText(name));
+            const bool picture = m_rule.isPicture(m_name);
+            // "." and ".." start with a dot as well.
+            const bool subFolder = withSubFolders && !name.startsWith('.') && isFolder(dir, entry);
+            if (!picture && !subFolder)
+                continue;
+            const QString path = joined(prefix, m_name);
+            if (picture)
+                entries.pictures << path;
+            if (subFolder)
+                entries.subFolders << path;
         }
-        return paths;
+        return true;
+    }
+
+    static bool isFolder(DIR *dir, const dirent *entry)
+    {
+        // Only links and file systems that do not give the kind cost a stat.
+        if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            return entry->d_type == DT_DIR;
+        struct stat status;
+        return ::fstatat(::dirfd(dir), entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
     }
 
     const FolderRule &m_rule;
     const WalkHooks &m_hooks;
     std::unordered_set<FolderId, FolderIdHash> m_seen;
     WalkResult m_result;
+    QString m_name;
     bool m_reported = false;
 };
 

@@ -2,9 +2,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <functional>
 
-// How one folder's own pictures are listed and how names are ordered (both are needed);
+// How one folder's own pictures are listed and how names are ordered (all are needed);
 // the walk applies the same rule in every folder of a tree, so the show's own listing
 // rule is what it is given.
 struct FolderRule
@@ -12,7 +13,13 @@ struct FolderRule
     // The pictures of one folder (its own entries; sub-folders are not entered), each as
     // folder text + "/" + name, in the order they show.
     std::function<QStringList(const QString &folder)> pictures;
-    // Paths of one folder's sub-folders in the same name order as its pictures.
+    // Whether an entry of a folder is one of those pictures, by its name alone. A walk
+    // reads each folder once for both its pictures and its sub-folders, so it picks the
+    // pictures by this and orders them by `sorted`: the two together list what
+    // `pictures` lists.
+    std::function<bool(QStringView name)> isPicture;
+    // Paths of one folder's entries in the order its pictures show; the walk orders
+    // sub-folders by it too.
     std::function<QStringList(QStringList paths)> sorted;
 };
 

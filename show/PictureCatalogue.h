@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCollator>
 #include <QString>
 #include <QStringList>
 
@@ -15,11 +16,14 @@
 QStringList listPictureFiles(const QString &folder, bool allFormats = false);
 
 // Whether a name passes the extension test.
-bool isPictureFileName(const QString &name, bool allFormats = false);
+bool isPictureFileName(QStringView name, bool allFormats = false);
+
+// The comparison of the order below: the user's locale, without regard to case.
+QCollator picturePathCollator();
 
 // Paths in the order the rule sorts pictures: the whole path without regard to case in
 // the user's locale. The walk orders sub-folders by it too.
-QStringList sortedPicturePaths(QStringList paths);
+QStringList sortedPicturePaths(QStringList paths, const QCollator &collator = picturePathCollator());
 
 // The rule above for a walk over a folder tree.
 FolderRule pictureFolderRule(bool allFormats = false);

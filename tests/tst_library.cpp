@@ -24,6 +24,7 @@ namespace {
 // The show's rule in every folder; sub-folders in a case-blind order, which agrees with
 // the locale's for the plain names used here.
 const FolderRule kRule{[](const QString &folder) { return listPictureFiles(folder); },
+                       [](QStringView name) { return isPictureFileName(name); },
                        [](QStringList paths) {
                            std::sort(paths.begin(), paths.end(), [](const QString &a, const QString &b) {
                                return QString::compare(a, b, Qt::CaseInsensitive) < 0;
