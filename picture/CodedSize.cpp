@@ -106,6 +106,28 @@ std::optional<QSize> hevcSpsSize(QByteArrayView nal)
     return sizeOf(width, height, reader.failed());
 }
 
+std::optional<ObuHeader> av1ObuHeader(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return std::nullopt;
+    const quint8 first = quint8(bytes[0]);
+    ObuHeader header{(first >> 3) & 15, 1 + ((first >> 2) & 1), std::nullopt};
+    if (!(first & 2))
+        return header;
+    // leb128: seven bits a byte, least significant first.
+    quint64 size = 0;
+    for (int shift = 0;; shift += 7) {
+        if (header.length >= bytes.size() || shift > 56)
+            return std::nullopt;
+        const quint8 byte = quint8(bytes[header.length++]);
+        size |= quint64(byte & 0x7f) << shift;
+        if (!(byte & 0x80))
+            break;
+    }
+    header.payload = size;
+    return header;
+}
+
 std::optional<QSize> av1SequenceSize(QByteArrayView payload)
 {
     BitReader reader(payload);

@@ -18,5 +18,15 @@ std::optional<QSize> hevcSpsSize(QByteArrayView nal);
 // max_frame_width x max_frame_height, which every frame of the stream keeps within.
 std::optional<QSize> av1SequenceSize(QByteArrayView payload);
 
+// An AV1 OBU's header: its type, its length with the size field, and the payload's size
+// (none: the OBU runs to the end of its data). Empty when `bytes` end within the header.
+struct ObuHeader
+{
+    int type = 0;
+    qsizetype length = 0;
+    std::optional<quint64> payload;
+};
+std::optional<ObuHeader> av1ObuHeader(QByteArrayView bytes);
+
 constexpr int kHevcSpsType = 33;
 constexpr int kAv1SequenceHeaderType = 1;

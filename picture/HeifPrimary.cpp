@@ -249,24 +249,12 @@ std::optional<QSize> inBandSize(const ItemData &item, bool hevc)
             length = qFromBigEndian<quint32>(head.constData());
             type = (quint8(head[4]) >> 1) & 0x3f;
         } else {
-            if (head.isEmpty())
-                break;
-            type = (quint8(head[0]) >> 3) & 15;
-            headerLength = 1 + ((quint8(head[0]) >> 2) & 1);
-            if (quint8(head[0]) & 2) {
-                // leb128: seven bits a byte, least significant first.
-                int shift = 0;
-                for (;; shift += 7) {
-                    if (headerLength >= quint64(head.size()) || shift > 56)
-                        return std::nullopt;
-                    const quint8 byte = quint8(head[qsizetype(headerLength++)]);
-                    length |= quint64(byte & 0x7f) << shift;
-                    if (!(byte & 0x80))
-                        break;
-                }
-            } else {
-                length = size - at - std::min(size - at, headerLength);
-            }
+            const std::optional<ObuHeader> header = av1ObuHeader(head);
+            if (!header)
+                return std::nullopt;
+            type = header->type;
+            headerLength = quint64(header->length);
+            length = header->payload.value_or(size - at - std::min(size - at, headerLength));
         }
         if (length > size - at - std::min(size - at, headerLength))
             break;
@@ -295,22 +283,12 @@ std::optional<QSize> configuredSize(const TiffReader &data, const Box &config)
         // Four bytes of profile and level, then whole OBUs, each with its size.
         size_t at = config.begin + 4;
         while (at < config.end) {
-            const quint8 header = data.data[at];
-            size_t next = at + 1 + ((header >> 2) & 1);
-            quint64 length = 0;
-            if (!(header & 2))
+            const std::optional<ObuHeader> header = av1ObuHeader(bytes(at, config.end - at));
+            if (!header || !header->payload || *header->payload > config.end - at - size_t(header->length))
                 return std::nullopt;
-            for (int shift = 0;; shift += 7) {
-                if (next >= config.end || shift > 56)
-                    return std::nullopt;
-                const quint8 byte = data.data[next++];
-                length |= quint64(byte & 0x7f) << shift;
-                if (!(byte & 0x80))
-                    break;
-            }
-            if (length > config.end - next)
-                return std::nullopt;
-            if (((header >> 3) & 15) == kAv1SequenceHeaderType) {
+            const size_t next = at + size_t(header->length);
+            const quint64 length = *header->payload;
+            if (header->type == kAv1SequenceHeaderType) {
                 const std::optional<QSize> coded = av1SequenceSize(bytes(next, size_t(length)));
                 if (!coded)
                     return std::nullopt;
