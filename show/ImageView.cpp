@@ -1,5 +1,8 @@
 #include "show/ImageView.h"
 
+#include "show/RectanglePaint.h"
+
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -154,7 +157,7 @@ QSize ImageView::deviceSize() const
     return QSize(qRound(width() * ratio), qRound(height() * ratio));
 }
 
-void ImageView::paintEvent(QPaintEvent *)
+void ImageView::paintEvent(QPaintEvent *event)
 {
     if (!m_picture || m_picture->pixels.isNull())
         return;
@@ -169,7 +172,7 @@ void ImageView::paintEvent(QPaintEvent *)
         }
         if (m_stretched.size() != size())
             m_stretched = stretched(m_picture->pixels, size());
-        painter.drawImage(0, 0, m_stretched);
+        paintByRectangles(painter, event->region(), [&] { painter.drawImage(0, 0, m_stretched); });
         return;
     }
     // A photo is never enlarged: it is centred in the area's device pixels and drawn one
