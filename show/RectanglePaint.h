@@ -13,8 +13,7 @@
 // overlap, so every pixel is painted once, as before. At a fractional pixel ratio a
 // clip's rectangle and the region's would round to device pixels differently, which could
 // leave a seam: there the region is painted whole.
-template <typename Paint>
-void paintByRectangles(QPainter &painter, const QRegion &region, Paint paint)
+template <typename Paint> void paintByRectangles(QPainter &painter, const QRegion &region, Paint paint)
 {
     const qreal ratio = painter.device()->devicePixelRatioF();
     if (region.rectCount() <= 1 || ratio != std::floor(ratio)) {
