@@ -6,6 +6,7 @@
 #include "platform/TerminationSignal.h"
 
 #include <QApplication>
+#include <QBitmap>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QFile>
@@ -17,6 +18,16 @@
 
 namespace {
 
+// Qt's blank cursor is first looked for in the cursor themes, a dozen files on the way
+// to the first frame, before Qt makes one of its own; a cursor of an empty bitmap is made
+// at once and shows the same nothing.
+QCursor blankCursor()
+{
+    QBitmap empty(16, 16);
+    empty.clear();
+    return QCursor(empty, empty);
+}
+
 class LinuxPlatform final : public Platform
 {
 public:
@@ -27,7 +38,7 @@ public:
         const bool hidden = m_cursorCount < 0;
         if (hidden != wasHidden && qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
             if (hidden)
-                QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
+                QGuiApplication::setOverrideCursor(blankCursor());
             else
                 QGuiApplication::restoreOverrideCursor();
         }

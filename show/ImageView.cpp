@@ -1,8 +1,12 @@
 #include "show/ImageView.h"
 
+#include "show/RectanglePaint.h"
+
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 ImageView::ImageView(QWidget *parent) : QWidget(parent)
@@ -51,9 +55,9 @@ QImage ImageView::stretched(const QImage &picture, QSize size)
     // here straight into 32-bit pixels. The pixels are those of Qt's plain stretch, which
     // for a colour table steps through the source in fixed point: target column x takes
     // source column (m / 2 + x m) / 4096, with m the inverse scale times 4096, truncated,
-    // and rows alike. A table of the columns and a colour look-up a pixel make it several
-    // times faster than the stretch and the conversion after it, on the way to the first
-    // frame.
+    // and rows alike. A table of the columns, a colour look-up a source pixel and a copy
+    // of each repeated row make it many times faster than the stretch and the conversion
+    // after it, on the way to the first frame.
     const int width = picture.width();
     const int height = picture.height();
     // Positions are kept in 32 bits with 12 of them for the fraction: a side of 2^18 pixels
@@ -71,15 +75,24 @@ QImage ImageView::stretched(const QImage &picture, QSize size)
     const quint32 xStep = step(inverse.m11());
     const quint32 yStep = step(inverse.m22());
     // A column or row that falls outside the source keeps the colour of index 0, as in
-    // Qt's stretch; with these scales none does.
+    // Qt's stretch; with these scales none does. Such a column reads the extra last
+    // entry of a row's colours, which holds that colour.
     std::vector<int> columns(size_t(size.width()));
     quint32 at = start(inverse.dx(), xStep);
     for (int x = 0; x < size.width(); ++x, at += xStep)
-        columns[size_t(x)] = at < quint32(width) << 12 ? int(at >> 12) : -1;
+        columns[size_t(x)] = at < quint32(width) << 12 ? int(at >> 12) : width;
     const QList<QRgb> colours = picture.colorTable();
     QImage result(size, QImage::Format_RGB32);
     if (result.isNull())
         return {};
+    // An enlarged row repeats the source row before it: it is copied rather than built
+    // again; and a widened row is built from its source pixels' colours, looked up once
+    // each.
+    const bool enlarged = size.width() >= width;
+    std::vector<QRgb> rowColours(enlarged ? size_t(width) + 1 : 0, colours.at(0));
+    const size_t rowBytes = size_t(size.width()) * sizeof(QRgb);
+    const QRgb *built = nullptr;
+    int builtRow = -1;
     at = start(inverse.dy(), yStep);
     for (int y = 0; y < size.height(); ++y, at += yStep) {
         auto *line = reinterpret_cast<QRgb *>(result.scanLine(y));
@@ -87,9 +100,23 @@ QImage ImageView::stretched(const QImage &picture, QSize size)
             std::fill(line, line + size.width(), colours.at(0));
             continue;
         }
-        const uchar *source = picture.constScanLine(int(at >> 12));
-        for (int x = 0; x < size.width(); ++x)
-            line[x] = colours.at(columns[size_t(x)] < 0 ? 0 : source[columns[size_t(x)]]);
+        const int row = int(at >> 12);
+        if (row == builtRow) {
+            std::memcpy(line, built, rowBytes);
+            continue;
+        }
+        const uchar *source = picture.constScanLine(row);
+        if (enlarged) {
+            for (int x = 0; x < width; ++x)
+                rowColours[size_t(x)] = colours.at(source[x]);
+            for (int x = 0; x < size.width(); ++x)
+                line[x] = rowColours[size_t(columns[size_t(x)])];
+        } else {
+            for (int x = 0; x < size.width(); ++x)
+                line[x] = columns[size_t(x)] < width ? colours.at(source[columns[size_t(x)]]) : colours.at(0);
+        }
+        built = line;
+        builtRow = row;
     }
     return result;
 }
@@ -130,7 +157,7 @@ QSize ImageView::deviceSize() const
     return QSize(qRound(width() * ratio), qRound(height() * ratio));
 }
 
-void ImageView::paintEvent(QPaintEvent *)
+void ImageView::paintEvent(QPaintEvent *event)
 {
     if (!m_picture || m_picture->pixels.isNull())
         return;
@@ -145,7 +172,7 @@ void ImageView::paintEvent(QPaintEvent *)
         }
         if (m_stretched.size() != size())
             m_stretched = stretched(m_picture->pixels, size());
-        painter.drawImage(0, 0, m_stretched);
+        paintByRectangles(painter, event->region(), [&] { painter.drawImage(0, 0, m_stretched); });
         return;
     }
     // A photo is never enlarged: it is centred in the area's device pixels and drawn one

@@ -1,5 +1,8 @@
 #include "show/Panel.h"
 
+#include "show/RectanglePaint.h"
+
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace {
@@ -91,9 +94,14 @@ QRect Panel::clientRect() const
     return rect().adjusted(inset, inset, -inset, -inset);
 }
 
-void Panel::paintEvent(QPaintEvent *)
+void Panel::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
+    paintByRectangles(painter, event->region(), [this, &painter] { paint(painter); });
+}
+
+void Panel::paint(QPainter &painter) const
+{
     QRect r = rect();
     if (m_borderLine) {
         painter.fillRect(r, QColor::fromRgb(WindowFrame));

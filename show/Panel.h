@@ -63,6 +63,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void paint(QPainter &painter) const;
+
     Bevel m_bevelOuter = Raised;
     Bevel m_bevelInner = None;
     int m_bevelWidth = 1;

@@ -17,6 +17,9 @@
 #include <QtTest>
 
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+
+#include <algorithm>
 
 #include <array>
 #include <cmath>
@@ -149,6 +152,22 @@ void warpPointer(int x, int y)
 {
     xcb_warp_pointer(connection(), XCB_NONE, rootWindow(), 0, 0, 0, 0, qint16(x), qint16(y));
     xcb_flush(connection());
+}
+
+// Whether the pointer shows nothing where it stands: every pixel of the server's cursor
+// image is fully transparent.
+bool pointerHidden()
+{
+    std::free(xcb_xfixes_query_version_reply(connection(), xcb_xfixes_query_version(connection(), 4, 0), nullptr));
+    xcb_xfixes_get_cursor_image_reply_t *reply
+        = xcb_xfixes_get_cursor_image_reply(connection(), xcb_xfixes_get_cursor_image(connection()), nullptr);
+    if (!reply)
+        return false;
+    const uint32_t *pixels = xcb_xfixes_get_cursor_image_cursor_image(reply);
+    const bool hidden = std::all_of(pixels, pixels + xcb_xfixes_get_cursor_image_cursor_image_length(reply),
+                                    [](uint32_t pixel) { return qAlpha(pixel) == 0; });
+    std::free(reply);
+    return hidden;
 }
 
 // Part of the root window as the server has it, across every monitor (a screen's grab
@@ -409,12 +428,14 @@ private slots:
         QFETCH(QString, input);
         // The saver's window appears under the pointer, which gives it the first position.
         warpPointer(300, 300);
+        QVERIFY(!pointerHidden());
         QProcess saver;
         startSaver(saver, {QStringLiteral("/s")});
         QTRY_VERIFY_WITH_TIMEOUT(shownWindow() != 0, 10000);
         const xcb_window_t window = shownWindow();
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QTRY_VERIFY_WITH_TIMEOUT(count(screenArea(screen).scaled(256, 192), isGold) > 20, 10000);
+        QVERIFY(pointerHidden());
         if (input == QLatin1String("key")) {
             sendKey(window);
         } else {
