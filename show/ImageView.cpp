@@ -1,5 +1,6 @@
 #include "show/ImageView.h"
 
+#include "platform/LargePageImage.h"
 #include "show/RectanglePaint.h"
 
 #include <QPaintEvent>
@@ -82,7 +83,7 @@ QImage ImageView::stretched(const QImage &picture, QSize size)
     for (int x = 0; x < size.width(); ++x, at += xStep)
         columns[size_t(x)] = at < quint32(width) << 12 ? int(at >> 12) : width;
     const QList<QRgb> colours = picture.colorTable();
-    QImage result(size, QImage::Format_RGB32);
+    QImage result = largePageImage(size);
     if (result.isNull())
         return {};
     // An enlarged row repeats the source row before it: it is copied rather than built
