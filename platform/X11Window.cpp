@@ -25,6 +25,12 @@ xcb_connection_t *x11Connection()
 
 } // namespace
 
+void waitForX11Server()
+{
+    if (xcb_connection_t *connection = x11Connection())
+        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
 std::optional<QSize> x11WindowSize(quint32 window)
 {
     xcb_connection_t *connection = x11Connection();

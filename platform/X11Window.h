@@ -11,6 +11,10 @@ class QWidget;
 // the server is asked directly.)
 std::optional<QSize> x11WindowSize(quint32 window);
 
+// Returns once the X server has handled every request sent so far (a round trip), so
+// that what was drawn is on its screen; at once when the program does not run on X11.
+void waitForX11Server();
+
 // Makes `widget`'s native window a child of the X11 window `parent`. False when the
 // program does not run on X11 or the parent cannot be wrapped.
 bool embedIntoX11Window(QWidget *widget, quint32 parent);

@@ -275,10 +275,17 @@ void TPantelForm::FormDestroy()
 
 void TPantelForm::paintEvent(QPaintEvent *)
 {
-    // Queued: the rest of the start-up runs once this frame has gone to the screen.
+    // Queued: the rest of the start-up runs once this frame has gone to the X server, and
+    // the server has drawn it, so that the fonts, the catalogue and the first picture do
+    // not take the processor from the server while it draws.
     if (std::exchange(m_showPending, false)) {
         startupMark("paint");
         QMetaObject::invokeMethod(
-            this, [this] { runGuarded([this] { startShow(); }); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                waitForX11Server();
+                runGuarded([this] { startShow(); });
+            },
+            Qt::QueuedConnection);
     }
 }
