@@ -33,6 +33,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -121,30 +122,38 @@ bool screenShowsSomething(const Screen &screen)
 // Waits until the screen shows something (or nothing), looking at it each time the
 // server reports drawing on it. A look costs the server about as much as drawing a
 // frame, so looking without cause would take the processor from the program measured.
-bool waitFor(const Screen &screen, bool something, Clock::time_point deadline)
+// Gives the moment the server reported the drawing that the look then found (the look's
+// own few milliseconds, a copy of the whole screen, are not the program's), or the look's
+// when no report came before it; none at the deadline.
+std::optional<Clock::time_point> waitFor(const Screen &screen, bool something, Clock::time_point deadline)
 {
+    Clock::time_point reported{};
     for (;;) {
         // Cleared before the look: drawing after it is reported again.
         xcb_damage_subtract(screen.connection, screen.damage, XCB_NONE, XCB_NONE);
         xcb_flush(screen.connection);
         if (screenShowsSomething(screen) == something)
-            return true;
+            return reported == Clock::time_point{} ? Clock::now() : reported;
         bool drawn = false;
+        reported = {};
         while (!drawn) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
-                return false;
+                return std::nullopt;
             pollfd descriptor{xcb_get_file_descriptor(screen.connection), POLLIN, 0};
             // A look now and then all the same, in case a report went astray.
             poll(&descriptor, 1, int(std::min<long long>(left.count(), 50)));
             if (!(descriptor.revents & POLLIN))
                 break;
+            const Clock::time_point arrived = Clock::now();
             while (xcb_generic_event_t *event = xcb_poll_for_event(screen.connection)) {
                 drawn = drawn || (event->response_type & 0x7F) == screen.damageNotify;
                 std::free(event);
             }
+            if (drawn)
+                reported = arrived;
             if (xcb_connection_has_error(screen.connection))
-                return false;
+                return std::nullopt;
         }
     }
 }
@@ -192,8 +201,9 @@ Run timeToFirstFrame(const Screen &screen, const std::vector<std::string> &argum
     pid_t child = 0;
     if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return {};
-    const bool shown = waitFor(screen, true, start + std::chrono::seconds(10));
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const std::optional<Clock::time_point> shownAt = waitFor(screen, true, start + std::chrono::seconds(10));
+    const bool shown = shownAt.has_value();
+    const double ms = std::chrono::duration<double, std::milli>(shownAt.value_or(Clock::now()) - start).count();
     kill(child, SIGTERM);
     int status = 0;
     waitpid(child, &status, 0);
