@@ -5,6 +5,7 @@
 
 #include <QtEndian>
 
+#include <QHash>
 #include <QList>
 
 #include <algorithm>
@@ -107,13 +108,17 @@ struct Extent
     quint64 length = 0;
 };
 
-// The extents of item `id`'s data; empty when 'iloc' does not say in a form read here.
-QList<Extent> extentsOf(const TiffReader &data, const Box &iloc, quint32 id)
+// An item with more extents than this is no picture written by a camera or a phone.
+constexpr int kMaxExtents = 64;
+
+// Each item's extents as 'iloc' gives them, read once; empty when 'iloc' does not say in
+// a form read here, names an item twice, or splits one into more than kMaxExtents.
+std::optional<QHash<quint32, QList<Extent>>> itemExtents(const TiffReader &data, const Box &iloc)
 {
     size_t at = iloc.begin;
     const auto fits = [&](size_t bytes) { return at <= iloc.end && iloc.end - at >= bytes; };
     if (!fits(8))
-        return {};
+        return std::nullopt;
     const int version = data.data[at];
     const int offsetSize = data.data[at + 4] >> 4, lengthSize = data.data[at + 4] & 15;
     const int baseSize = data.data[at + 5] >> 4, indexSize = version >= 1 ? data.data[at + 5] & 15 : 0;
@@ -121,10 +126,11 @@ QList<Extent> extentsOf(const TiffReader &data, const Box &iloc, quint32 id)
     at += 6;
     const quint32 count = wide ? (fits(4) ? data.u32(at) : 0) : data.u16(at);
     at += wide ? 4 : 2;
+    QHash<quint32, QList<Extent>> items;
     for (quint32 i = 0; i < count; ++i) {
         const size_t fixed = (wide ? 4 : 2) + (version >= 1 ? 2 : 0) + 2 + size_t(baseSize) + 2;
         if (!fits(fixed))
-            return {};
+            return std::nullopt;
         const quint32 item = wide ? data.u32(at) : data.u16(at);
         at += wide ? 4 : 2;
         const int method = version >= 1 ? data.u16(at) & 15 : 0;
@@ -134,18 +140,14 @@ QList<Extent> extentsOf(const TiffReader &data, const Box &iloc, quint32 id)
         const quint16 extents = data.u16(at);
         at += 2;
         const size_t extentSize = size_t(indexSize) + size_t(offsetSize) + size_t(lengthSize);
-        if (!fits(extentSize * extents))
-            return {};
-        if (item == id) {
-            QList<Extent> result;
-            for (quint16 e = 0; e < extents; ++e, at += extentSize)
-                result.append({method, base + number(data, at + size_t(indexSize), offsetSize),
-                               number(data, at + size_t(indexSize) + size_t(offsetSize), lengthSize)});
-            return result;
-        }
-        at += extentSize * extents;
+        if (extents > kMaxExtents || !fits(extentSize * extents) || items.contains(item))
+            return std::nullopt;
+        QList<Extent> &list = items[item];
+        for (quint16 e = 0; e < extents; ++e, at += extentSize)
+            list.append({method, base + number(data, at + size_t(indexSize), offsetSize),
+                         number(data, at + size_t(indexSize) + size_t(offsetSize), lengthSize)});
     }
-    return {};
+    return items;
 }
 
 // An item's data read through its extents, from the file or from 'idat', as one run of
@@ -156,6 +158,8 @@ public:
     ItemData(int fd, const TiffReader &meta, std::optional<Box> idat, QList<Extent> extents)
         : m_fd(fd), m_meta(meta), m_idat(idat), m_extents(std::move(extents))
     {
+        struct stat info;
+        m_fileSize = ::fstat(m_fd, &info) == 0 ? quint64(info.st_size) : 0;
     }
 
     // Up to `count` bytes from `position`; fewer where the data ends.
@@ -189,15 +193,10 @@ public:
 private:
     quint64 lengthOf(const Extent &extent) const
     {
-        const quint64 end = extent.method == 0 ? fileSize() : m_idat ? m_idat->end - m_idat->begin : 0;
+        const quint64 end = extent.method == 0 ? m_fileSize : m_idat ? m_idat->end - m_idat->begin : 0;
         if (extent.offset >= end)
             return 0;
         return extent.length == 0 ? end - extent.offset : std::min(extent.length, end - extent.offset);
-    }
-    quint64 fileSize() const
-    {
-        struct stat info;
-        return ::fstat(m_fd, &info) == 0 ? quint64(info.st_size) : 0;
     }
     QByteArray readPlace(const Extent &extent, quint64 offset, qsizetype count) const
     {
@@ -215,6 +214,7 @@ private:
     const TiffReader &m_meta;
     std::optional<Box> m_idat;
     QList<Extent> m_extents;
+    quint64 m_fileSize = 0;
 };
 
 // The larger of two sizes by area.
@@ -225,19 +225,21 @@ QSize larger(QSize a, QSize b)
 
 // A parameter set longer than this is no sequence header a decoder accepts.
 constexpr qsizetype kMaxParameterSetBytes = 4096;
-// An item split into more units than this is not a still picture.
-constexpr int kMaxUnitsPerItem = 4096;
+// A file whose pictures are split into more units than this, all items together, is not
+// one that a camera or a phone wrote (a phone's 48 MP photo has some 200 tiles of one or
+// two units each).
+constexpr int kMaxUnits = 65536;
 
 // The sizes the parameter sets in an item's own data give: HEVC NAL units, each after its
 // 32-bit length (the form libheif hands to libde265), or AV1 OBUs. Empty when one cannot
-// be read or the data is split into too many units.
-std::optional<QSize> inBandSize(const ItemData &item, bool hevc)
+// be read or the file's units run past `unitsLeft`, which counts down.
+std::optional<QSize> inBandSize(const ItemData &item, bool hevc, int &unitsLeft)
 {
     QSize largest(0, 0);
     const quint64 size = item.size();
     quint64 at = 0;
-    for (int units = 0; at < size; ++units) {
-        if (units == kMaxUnitsPerItem)
+    while (at < size) {
+        if (--unitsLeft < 0)
             return std::nullopt;
         const QByteArray head = item.read(at, 10);
         quint64 headerLength = 0, length = 0;
@@ -360,7 +362,10 @@ HeifPrimary readHeifPrimary(int fd)
     // is made at the size its stream's parameter sets give, in its configuration or its
     // own data, whatever the item claims.
     QSize largest(0, 0);
-    bool sized = true;
+    const std::optional<QHash<quint32, QList<Extent>>> extents
+        = iloc ? itemExtents(data, *iloc) : std::optional<QHash<quint32, QList<Extent>>>();
+    bool sized = extents.has_value();
+    int unitsLeft = kMaxUnits;
     for (const Box &property : properties) {
         if (property.type != "hvcC" && property.type != "av1C")
             continue;
@@ -381,9 +386,9 @@ HeifPrimary readHeifPrimary(int fd)
         const QByteArray type(reinterpret_cast<const char *>(data.data + entry.begin + 4 + idSize + 2), 4);
         if (id == *primary)
             result.type = type;
-        if (sized && iloc && (type == "hvc1" || type == "av01")) {
+        if (sized && extents && (type == "hvc1" || type == "av01")) {
             const std::optional<QSize> coded
-                = inBandSize(ItemData(fd, data, idat, extentsOf(data, *iloc, id)), type == "hvc1");
+                = inBandSize(ItemData(fd, data, idat, extents->value(id)), type == "hvc1", unitsLeft);
             sized = sized && coded;
             if (coded)
                 largest = larger(largest, *coded);
@@ -391,11 +396,11 @@ HeifPrimary readHeifPrimary(int fd)
     }
     if (sized && !largest.isEmpty())
         result.largestCoded = largest;
-    if (result.type != "grid" || !iloc)
+    if (result.type != "grid" || !extents)
         return result;
     // The grid's description: version, flags (bit 0: 32-bit sizes), rows - 1, columns - 1,
     // then the picture's width and height.
-    const QByteArray grid = ItemData(fd, data, idat, extentsOf(data, *iloc, *primary)).read(0, 12);
+    const QByteArray grid = ItemData(fd, data, idat, extents->value(*primary)).read(0, 12);
     if (grid.size() < 8)
         return result;
     const TiffReader description{reinterpret_cast<const unsigned char *>(grid.constData()), size_t(grid.size()), true};
