@@ -109,10 +109,11 @@ crisp = (white & near(lambda v: v == 0, 1) & near(lambda v: v == 0, -1)) | (
 print(bg.bit_count(), gold.bit_count(), crisp.bit_count())
 PY
 }
-# Waits until `count NAME` satisfies the condition on bg, gold and crisp, ten seconds at most.
+# Waits until `count NAME` satisfies the condition on bg, gold and crisp, twenty seconds at
+# most: a nested compositor drawing in software under a loaded machine can take ten.
 wait_for() { # output condition
   local i
-  for i in $(seq 50); do
+  for i in $(seq 100); do
     read -r bg gold crisp < <(count "$1")
     eval "$2" && return 0
     sleep 0.2
