@@ -79,7 +79,7 @@ std::optional<QSize> sizeOf(quint64 width, quint64 height, bool failed)
 
 std::optional<QSize> hevcSpsSize(QByteArrayView nal)
 {
-    if (nal.size() < 2 || ((quint8(nal[0]) >> 1) & 0x3f) != kHevcSpsType)
+    if (nal.size() < 2 || hevcNalType(nal[0]) != kHevcSpsType)
         return std::nullopt;
     const QByteArray raw = withoutEmulationPrevention(nal.sliced(2));
     BitReader reader(raw);

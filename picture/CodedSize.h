@@ -29,4 +29,9 @@ struct ObuHeader
 std::optional<ObuHeader> av1ObuHeader(QByteArrayView bytes);
 
 constexpr int kHevcSpsType = 33;
+// An HEVC NAL unit's type, from the first byte of its header.
+constexpr int hevcNalType(char first)
+{
+    return (quint8(first) >> 1) & 0x3f;
+}
 constexpr int kAv1SequenceHeaderType = 1;

@@ -155,11 +155,9 @@ std::optional<QHash<quint32, QList<Extent>>> itemExtents(const TiffReader &data,
 class ItemData
 {
 public:
-    ItemData(int fd, const TiffReader &meta, std::optional<Box> idat, QList<Extent> extents)
-        : m_fd(fd), m_meta(meta), m_idat(idat), m_extents(std::move(extents))
+    ItemData(int fd, quint64 fileSize, const TiffReader &meta, std::optional<Box> idat, QList<Extent> extents)
+        : m_fd(fd), m_fileSize(fileSize), m_meta(meta), m_idat(idat), m_extents(std::move(extents))
     {
-        struct stat info;
-        m_fileSize = ::fstat(m_fd, &info) == 0 ? quint64(info.st_size) : 0;
     }
 
     // Up to `count` bytes from `position`; fewer where the data ends.
@@ -211,10 +209,10 @@ private:
     }
 
     int m_fd;
+    quint64 m_fileSize;
     const TiffReader &m_meta;
     std::optional<Box> m_idat;
     QList<Extent> m_extents;
-    quint64 m_fileSize = 0;
 };
 
 // The larger of two sizes by area.
@@ -249,7 +247,7 @@ std::optional<QSize> inBandSize(const ItemData &item, bool hevc, int &unitsLeft)
                 break;
             headerLength = 4;
             length = qFromBigEndian<quint32>(head.constData());
-            type = (quint8(head[4]) >> 1) & 0x3f;
+            type = hevcNalType(head[4]);
         } else {
             const std::optional<ObuHeader> header = av1ObuHeader(head);
             if (!header)
@@ -314,7 +312,7 @@ std::optional<QSize> configuredSize(const TiffReader &data, const Box &config)
                 return std::nullopt;
             const size_t length = data.u16(at);
             if (const QByteArrayView nal = bytes(at + 2, length);
-                nal.size() >= 2 && ((quint8(nal[0]) >> 1) & 0x3f) == kHevcSpsType) {
+                nal.size() >= 2 && hevcNalType(nal[0]) == kHevcSpsType) {
                 const std::optional<QSize> coded = hevcSpsSize(nal);
                 if (!coded)
                     return std::nullopt;
@@ -365,6 +363,8 @@ HeifPrimary readHeifPrimary(int fd)
     const std::optional<QHash<quint32, QList<Extent>>> extents
         = iloc ? itemExtents(data, *iloc) : std::optional<QHash<quint32, QList<Extent>>>();
     bool sized = extents.has_value();
+    struct stat info;
+    const quint64 fileSize = ::fstat(fd, &info) == 0 ? quint64(info.st_size) : 0;
     int unitsLeft = kMaxUnits;
     for (const Box &property : properties) {
         if (property.type != "hvcC" && property.type != "av1C")
@@ -386,9 +386,9 @@ HeifPrimary readHeifPrimary(int fd)
         const QByteArray type(reinterpret_cast<const char *>(data.data + entry.begin + 4 + idSize + 2), 4);
         if (id == *primary)
             result.type = type;
-        if (sized && extents && (type == "hvc1" || type == "av01")) {
+        if (sized && (type == "hvc1" || type == "av01")) {
             const std::optional<QSize> coded
-                = inBandSize(ItemData(fd, data, idat, extents->value(id)), type == "hvc1", unitsLeft);
+                = inBandSize(ItemData(fd, fileSize, data, idat, extents->value(id)), type == "hvc1", unitsLeft);
             sized = sized && coded;
             if (coded)
                 largest = larger(largest, *coded);
@@ -400,7 +400,7 @@ HeifPrimary readHeifPrimary(int fd)
         return result;
     // The grid's description: version, flags (bit 0: 32-bit sizes), rows - 1, columns - 1,
     // then the picture's width and height.
-    const QByteArray grid = ItemData(fd, data, idat, extents->value(*primary)).read(0, 12);
+    const QByteArray grid = ItemData(fd, fileSize, data, idat, extents->value(*primary)).read(0, 12);
     if (grid.size() < 8)
         return result;
     const TiffReader description{reinterpret_cast<const unsigned char *>(grid.constData()), size_t(grid.size()), true};

@@ -201,7 +201,12 @@ QString Slideshow::nextPath() const
 Slideshow::PictureJob Slideshow::nextJob() const
 {
     const ImageView *target = NextSide == 0 ? m_parts.frame.imgA : m_parts.frame.imgB;
-    return {nextPath(), Scale, target->deviceSize(), m_options.fitPicture, m_options.allFormats, m_options.showDate};
+    return jobFor(nextPath(), target->deviceSize());
+}
+
+Slideshow::PictureJob Slideshow::jobFor(const QString &path, QSize visible) const
+{
+    return {path, Scale, visible, m_options.fitPicture, m_options.allFormats, m_options.showDate};
 }
 
 void Slideshow::decodeAhead()
@@ -246,8 +251,7 @@ std::optional<Picture> Slideshow::nextPicture(QSize visible)
         return std::nullopt; // every picture went while the show ran
     // An undecodable picture, and equally a file that vanished, cannot be opened or is a
     // folder, leaves the area empty; the saver opens no message over the screen.
-    std::optional<DecodedPicture> decoded = this->decoded(
-        {PictureList.at(PictureIndex), Scale, visible, m_options.fitPicture, m_options.allFormats, m_options.showDate});
+    std::optional<DecodedPicture> decoded = this->decoded(jobFor(PictureList.at(PictureIndex), visible));
     m_incomingDate = decoded && m_options.showDate ? decoded->takenDate : QString();
     std::optional<Picture> picture;
     if (decoded)

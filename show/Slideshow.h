@@ -122,6 +122,9 @@ private:
     QString nextPath() const;
     // What the next load will ask for, as far as it is known now.
     PictureJob nextJob() const;
+    // The job for `path` in an area of `visible` device pixels, with the photo options: the
+    // decode ahead and the load build it alike, or the load would not find it done.
+    PictureJob jobFor(const QString &path, QSize visible) const;
     // Starts the decode of the next load's picture, as soon as the previous slide ended.
     void decodeAhead();
     // `job`'s picture from the worker, serving the events while it is not there yet.

@@ -20,7 +20,6 @@
 #include <xcb/xfixes.h>
 
 #include <algorithm>
-
 #include <array>
 #include <cmath>
 #include <cstdlib>
